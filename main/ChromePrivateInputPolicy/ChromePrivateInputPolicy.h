@@ -1,0 +1,149 @@
+// Every decision of chrome-private-input, as static, side-effect-free functions of plain values.
+//
+// Nothing here touches the operating system: the discovery and inspection code read Chrome's
+// Accessibility tree and hand roles, titles, URL texts, counts and window numbers in; the answers
+// are verdicts, indexes, reason codes and check maps. The unit depends only on the standard
+// library, uriparser (URLs), utf8proc (Unicode) and the system's SHA-256.
+//
+// Strings are UTF-8. Equality and prefix tests compare under canonical equivalence and are
+// case-sensitive unless a function says otherwise; lengths and cuts count user-perceived
+// characters (extended grapheme clusters).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace cpi {
+
+// The only values ever written under "reason".
+namespace reason {
+inline constexpr std::string_view accessibilityUnavailable = "accessibility_unavailable";
+inline constexpr std::string_view siteConfigurationInvalid = "site_configuration_invalid";
+inline constexpr std::string_view chromeWindowUnavailable = "chrome_window_unavailable";
+inline constexpr std::string_view chromeWindowNotOnCurrentSpace = "chrome_window_not_on_current_space";
+inline constexpr std::string_view selectedChromeProfileNotConfirmed = "selected_chrome_profile_not_confirmed";
+inline constexpr std::string_view originNotAllowed = "origin_not_allowed";
+inline constexpr std::string_view focusedFieldNotSupported = "focused_field_not_supported";
+inline constexpr std::string_view inputUnavailable = "input_unavailable";
+inline constexpr std::string_view focusChanged = "focus_changed";
+inline constexpr std::string_view pageTextUnavailable = "page_text_unavailable";
+inline constexpr std::string_view pageKeyNotFound = "page_key_not_found";
+inline constexpr std::string_view pageKeyAmbiguous = "page_key_ambiguous";
+} // namespace reason
+
+// An ordered map from short keys to integers ("windowCheck", "originCheck", "pageSwitch",
+// "keyCheck"). Keys keep the order in which they were first set.
+class CheckMap {
+public:
+    using Entry = std::pair<std::string, std::int64_t>;
+
+    // Sets `key`; a key already present keeps its place and takes the new value.
+    void set(std::string_view key, std::int64_t value);
+    std::optional<std::int64_t> get(std::string_view key) const;
+    const std::vector<Entry>& entries() const { return entries_; }
+    bool empty() const { return entries_.empty(); }
+    std::size_t size() const { return entries_.size(); }
+    friend bool operator==(const CheckMap&, const CheckMap&) = default;
+
+private:
+    std::vector<Entry> entries_;
+};
+
+// One row of the page-switch attribute table: the application attribute and its short name.
+struct PageSwitchAttribute {
+    std::string_view attribute;
+    std::string_view name;
+};
+
+// (short name, Accessibility result code) of one set call; 0 is success.
+using SwitchCode = std::pair<std::string, std::int64_t>;
+using SwitchCodes = std::vector<SwitchCode>;
+
+struct NewKeyResult {
+    std::optional<std::string> key;
+    std::optional<std::string> reason;
+};
+
+class ChromePrivateInputPolicy {
+public:
+    ChromePrivateInputPolicy() = delete;
+
+    // Window and profile ---------------------------------------------------------------------
+    static constexpr std::uint64_t windowElementIDLimit = 1000;
+    static constexpr std::size_t windowListLimit = 64;
+    static constexpr std::size_t profileNameLimit = 80; // user-perceived characters
+    static constexpr std::size_t allowedOriginsLimit = 16;
+
+    static bool shouldDescend(std::string_view role, bool pruneWebContent);
+    static bool isMainToolbar(const std::vector<std::string>& subtreeRoles);
+    static std::optional<std::size_t> avatarIndex(const std::vector<std::string>& childRoles);
+    static std::string windowKind(bool hasMainToolbar, const std::optional<std::string>& subrole);
+    static std::optional<std::string> toolbarLabel(const std::optional<std::string>& title,
+                                                   const std::optional<std::string>& description);
+    static bool isProfileAvatarLabel(std::string_view role, bool isDirectToolbarChild,
+                                     const std::optional<std::string>& title,
+                                     const std::optional<std::string>& description,
+                                     std::string_view profileName);
+    static std::optional<std::string> windowListRefusal(std::optional<std::size_t> count);
+    static std::optional<std::size_t> uniqueMatchIndex(const std::vector<bool>& matches);
+    static std::optional<std::size_t> confirmedWindowIndex(
+        const std::vector<std::optional<std::uint32_t>>& windowNumbers, std::uint32_t confirmed);
+    static CheckMap windowCheck(std::int64_t windows, std::int64_t numbersRead, bool confirmedGiven,
+                                std::int64_t numberMatches, std::int64_t targetAvatar,
+                                std::optional<std::int64_t> avatarWindows);
+
+    // Request bounds: a profile name of 1 to 80 user-perceived characters; 1 to 16 origins.
+    static bool isProfileNameUsable(std::string_view profileName);
+    static bool isAllowedOriginCountUsable(std::size_t count);
+
+    // Origin -----------------------------------------------------------------------------------
+    static std::optional<std::string> httpsOrigin(std::string_view url);
+    static bool addressShowsOrigin(std::string_view address, std::string_view pageOrigin);
+    static std::optional<std::size_t> originPageIndex(const std::optional<std::string>& address,
+                                                      const std::vector<std::optional<std::string>>& pageOrigins,
+                                                      const std::vector<std::string>& allowedOrigins);
+    static CheckMap originCheck(bool addressFound, const std::optional<std::string>& address,
+                                const std::vector<std::optional<std::string>>& pageOrigins,
+                                const std::vector<std::string>& allowedOrigins);
+    // The address-bar test of the target inspection: role "AXComboBox" or "AXTextField" and a
+    // description (empty when absent) that contains "address" or "search bar" in any letter case.
+    static bool isAddressBar(const std::optional<std::string>& role,
+                             const std::optional<std::string>& description);
+
+    // Page readiness, page switch and field ----------------------------------------------------
+    static bool shouldWaitForPage(const std::optional<std::string>& reason,
+                                  const std::optional<CheckMap>& originCheck);
+    static bool shouldTurnOnPageSwitch(bool confirmedWindow, const std::optional<std::string>& reason,
+                                       const std::optional<CheckMap>& originCheck, bool switchAlreadyOn);
+    static constexpr std::array<PageSwitchAttribute, 2> pageSwitchAttributes{{
+        {"AXManualAccessibility", "manual"},
+        {"AXEnhancedUserInterface", "enhanced"},
+    }};
+    static CheckMap pageSwitchReport(const SwitchCodes& setCodes, const std::optional<SwitchCodes>& restoreCodes);
+    static bool supportsFocusedField(std::string_view role, const std::optional<std::string>& subrole);
+    static std::optional<std::string> mutationFailure(bool setSucceeded, bool targetStillMatches);
+
+    // Keys -------------------------------------------------------------------------------------
+    static constexpr std::size_t baselineLimit = 64; // distinct fingerprints a baseline may hold
+    // The rule that cuts key runs out of a text, as a regular expression with look-behind.
+    // `keyRuns` follows it with a linear scanner; the tests hold the two to the same answers.
+    static constexpr std::string_view keyRunPattern =
+        "(?<![A-Za-z0-9_./=-])[A-Za-z0-9_-]{40,4096}(?![A-Za-z0-9_./-])";
+
+    static bool isKeyTextNode(std::string_view role, const std::optional<std::string>& subrole);
+    static std::vector<std::string> keyRuns(std::string_view text);
+    static std::string keyFingerprint(std::string_view run);
+    static NewKeyResult newKey(const std::vector<std::string>& runs, const std::vector<std::string>& focusedRuns,
+                               const std::set<std::string>& baseline);
+    static CheckMap keyCheck(std::int64_t textNodes, const std::vector<std::string>& runs,
+                             const std::vector<std::string>& focusedRuns, const std::set<std::string>& baseline);
+};
+
+} // namespace cpi

@@ -1,0 +1,201 @@
+// The one interface between chrome-private-input and the operating system.
+//
+// Every service the tool takes from the system (Accessibility, running applications, the window
+// server, the display, the general pasteboard, trust, the clock and sleeping, the end of the
+// process) is reached through `Platform`. Two backends implement it: `macos` (the real system,
+// built only on Apple) and `simulated` (answers from a scenario file, built everywhere). Code
+// outside main/platform includes this header and never a system header of its own.
+//
+// The interface only carries facts: it reads, writes and reports result codes. Deciding what an
+// absent value, a foreign list item or an error code means is the job of the callers (the element
+// layer in main/discovery and the policy).
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace cpi {
+
+// Accessibility result codes (AXError), passed on unchanged.
+using AXError = std::int32_t;
+inline constexpr AXError axErrorSuccess = 0;
+inline constexpr AXError axErrorFailure = -25200;
+inline constexpr AXError axErrorIllegalArgument = -25201;
+inline constexpr AXError axErrorInvalidUIElement = -25202;
+inline constexpr AXError axErrorCannotComplete = -25204;
+inline constexpr AXError axErrorAttributeUnsupported = -25205;
+inline constexpr AXError axErrorAPIDisabled = -25211;
+inline constexpr AXError axErrorNoValue = -25212;
+
+// ---------------------------------------------------------------------------------------------
+// Accessibility elements
+
+// A backend's element object. Identity is only ever decided by `Platform::elementsEqual`.
+class ElementObject {
+public:
+    virtual ~ElementObject() = default;
+};
+
+// A reference-counted handle to one Accessibility element. Copies share the element. Handles
+// deliberately have no equality operator: two handles may denote the same element, and only the
+// platform can tell (`Platform::elementsEqual`).
+class Element {
+public:
+    Element() = default;
+    explicit Element(std::shared_ptr<const ElementObject> object) : object_(std::move(object)) {}
+
+    explicit operator bool() const { return object_ != nullptr; }
+    const ElementObject* object() const { return object_.get(); }
+
+    template <typename T>
+    const T* as() const {
+        return dynamic_cast<const T*>(object_.get());
+    }
+
+private:
+    std::shared_ptr<const ElementObject> object_;
+};
+
+struct UrlValue {
+    std::string absoluteString;
+};
+
+// A value of a kind the tool never expects (a point, a range, an attributed string, ...).
+struct OtherValue {};
+
+struct AttributeValue;
+using AttributeList = std::vector<AttributeValue>;
+
+// One attribute value as the platform hands it over, kind preserved.
+struct AttributeValue {
+    std::variant<std::string, bool, double, UrlValue, Element, AttributeList, OtherValue> value;
+};
+
+// The outcome of reading one attribute: a non-zero `error` means the read failed; a successful
+// read may still yield no value.
+struct AttributeRead {
+    AXError error = axErrorSuccess;
+    std::optional<AttributeValue> value;
+};
+
+// A mutable, platform-owned string holding a secret (NSMutableString on macOS). `clear` empties
+// it in place. Implementations wipe every buffer they own before releasing it.
+class SecretText {
+public:
+    virtual ~SecretText() = default;
+    virtual void clear() = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Running applications (NSRunningApplication); properties are read live on every call.
+
+class RunningApplication {
+public:
+    virtual ~RunningApplication() = default;
+    virtual std::int32_t processIdentifier() const = 0;
+    virtual std::optional<std::string> bundleIdentifier() const = 0;
+    virtual std::int64_t activationPolicy() const = 0; // 0 is the regular policy
+    virtual bool isTerminated() const = 0;
+};
+using RunningApplicationRef = std::shared_ptr<const RunningApplication>;
+
+inline constexpr std::int64_t activationPolicyRegular = 0;
+
+// ---------------------------------------------------------------------------------------------
+// Window server and display
+
+struct Rect {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+    friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+// One window record of a window-list snapshot: the record's entries as the window server gave
+// them (wrong kinds included), plus the rectangle the platform reads from its bounds entry
+// (absent: the null rectangle, the entry could not be read as a rectangle).
+struct WindowRecord {
+    nlohmann::json fields = nlohmann::json::object();
+    std::optional<Rect> bounds;
+};
+
+inline constexpr std::uint32_t windowListOptionOnScreenOnly = 1;
+inline constexpr std::uint32_t windowListExcludeDesktopElements = 16;
+
+// ---------------------------------------------------------------------------------------------
+// Pasteboard
+
+class PasteboardItem {
+public:
+    virtual ~PasteboardItem() = default;
+    virtual bool setString(const SecretText& text, std::string_view type) = 0;
+    virtual bool setData(std::span<const std::uint8_t> data, std::string_view type) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Accessibility -------------------------------------------------------------------------
+    virtual bool isProcessTrusted() = 0;                               // AXIsProcessTrusted
+    virtual Element createApplicationElement(std::int32_t pid) = 0;    // AXUIElementCreateApplication
+    virtual AttributeRead copyAttributeValue(const Element& element, // AXUIElementCopyAttributeValue
+                                             std::string_view attribute) = 0;
+    // Several attributes of one element in one round trip (AXUIElementCopyMultipleAttributeValues).
+    // One entry per requested attribute, in order; each entry is exactly what a single read of
+    // that attribute would have given.
+    virtual std::vector<AttributeRead> copyAttributeValues(const Element& element,
+                                                           std::span<const std::string_view> attributes) = 0;
+    // AXUIElementSetAttributeValue with a boolean or with the secret; the result code unchanged.
+    virtual AXError setAttributeValue(const Element& element, std::string_view attribute, bool value) = 0;
+    virtual AXError setAttributeValue(const Element& element, std::string_view attribute,
+                                      const SecretText& value) = 0;
+    // AXUIElementIsAttributeSettable: the call's code and, on success, whether it is settable.
+    virtual AXError isAttributeSettable(const Element& element, std::string_view attribute,
+                                        bool& settable) = 0;
+    // _AXUIElementGetWindow: the number when the call succeeds (0 included), absent when it fails.
+    virtual std::optional<std::uint32_t> windowNumber(const Element& element) = 0;
+    // _AXUIElementCreateWithRemoteToken with the token bytes; an empty handle when none.
+    virtual Element createElementWithRemoteToken(std::span<const std::uint8_t> token) = 0;
+    virtual bool elementsEqual(const Element& first, const Element& second) = 0; // CFEqual
+
+    // Running applications -------------------------------------------------------------------
+    virtual std::vector<RunningApplicationRef> runningApplicationsWithBundleIdentifier(
+        std::string_view bundleIdentifier) = 0;
+    virtual RunningApplicationRef runningApplicationWithProcessIdentifier(std::int32_t pid) = 0; // null: none
+
+    // Window server and display --------------------------------------------------------------
+    // CGWindowListCopyWindowInfo with the null window; absent when the snapshot is missing or is
+    // not a list of records.
+    virtual std::optional<std::vector<WindowRecord>> copyWindowInfo(std::uint32_t options) = 0;
+    virtual Rect mainDisplayBounds() = 0; // CGDisplayBounds(CGMainDisplayID())
+
+    // Secrets and the general pasteboard ----------------------------------------------------
+    // A mutable platform string holding `utf8` (already checked to be valid UTF-8); null when
+    // the platform cannot create it.
+    virtual std::unique_ptr<SecretText> createSecretText(std::span<const char> utf8) = 0;
+    virtual std::unique_ptr<PasteboardItem> createPasteboardItem() = 0;
+    virtual std::string plainTextPasteboardType() = 0; // NSPasteboardTypeString
+    virtual std::int64_t clearPasteboard() = 0;        // clearContents; the new change count
+    virtual bool writePasteboardItems(std::span<PasteboardItem* const> items) = 0;
+    virtual std::int64_t pasteboardChangeCount() = 0;
+
+    // Clock, sleep and the end of the process -----------------------------------------------
+    virtual double currentTime() = 0;        // seconds since 1970
+    virtual void sleep(double seconds) = 0;  // NSThread sleepForTimeInterval:
+    // Ends the process through the normal exit path (exit handlers run) with `status`.
+    [[noreturn]] virtual void exitProcess(int status) = 0;
+};
+
+} // namespace cpi

@@ -1,0 +1,118 @@
+#include "platform/Process.h"
+
+#include "platform/SecureMemory.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
+namespace cpi {
+
+void secureWipe(void* data, std::size_t size) noexcept {
+    if (data == nullptr || size == 0) {
+        return;
+    }
+    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
+    for (std::size_t index = 0; index < size; ++index) {
+        bytes[index] = 0;
+    }
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+namespace process {
+
+long readStandardInput(std::span<std::uint8_t> buffer) noexcept {
+    for (;;) {
+        const ssize_t count = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        return static_cast<long>(count);
+    }
+}
+
+void writeStandardOutput(std::span<const std::uint8_t> bytes) noexcept {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count = ::write(STDOUT_FILENO, bytes.data() + written, bytes.size() - written);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+void ignoreBrokenPipe() noexcept { ::signal(SIGPIPE, SIG_IGN); }
+
+void disableCoreDumps() noexcept {
+    struct rlimit limit {};
+    limit.rlim_cur = 0;
+    limit.rlim_max = 0;
+    ::setrlimit(RLIMIT_CORE, &limit);
+#if defined(__linux__)
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+}
+
+namespace {
+
+sigset_t stopSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+} // namespace
+
+void handleStopSignals(std::function<void(int signal)> handler) {
+    const sigset_t set = stopSignalSet();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set, handler = std::move(handler)] {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&set, &signal) == 0) {
+                handler(signal);
+            }
+        }
+    }).detach();
+}
+
+void endBySignal(int signal) noexcept {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    // A signal pending for the whole process may be taken by another thread that does not block
+    // it; direct this one at the calling thread, which now has it unblocked.
+    pthread_kill(pthread_self(), signal);
+    // Not reached for signals whose default action ends the process.
+    ::_exit(128 + signal);
+}
+
+bool isSignalBlocked(int signal) noexcept {
+    sigset_t current;
+    sigemptyset(&current);
+    pthread_sigmask(SIG_BLOCK, nullptr, &current);
+    return sigismember(&current, signal) == 1;
+}
+
+} // namespace process
+} // namespace cpi

@@ -1,0 +1,42 @@
+// Process services shared by every backend: unbuffered standard input and output, signal
+// dispositions, stop signals handled outside signal context, and core dumps.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+namespace cpi::process {
+
+// One read(2) from file descriptor 0 into `buffer`, retried on EINTR. Returns the number of bytes
+// read, 0 at the end of input, -1 on an error.
+long readStandardInput(std::span<std::uint8_t> buffer) noexcept;
+
+// Writes all of `bytes` to file descriptor 1 (one write unless the system splits it); errors,
+// a closed reader included, are dropped.
+void writeStandardOutput(std::span<const std::uint8_t> bytes) noexcept;
+
+// SIGPIPE ignored: a write to a reader that has gone away fails instead of ending the process.
+void ignoreBrokenPipe() noexcept;
+
+// No core file may be written for this process (it may hold a secret in memory).
+void disableCoreDumps() noexcept;
+
+inline constexpr int stopSignalTerminate = 15; // SIGTERM
+inline constexpr int stopSignalInterrupt = 2;  // SIGINT
+inline constexpr int stopSignalHangUp = 1;     // SIGHUP
+
+// Takes over SIGTERM, SIGINT and SIGHUP: they are blocked in the calling thread (and so in every
+// thread it starts later) and a dedicated thread waits for them and calls `handler` with the
+// signal number, outside signal context. Call once, from the main thread, before any other
+// thread exists. The handler is expected to end the process.
+void handleStopSignals(std::function<void(int signal)> handler);
+
+// Ends the process by `signal` with its default action, as if it had never been caught.
+[[noreturn]] void endBySignal(int signal) noexcept;
+
+// Whether `signal` is blocked in the calling thread (it then goes to the stop-signal thread).
+bool isSignalBlocked(int signal) noexcept;
+
+} // namespace cpi::process
