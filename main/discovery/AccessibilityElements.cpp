@@ -1,0 +1,262 @@
+#include "discovery/AccessibilityElements.h"
+
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+
+#include <limits>
+
+namespace cpi {
+
+namespace {
+
+const AttributeRead& missingRead() {
+    static const AttributeRead missing{axErrorNoValue, std::nullopt};
+    return missing;
+}
+
+// The value of a successful read, null when the read failed or yielded nothing.
+const AttributeValue* valueOf(const AttributeRead& read) {
+    if (read.error != axErrorSuccess || !read.value) {
+        return nullptr;
+    }
+    return &*read.value;
+}
+
+} // namespace
+
+std::optional<std::string> stringFrom(const AttributeRead& read) {
+    const AttributeValue* value = valueOf(read);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    if (const auto* text = std::get_if<std::string>(&value->value)) {
+        return *text;
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> booleanFrom(const AttributeRead& read) {
+    const AttributeValue* value = valueOf(read);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    if (const auto* flag = std::get_if<bool>(&value->value)) {
+        return *flag;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<Element>> elementsFrom(const AttributeRead& read) {
+    const AttributeValue* value = valueOf(read);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    const auto* list = std::get_if<AttributeList>(&value->value);
+    if (list == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<Element> elements;
+    elements.reserve(list->size());
+    for (const AttributeValue& item : *list) {
+        const auto* element = std::get_if<Element>(&item.value);
+        if (element == nullptr || !*element) {
+            return std::nullopt;
+        }
+        elements.push_back(*element);
+    }
+    return elements;
+}
+
+std::optional<std::string> urlFrom(const AttributeRead& read) {
+    const AttributeValue* value = valueOf(read);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    if (const auto* url = std::get_if<UrlValue>(&value->value)) {
+        return url->absoluteString;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> urlOrStringFrom(const AttributeRead& read) {
+    if (auto url = urlFrom(read)) {
+        return url;
+    }
+    return stringFrom(read);
+}
+
+std::optional<AttributeValue> rawValueFrom(const AttributeRead& read) {
+    const AttributeValue* value = valueOf(read);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    return *value;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ElementFacts ElementFacts::read(Platform& platform, const Element& element,
+                                std::span<const std::string_view> attributes) {
+    ElementFacts facts;
+    if (attributes.empty()) {
+        return facts;
+    }
+    std::vector<AttributeRead> reads = platform.copyAttributeValues(element, attributes);
+    facts.reads_.reserve(attributes.size());
+    for (std::size_t index = 0; index < attributes.size(); ++index) {
+        // A backend that answers fewer entries than asked leaves the rest unread.
+        facts.reads_.emplace_back(std::string(attributes[index]),
+                                  index < reads.size() ? std::move(reads[index]) : missingRead());
+    }
+    return facts;
+}
+
+ElementFacts ElementFacts::read(Platform& platform, const Element& element,
+                                std::initializer_list<std::string_view> attributes) {
+    return read(platform, element, std::span<const std::string_view>(attributes.begin(), attributes.size()));
+}
+
+const AttributeRead& ElementFacts::at(std::string_view attribute) const {
+    for (const auto& [name, read] : reads_) {
+        if (name == attribute) {
+            return read;
+        }
+    }
+    return missingRead();
+}
+
+ElementFacts ElementFacts::select(std::span<const std::string_view> attributes) const {
+    ElementFacts selected;
+    selected.reads_.reserve(attributes.size());
+    for (std::string_view attribute : attributes) {
+        selected.reads_.emplace_back(std::string(attribute), at(attribute));
+    }
+    return selected;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::optional<std::string> readString(Platform& platform, const Element& element,
+                                      std::string_view attribute) {
+    return stringFrom(platform.copyAttributeValue(element, attribute));
+}
+
+std::optional<bool> readBoolean(Platform& platform, const Element& element, std::string_view attribute) {
+    return booleanFrom(platform.copyAttributeValue(element, attribute));
+}
+
+std::optional<std::vector<Element>> readElements(Platform& platform, const Element& element,
+                                                 std::string_view attribute) {
+    return elementsFrom(platform.copyAttributeValue(element, attribute));
+}
+
+std::optional<std::string> readUrlOrString(Platform& platform, const Element& element,
+                                           std::string_view attribute) {
+    return urlOrStringFrom(platform.copyAttributeValue(element, attribute));
+}
+
+std::optional<AttributeValue> readRawValue(Platform& platform, const Element& element,
+                                           std::string_view attribute) {
+    return rawValueFrom(platform.copyAttributeValue(element, attribute));
+}
+
+std::string readRole(Platform& platform, const Element& element) {
+    return readString(platform, element, ax::role).value_or(std::string());
+}
+
+bool isAttributeSettable(Platform& platform, const Element& element, std::string_view attribute) {
+    bool settable = false;
+    return platform.isAttributeSettable(element, attribute, settable) == axErrorSuccess && settable;
+}
+
+std::optional<std::uint32_t> windowNumberOf(Platform& platform, const Element& element) {
+    std::optional<std::uint32_t> number = platform.windowNumber(element);
+    if (!number || *number == 0) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, bool pruneWebContent,
+                                   std::size_t limit, std::span<const std::string_view> extraAttributes) {
+    constexpr std::size_t noParent = std::numeric_limits<std::size_t>::max();
+
+    std::vector<std::string_view> attributes{ax::role, ax::children};
+    std::vector<std::string_view> extras;
+    for (std::string_view attribute : extraAttributes) {
+        extras.push_back(attribute);
+        if (attribute != ax::role && attribute != ax::children) {
+            attributes.push_back(attribute);
+        }
+    }
+
+    // An element waiting on the work stack, with the place it takes in its parent's child list.
+    struct Pending {
+        Element element;
+        std::size_t parent;
+        std::size_t position;
+    };
+
+    WalkedTree tree;
+    std::vector<Pending> stack;
+    stack.push_back({root, noParent, 0});
+    while (!stack.empty()) {
+        Pending pending = std::move(stack.back());
+        stack.pop_back();
+        if (tree.nodes.size() >= limit) {
+            return std::nullopt;
+        }
+        const std::size_t index = tree.nodes.size();
+        if (pending.parent != noParent) {
+            (*tree.children[pending.parent])[pending.position] = index;
+        }
+
+        ElementFacts facts = ElementFacts::read(platform, pending.element, attributes);
+        std::string role = facts.role();
+        std::optional<std::vector<std::size_t>> childPositions;
+        if (ChromePrivateInputPolicy::shouldDescend(role, pruneWebContent)) {
+            if (std::optional<std::vector<Element>> children = facts.elements(ax::children)) {
+                childPositions.emplace(children->size(), noParent);
+                for (std::size_t position = 0; position < children->size(); ++position) {
+                    stack.push_back({std::move((*children)[position]), index, position});
+                }
+            }
+        }
+        tree.nodes.push_back(std::move(pending.element));
+        tree.roles.push_back(std::move(role));
+        tree.children.push_back(std::move(childPositions));
+        if (!extras.empty()) {
+            tree.facts.push_back(facts.select(extras));
+        }
+    }
+    return tree;
+}
+
+std::optional<std::vector<Element>> descendants(Platform& platform, const Element& root, bool pruneWebContent,
+                                                std::size_t limit) {
+    std::optional<WalkedTree> tree = walkTree(platform, root, pruneWebContent, limit);
+    if (!tree) {
+        return std::nullopt;
+    }
+    return std::move(tree->nodes);
+}
+
+std::vector<Element> uniqueAXElements(Platform& platform, const std::vector<Element>& elements) {
+    std::vector<Element> kept;
+    for (const Element& element : elements) {
+        bool seen = false;
+        for (const Element& earlier : kept) {
+            if (platform.elementsEqual(earlier, element)) {
+                seen = true;
+                break;
+            }
+        }
+        if (!seen) {
+            kept.push_back(element);
+        }
+    }
+    return kept;
+}
+
+} // namespace cpi
