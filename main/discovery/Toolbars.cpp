@@ -1,0 +1,130 @@
+#include "discovery/Toolbars.h"
+
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+
+#include <deque>
+#include <utility>
+
+namespace cpi {
+
+namespace {
+
+using Policy = ChromePrivateInputPolicy;
+
+const std::string refusal(reason::selectedChromeProfileNotConfirmed);
+
+// The roles of the toolbar at `toolbar` and the elements near it, breadth first: at most 200
+// roles; elements deeper than two levels below the toolbar, web areas and text fields are
+// examined but not expanded.
+std::vector<std::string> toolbarSubtreeRoles(const WalkedTree& tree, std::size_t toolbar) {
+    std::vector<std::string> roles;
+    std::deque<std::pair<std::size_t, std::size_t>> queue{{toolbar, 0}};
+    while (roles.size() < toolbarRoleLimit && !queue.empty()) {
+        const auto [position, depth] = queue.front();
+        queue.pop_front();
+        const std::string& role = tree.roles[position];
+        roles.push_back(role);
+        if (depth > toolbarExpandDepth || role == axRole::webArea || role == axRole::textField) {
+            continue;
+        }
+        // The walk entered every element but web areas, so the children it read are the ones a
+        // read now would give.
+        if (const auto& children = tree.children[position]) {
+            for (std::size_t child : *children) {
+                queue.emplace_back(child, depth + 1);
+            }
+        }
+    }
+    return roles;
+}
+
+} // namespace
+
+std::vector<std::size_t> mainToolbars(const WalkedTree& window) {
+    std::vector<std::size_t> toolbars;
+    for (std::size_t position = 0; position < window.size(); ++position) {
+        if (window.roles[position] != axRole::toolbar) {
+            continue;
+        }
+        if (Policy::isMainToolbar(toolbarSubtreeRoles(window, position))) {
+            toolbars.push_back(position);
+        }
+    }
+    return toolbars;
+}
+
+AvatarSearch avatarWindows(Platform& platform, const std::vector<Element>& windows,
+                           std::string_view profileName) {
+    static constexpr std::string_view labelAttributes[] = {ax::title, ax::description};
+
+    std::vector<ProfiledWindow> found;
+    for (const Element& window : windows) {
+        std::optional<WalkedTree> tree = walkTree(platform, window, true, windowWalkLimit);
+        if (!tree) {
+            continue; // too large to tell: neither counts nor refuses
+        }
+        std::optional<std::size_t> matchingToolbar;
+        std::size_t matchingToolbars = 0;
+        for (std::size_t toolbar : mainToolbars(*tree)) {
+            const auto& children = tree->children[toolbar];
+            if (!children) {
+                return {std::nullopt, refusal};
+            }
+            std::size_t matches = 0;
+            for (std::size_t child : *children) {
+                ElementFacts labels = ElementFacts::read(platform, tree->nodes[child], labelAttributes);
+                if (Policy::isProfileAvatarLabel(tree->roles[child], true, labels.string(ax::title),
+                                                 labels.string(ax::description), profileName)) {
+                    ++matches;
+                }
+            }
+            if (matches >= 2) {
+                return {std::nullopt, refusal};
+            }
+            if (matches == 1) {
+                ++matchingToolbars;
+                if (!matchingToolbar) {
+                    matchingToolbar = toolbar;
+                }
+            }
+        }
+        if (matchingToolbars >= 2) {
+            return {std::nullopt, refusal};
+        }
+        if (matchingToolbar) {
+            Element toolbar = tree->nodes[*matchingToolbar];
+            found.push_back({window, std::move(toolbar), std::move(tree->nodes), std::move(tree->roles)});
+        }
+    }
+    return {std::move(found), std::nullopt};
+}
+
+WindowDescription windowAvatar(Platform& platform, const Element& window) {
+    static constexpr std::string_view labelAttributes[] = {ax::title, ax::description};
+
+    std::optional<std::string> subrole = readString(platform, window, ax::subrole);
+    std::optional<WalkedTree> tree = walkTree(platform, window, true, windowWalkLimit);
+    if (tree) {
+        std::vector<std::size_t> toolbars = mainToolbars(*tree);
+        if (!toolbars.empty()) {
+            const std::vector<std::size_t> noChildren;
+            const std::vector<std::size_t>& children = tree->children[toolbars.front()].value_or(noChildren);
+            std::vector<std::string> childRoles;
+            childRoles.reserve(children.size());
+            for (std::size_t child : children) {
+                childRoles.push_back(tree->roles[child]);
+            }
+            std::optional<std::size_t> avatar = Policy::avatarIndex(childRoles);
+            if (!avatar) {
+                return {Policy::windowKind(true, subrole), std::nullopt};
+            }
+            ElementFacts labels =
+                ElementFacts::read(platform, tree->nodes[children[*avatar]], labelAttributes);
+            return {Policy::windowKind(true, subrole),
+                    Policy::toolbarLabel(labels.string(ax::title), labels.string(ax::description))};
+        }
+    }
+    return {Policy::windowKind(false, subrole), std::nullopt};
+}
+
+} // namespace cpi

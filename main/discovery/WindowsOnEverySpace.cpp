@@ -1,0 +1,70 @@
+#include "discovery/WindowsOnEverySpace.h"
+
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "discovery/AccessibilityElements.h"
+
+#include <set>
+
+namespace cpi {
+
+namespace {
+
+void writeLittleEndian(std::uint8_t* target, std::uint64_t value, std::size_t size) {
+    for (std::size_t index = 0; index < size; ++index) {
+        target[index] = static_cast<std::uint8_t>(value >> (8 * index));
+    }
+}
+
+constexpr std::uint32_t tokenMarker = 0x636F636F;
+
+} // namespace
+
+RemoteToken::RemoteToken(std::int32_t pid) {
+    writeLittleEndian(bytes_.data(), static_cast<std::uint32_t>(pid), 4);
+    writeLittleEndian(bytes_.data() + 8, tokenMarker, 4);
+}
+
+void RemoteToken::setElementIdentifier(std::uint64_t identifier) {
+    writeLittleEndian(bytes_.data() + 12, identifier, 8);
+}
+
+std::optional<std::vector<Element>> windowsOnEverySpace(Platform& platform, const Element& app,
+                                                        std::int32_t pid) {
+    // One more window than a usable list may hold makes the list unusable.
+    const std::size_t tooMany = ChromePrivateInputPolicy::windowListLimit + 1;
+
+    std::vector<Element> windows = readElements(platform, app, ax::windows).value_or(std::vector<Element>());
+    std::set<std::uint32_t> seenNumbers;
+    for (const Element& window : windows) {
+        if (std::optional<std::uint32_t> number = windowNumberOf(platform, window)) {
+            seenNumbers.insert(*number);
+        }
+    }
+
+    RemoteToken token(pid);
+    for (std::uint64_t identifier = 0; identifier < ChromePrivateInputPolicy::windowElementIDLimit;
+         ++identifier) {
+        token.setElementIdentifier(identifier);
+        Element element = platform.createElementWithRemoteToken(token.bytes());
+        if (!element) {
+            continue;
+        }
+        if (readString(platform, element, ax::role) != axRole::window) {
+            continue;
+        }
+        std::optional<std::uint32_t> number = windowNumberOf(platform, element);
+        if (!number || !seenNumbers.insert(*number).second) {
+            continue;
+        }
+        windows.push_back(std::move(element));
+        if (windows.size() >= tooMany) {
+            return std::nullopt;
+        }
+    }
+    if (windows.size() >= tooMany) {
+        return std::nullopt;
+    }
+    return windows;
+}
+
+} // namespace cpi
