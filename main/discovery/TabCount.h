@@ -1,0 +1,20 @@
+// Counting the tabs of one Chrome window: its one tab strip ("AXTabGroup") and the tabs
+// ("AXRadioButton") in it.
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace cpi {
+
+// One counter of examined elements runs over both walks of a window: the search for the tab strip
+// stops at this many, the count of its tabs at the second.
+inline constexpr std::size_t tabStripSearchLimit = 2500;
+inline constexpr std::size_t tabCountLimit = 5000;
+
+// The number of tabs of `window`; −1 when the tab strip is missing, not unique, or too large.
+std::int64_t countTabs(Platform& platform, const Element& window);
+
+} // namespace cpi
