@@ -11,10 +11,9 @@
 
 #include "platform/Platform.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -72,8 +71,8 @@ public:
     Element createElementWithRemoteToken(std::span<const std::uint8_t> token) override;
     bool elementsEqual(const Element& first, const Element& second) override;
 
-    std::vector<RunningApplicationRef> runningApplicationsWithBundleIdentifier(
-        std::string_view bundleIdentifier) override;
+    std::vector<RunningApplicationRef>
+    runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) override;
     RunningApplicationRef runningApplicationWithProcessIdentifier(std::int32_t pid) override;
 
     std::optional<std::vector<WindowRecord>> copyWindowInfo(std::uint32_t options) override;

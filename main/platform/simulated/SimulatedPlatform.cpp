@@ -1,0 +1,886 @@
+#include "platform/simulated/SimulatedPlatform.h"
+
+#include "platform/Process.h"
+#include "platform/SecureMemory.h"
+#include "platform/simulated/SimulatedState.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace cpi {
+
+using simulated::Action;
+using simulated::Application;
+using simulated::Event;
+using simulated::Node;
+using simulated::NodeIndex;
+using simulated::Trigger;
+using simulated::Value;
+using State = SimulatedPlatform::State;
+using Lock = std::unique_lock<std::mutex>;
+
+namespace {
+
+// How long a "signal" action waits for the stop-signal thread to end the process.
+constexpr auto signalWait = std::chrono::seconds(10);
+
+// A failed read of an element of a process that is not running.
+constexpr AXError deadApplicationError = axErrorCannotComplete;
+// A failed read of an element that has left the tree.
+constexpr AXError removedElementError = axErrorInvalidUIElement;
+
+// A handle: one node, or the application element of a pid with no running application.
+class SimElement final : public ElementObject {
+public:
+    SimElement(const State* owner, std::optional<NodeIndex> node, std::int32_t pid)
+        : owner_(owner), node_(node), pid_(pid) {}
+    const State* owner() const { return owner_; }
+    std::optional<NodeIndex> node() const { return node_; }
+    std::int32_t pid() const { return pid_; }
+
+private:
+    const State* owner_;
+    std::optional<NodeIndex> node_;
+    std::int32_t pid_;
+};
+
+class SimSecretText final : public SecretText {
+public:
+    explicit SimSecretText(std::span<const char> utf8) : text_(utf8.begin(), utf8.end()) {}
+    ~SimSecretText() override { wipeContents(text_); }
+    SimSecretText(const SimSecretText&) = delete;
+    SimSecretText& operator=(const SimSecretText&) = delete;
+    void clear() override { wipeContents(text_); }
+    const SecureString& text() const { return text_; }
+
+private:
+    SecureString text_;
+};
+
+class SimRunningApplication final : public RunningApplication {
+public:
+    explicit SimRunningApplication(std::shared_ptr<simulated::ApplicationInfo> info)
+        : info_(std::move(info)) {}
+    std::int32_t processIdentifier() const override { return info_->pid; }
+    std::optional<std::string> bundleIdentifier() const override { return info_->bundleIdentifier; }
+    std::int64_t activationPolicy() const override { return info_->activationPolicy; }
+    bool isTerminated() const override { return info_->terminated.load(); }
+
+private:
+    std::shared_ptr<simulated::ApplicationInfo> info_;
+};
+
+// The platform whose exitProcess ran; its exit line is written by the exit handler below.
+std::atomic<State*> exitingState{nullptr};
+std::once_flag exitWriterRegistration;
+
+// -- journal ---------------------------------------------------------------------------------
+
+void writeLine(const State& state, std::string& line) {
+    if (state.journalFd < 0) {
+        return;
+    }
+    line.push_back('\n');
+    std::size_t written = 0;
+    while (written < line.size()) {
+        const ssize_t count = ::write(state.journalFd, line.data() + written, line.size() - written);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+void journal(const State& state, const nlohmann::ordered_json& entry) {
+    if (state.journalFd < 0) {
+        return;
+    }
+    std::string line = entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    writeLine(state, line);
+    wipeContents(line); // may hold what the tool wrote (the secret included)
+}
+
+// Empties the strings of a journal entry that may hold a secret before it is released.
+void wipeStrings(nlohmann::ordered_json& entry) {
+    if (entry.is_string()) {
+        auto& text = entry.get_ref<std::string&>();
+        wipeContents(text);
+    } else if (entry.is_structured()) {
+        for (auto& member : entry) {
+            wipeStrings(member);
+        }
+    }
+}
+
+std::string hex(std::span<const std::uint8_t> bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const std::uint8_t byte : bytes) {
+        text.push_back(digits[byte >> 4]);
+        text.push_back(digits[byte & 15]);
+    }
+    return text;
+}
+
+// -- clock and events ------------------------------------------------------------------------
+
+std::int64_t nowMicros(const State& state) {
+    std::int64_t micros = state.virtualMicros;
+    if (state.realTime) {
+        micros += std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                        state.start)
+                      .count();
+    }
+    return micros;
+}
+
+void trigger(State& state, Event& event) {
+    event.triggered = true;
+    event.dueMicros = nowMicros(state) + event.delayMicros;
+}
+
+std::optional<std::int64_t> nextDue(const State& state) {
+    std::optional<std::int64_t> next;
+    for (const Event& event : state.events) {
+        if (event.triggered && !event.fired && (!next || event.dueMicros < *next)) {
+            next = event.dueMicros;
+        }
+    }
+    return next;
+}
+
+// The node and everything written inline under it leave the tree.
+void markRemoved(State& state, NodeIndex node) {
+    state.nodes[node].removed = true;
+    for (const NodeIndex owned : state.nodes[node].owned) {
+        markRemoved(state, owned);
+    }
+}
+
+void dropFromLists(Value& value, NodeIndex node) {
+    if (value.kind != Value::Kind::list) {
+        return;
+    }
+    std::erase_if(value.items, [node](const Value& entry) {
+        return entry.kind == Value::Kind::element && entry.element == node;
+    });
+    for (Value& entry : value.items) {
+        dropFromLists(entry, node);
+    }
+}
+
+void quitApplication(State& state, std::int32_t pid) {
+    for (Application& application : state.applications) {
+        if (application.running && application.info->pid == pid) {
+            application.running = false;
+            application.info->terminated = true;
+        }
+    }
+}
+
+void fireDue(State& state, Lock& lock);
+
+void runAction(State& state, Lock& lock, const Action& action) {
+    switch (action.kind) {
+    case Action::Kind::setAttribute:
+        state.nodes[action.element].attributes.insert_or_assign(action.attribute, action.value);
+        break;
+    case Action::Kind::removeAttribute: {
+        auto& attributes = state.nodes[action.element].attributes;
+        if (const auto found = attributes.find(action.attribute); found != attributes.end()) {
+            attributes.erase(found);
+        }
+        break;
+    }
+    case Action::Kind::addChild: {
+        Value& children = state.nodes[action.parent].attributes["AXChildren"];
+        if (children.kind != Value::Kind::list) {
+            children = Value{};
+            children.kind = Value::Kind::list;
+        }
+        Value child;
+        child.kind = Value::Kind::element;
+        child.element = action.element;
+        const std::size_t index =
+            std::min(action.index.value_or(children.items.size()), children.items.size());
+        children.items.insert(children.items.begin() + static_cast<std::ptrdiff_t>(index), std::move(child));
+        break;
+    }
+    case Action::Kind::remove:
+        for (Node& node : state.nodes) {
+            for (auto& [name, value] : node.attributes) {
+                dropFromLists(value, action.element);
+            }
+        }
+        markRemoved(state, action.element);
+        break;
+    case Action::Kind::terminate:
+        for (Application& application : state.applications) {
+            if (application.running && application.info->pid == action.pid) {
+                application.info->terminated = true;
+            }
+        }
+        break;
+    case Action::Kind::quit:
+        quitApplication(state, action.pid);
+        break;
+    case Action::Kind::launch: {
+        Application& launched = state.applications[action.application];
+        quitApplication(state, launched.info->pid);
+        launched.running = true;
+        break;
+    }
+    case Action::Kind::pasteboardCopy: {
+        simulated::PasteboardItemContents item;
+        item.push_back({simulated::plainTextType, SecureString(action.text.begin(), action.text.end())});
+        state.pasteboard.clear();
+        state.pasteboard.push_back(std::move(item));
+        ++state.changeCount;
+        break;
+    }
+    case Action::Kind::windowServer:
+        if (action.allWindows) {
+            state.allWindows = *action.allWindows;
+        }
+        if (action.onScreenWindows) {
+            state.onScreenWindows = *action.onScreenWindows;
+        }
+        break;
+    case Action::Kind::signal: {
+        // The signal goes to the whole process. Where this thread blocks it, the tool's stop-signal
+        // thread takes it and ends the process; wait here (without the lock, which that thread
+        // needs) so that it is handled at this point of the run and not after later calls.
+        lock.unlock();
+        const bool blocked = process::isSignalBlocked(action.signal);
+        ::kill(::getpid(), action.signal);
+        if (blocked) {
+            std::this_thread::sleep_for(signalWait);
+        }
+        lock.lock();
+        break;
+    }
+    }
+}
+
+// Runs the actions of every event that is due, earliest first, each once.
+void fireDue(State& state, Lock& lock) {
+    for (;;) {
+        const std::int64_t now = nowMicros(state);
+        Event* due = nullptr;
+        for (Event& event : state.events) {
+            if (event.triggered && !event.fired && event.dueMicros <= now &&
+                (due == nullptr || event.dueMicros < due->dueMicros)) {
+                due = &event;
+            }
+        }
+        if (due == nullptr) {
+            return;
+        }
+        due->fired = true;
+        for (const Action& action : due->actions) {
+            runAction(state, lock, action);
+        }
+    }
+}
+
+// Every platform call starts here: the call is counted, call triggers fire, a round trip
+// advances the clock, and due events run before the call is answered.
+void enter(State& state, Lock& lock, std::string_view name, bool roundTrip) {
+    auto counter = state.calls.find(name);
+    if (counter == state.calls.end()) {
+        counter = state.calls.emplace(std::string(name), 0).first;
+    }
+    const std::int64_t count = ++counter->second;
+    for (Event& event : state.events) {
+        if (!event.triggered && event.when.kind == Trigger::Kind::call && event.when.call == name &&
+            event.when.count == count) {
+            trigger(state, event);
+        }
+    }
+    if (roundTrip) {
+        ++state.roundTrips;
+        state.virtualMicros += state.roundTripMicros;
+    }
+    fireDue(state, lock);
+}
+
+// -- elements --------------------------------------------------------------------------------
+
+struct Resolved {
+    AXError error = axErrorSuccess;
+    NodeIndex node = 0;
+};
+
+Resolved resolve(const State& state, const Element& element) {
+    const auto* handle = element.as<SimElement>();
+    if (handle == nullptr || handle->owner() != &state) {
+        return {axErrorIllegalArgument, 0};
+    }
+    if (!handle->node()) {
+        return {deadApplicationError, 0};
+    }
+    const Node& node = state.nodes[*handle->node()];
+    if (!state.applications[node.application].running) {
+        return {deadApplicationError, 0};
+    }
+    if (node.removed) {
+        return {removedElementError, 0};
+    }
+    return {axErrorSuccess, *handle->node()};
+}
+
+Element handleTo(const State& state, NodeIndex node) {
+    return Element(std::make_shared<SimElement>(&state, node,
+                                                state.applications[state.nodes[node].application].info->pid));
+}
+
+AttributeValue converted(const State& state, const Value& value) {
+    switch (value.kind) {
+    case Value::Kind::string:
+        return {std::string(value.text.begin(), value.text.end())};
+    case Value::Kind::boolean:
+        return {value.boolean};
+    case Value::Kind::number:
+        return {value.number};
+    case Value::Kind::url:
+        return {UrlValue{std::string(value.text.begin(), value.text.end())}};
+    case Value::Kind::element:
+        return {handleTo(state, value.element)};
+    case Value::Kind::list: {
+        AttributeList items;
+        items.reserve(value.items.size());
+        for (const Value& entry : value.items) {
+            items.push_back(converted(state, entry));
+        }
+        return {std::move(items)};
+    }
+    default:
+        return {OtherValue{}};
+    }
+}
+
+AttributeRead readAttribute(const State& state, const Element& element, std::string_view attribute) {
+    const Resolved target = resolve(state, element);
+    if (target.error != axErrorSuccess) {
+        return {target.error, std::nullopt};
+    }
+    const auto& attributes = state.nodes[target.node].attributes;
+    const auto found = attributes.find(attribute);
+    if (found == attributes.end()) {
+        return {axErrorNoValue, std::nullopt};
+    }
+    const Value& value = found->second;
+    if (value.kind == Value::Kind::error) {
+        return {value.error, std::nullopt};
+    }
+    if (value.kind == Value::Kind::noValue) {
+        return {axErrorSuccess, std::nullopt};
+    }
+    return {axErrorSuccess, converted(state, value)};
+}
+
+struct Written {
+    Value value;                       // what a later read returns
+    nlohmann::ordered_json journalled; // the "value" of the journal line
+};
+
+AXError setAttribute(State& state, const Element& element, std::string_view attribute, Written written,
+                     const std::string& name) {
+    Lock lock(state.mutex);
+    enter(state, lock, simulated::call::setAttributeValue, true);
+    const Resolved target = resolve(state, element);
+    AXError result = target.error;
+    if (result == axErrorSuccess) {
+        Node& node = state.nodes[target.node];
+        if (const auto listed = node.setResults.find(attribute); listed != node.setResults.end()) {
+            result = listed->second;
+        } else {
+            auto existing = node.attributes.find(attribute);
+            if (existing == node.attributes.end()) {
+                node.attributes.emplace(std::string(attribute), written.value);
+            } else {
+                existing->second = written.value;
+            }
+        }
+    }
+    nlohmann::ordered_json line;
+    line["op"] = "set";
+    line["element"] = name;
+    line["attribute"] = std::string(attribute);
+    line["value"] = written.journalled;
+    line["result"] = result;
+    journal(state, line);
+    wipeStrings(line);
+
+    if (result == axErrorSuccess) {
+        for (Event& event : state.events) {
+            if (!event.triggered && event.when.kind == Trigger::Kind::set &&
+                event.when.element == target.node && event.when.attribute == attribute &&
+                (!event.when.value || *event.when.value == written.journalled)) {
+                trigger(state, event);
+            }
+        }
+        fireDue(state, lock);
+    }
+    wipeStrings(written.journalled);
+    return result;
+}
+
+// -- pasteboard ------------------------------------------------------------------------------
+
+class SimPasteboardItem final : public PasteboardItem {
+public:
+    explicit SimPasteboardItem(State& state) : state_(state) {}
+
+    bool setString(const SecretText& text, std::string_view type) override {
+        Lock lock(state_.mutex);
+        enter(state_, lock, simulated::call::itemSetString, false);
+        const auto* secret = dynamic_cast<const SimSecretText*>(&text);
+        if (state_.failSetString || secret == nullptr) {
+            return false;
+        }
+        store(type, secret->text());
+        return true;
+    }
+
+    bool setData(std::span<const std::uint8_t> data, std::string_view type) override {
+        Lock lock(state_.mutex);
+        enter(state_, lock, simulated::call::itemSetData, false);
+        if (state_.failSetData) {
+            return false;
+        }
+        const std::string text = hex(data);
+        store(type, SecureString(text.begin(), text.end()));
+        return true;
+    }
+
+    const State& state() const { return state_; }
+    const simulated::PasteboardItemContents& contents() const { return contents_; }
+
+private:
+    void store(std::string_view type, const SecureString& value) {
+        for (auto& representation : contents_) {
+            if (representation.type == type) {
+                representation.value = value;
+                return;
+            }
+        }
+        contents_.push_back({std::string(type), value});
+    }
+
+    State& state_;
+    simulated::PasteboardItemContents contents_;
+};
+
+nlohmann::ordered_json itemsJson(const std::vector<simulated::PasteboardItemContents>& items) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const auto& contents : items) {
+        nlohmann::ordered_json object = nlohmann::ordered_json::object();
+        for (const auto& representation : contents) {
+            object[representation.type] =
+                std::string(representation.value.begin(), representation.value.end());
+        }
+        list.push_back(std::move(object));
+    }
+    return list;
+}
+
+std::optional<Rect> rectangleFrom(const nlohmann::json& bounds) {
+    if (!bounds.is_object()) {
+        return std::nullopt;
+    }
+    double parts[4] = {0, 0, 0, 0};
+    const char* keys[4] = {"X", "Y", "Width", "Height"};
+    for (int index = 0; index < 4; ++index) {
+        const auto found = bounds.find(keys[index]);
+        if (found == bounds.end() || !found->is_number()) {
+            return std::nullopt;
+        }
+        parts[index] = found->get<double>();
+    }
+    return Rect{parts[0], parts[1], parts[2], parts[3]};
+}
+
+void writeExitLine() {
+    State* state = exitingState.load();
+    if (state == nullptr) {
+        return;
+    }
+    Lock lock(state->mutex);
+    nlohmann::ordered_json line;
+    line["op"] = "exit";
+    line["status"] = state->exitStatus.value_or(0);
+    nlohmann::ordered_json calls = nlohmann::ordered_json::object();
+    for (const auto& [name, count] : state->calls) {
+        calls[name] = count;
+    }
+    line["calls"] = std::move(calls);
+    line["roundTrips"] = state->roundTrips;
+    line["clock"] = static_cast<double>(nowMicros(*state)) / 1e6;
+    journal(*state, line);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+SimulatedPlatform::SimulatedPlatform(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+SimulatedPlatform::~SimulatedPlatform() {
+    State* expected = state_.get();
+    exitingState.compare_exchange_strong(expected, nullptr);
+    if (state_->journalFd >= 0) {
+        ::close(state_->journalFd);
+    }
+}
+
+std::unique_ptr<SimulatedPlatform> SimulatedPlatform::load(const nlohmann::json& scenario,
+                                                           std::optional<std::string> journalPath) {
+    auto state = std::make_unique<State>();
+    simulated::loadScenario(scenario, *state);
+    if (journalPath) {
+        state->journalFd = ::open(journalPath->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (state->journalFd < 0) {
+            throw ScenarioError("journal " + *journalPath + ": " + std::strerror(errno));
+        }
+    }
+    // Registered before the tool registers its own exit handlers, so that it runs after them.
+    std::call_once(exitWriterRegistration, [] { std::atexit(writeExitLine); });
+    state->start = std::chrono::steady_clock::now();
+    return std::unique_ptr<SimulatedPlatform>(new SimulatedPlatform(std::move(state)));
+}
+
+std::string SimulatedPlatform::elementName(const Element& element) const {
+    const auto* handle = element.as<SimElement>();
+    if (handle == nullptr || handle->owner() != state_.get()) {
+        return "";
+    }
+    if (!handle->node()) {
+        return std::to_string(handle->pid()) + " (no application)";
+    }
+    return state_->nodes[*handle->node()].name;
+}
+
+std::int64_t SimulatedPlatform::callCount(std::string_view name) const {
+    Lock lock(state_->mutex);
+    const auto found = state_->calls.find(name);
+    return found == state_->calls.end() ? 0 : found->second;
+}
+
+std::int64_t SimulatedPlatform::roundTrips() const {
+    Lock lock(state_->mutex);
+    return state_->roundTrips;
+}
+
+double SimulatedPlatform::clockSeconds() const {
+    Lock lock(state_->mutex);
+    return static_cast<double>(nowMicros(*state_)) / 1e6;
+}
+
+nlohmann::ordered_json SimulatedPlatform::pasteboardContents() const {
+    Lock lock(state_->mutex);
+    return itemsJson(state_->pasteboard);
+}
+
+// -- Accessibility ----------------------------------------------------------------------------
+
+bool SimulatedPlatform::isProcessTrusted() {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::isProcessTrusted, false);
+    return state_->trusted;
+}
+
+Element SimulatedPlatform::createApplicationElement(std::int32_t pid) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::createApplication, false);
+    for (const Application& application : state_->applications) {
+        if (application.running && application.info->pid == pid) {
+            return handleTo(*state_, application.root);
+        }
+    }
+    return Element(std::make_shared<SimElement>(state_.get(), std::nullopt, pid));
+}
+
+AttributeRead SimulatedPlatform::copyAttributeValue(const Element& element, std::string_view attribute) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::copyAttributeValue, true);
+    return readAttribute(*state_, element, attribute);
+}
+
+std::vector<AttributeRead>
+SimulatedPlatform::copyAttributeValues(const Element& element, std::span<const std::string_view> attributes) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::copyMultipleAttributeValues, true);
+    std::vector<AttributeRead> reads;
+    reads.reserve(attributes.size());
+    for (const std::string_view attribute : attributes) {
+        reads.push_back(readAttribute(*state_, element, attribute));
+    }
+    return reads;
+}
+
+AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string_view attribute, bool value) {
+    Written written;
+    written.value.kind = Value::Kind::boolean;
+    written.value.boolean = value;
+    written.journalled = value;
+    return setAttribute(*state_, element, attribute, std::move(written), elementName(element));
+}
+
+AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string_view attribute,
+                                             const SecretText& value) {
+    const auto* secret = dynamic_cast<const SimSecretText*>(&value);
+    if (secret == nullptr) {
+        Lock lock(state_->mutex);
+        enter(*state_, lock, simulated::call::setAttributeValue, true);
+        return axErrorIllegalArgument;
+    }
+    Written written;
+    written.value.kind = Value::Kind::string;
+    written.value.text = secret->text();
+    written.journalled = std::string(secret->text().begin(), secret->text().end());
+    return setAttribute(*state_, element, attribute, std::move(written), elementName(element));
+}
+
+AXError SimulatedPlatform::isAttributeSettable(const Element& element, std::string_view attribute,
+                                               bool& settable) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::isAttributeSettable, true);
+    settable = false;
+    const Resolved target = resolve(*state_, element);
+    if (target.error != axErrorSuccess) {
+        return target.error;
+    }
+    const auto& names = state_->nodes[target.node].settable;
+    settable = std::find(names.begin(), names.end(), attribute) != names.end();
+    return axErrorSuccess;
+}
+
+std::optional<std::uint32_t> SimulatedPlatform::windowNumber(const Element& element) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::getWindow, true);
+    const Resolved target = resolve(*state_, element);
+    if (target.error != axErrorSuccess) {
+        return std::nullopt;
+    }
+    return state_->nodes[target.node].windowNumber;
+}
+
+Element SimulatedPlatform::createElementWithRemoteToken(std::span<const std::uint8_t> token) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::createWithRemoteToken, true);
+    static constexpr std::uint8_t marker[4] = {0x6F, 0x63, 0x6F, 0x63};
+    if (token.size() != 20 || token[4] != 0 || token[5] != 0 || token[6] != 0 || token[7] != 0 ||
+        !std::equal(std::begin(marker), std::end(marker), token.begin() + 8)) {
+        return {};
+    }
+    std::uint32_t pidBits = 0;
+    for (int index = 3; index >= 0; --index) {
+        pidBits = (pidBits << 8) | token[static_cast<std::size_t>(index)];
+    }
+    std::uint64_t identifier = 0;
+    for (int index = 19; index >= 12; --index) {
+        identifier = (identifier << 8) | token[static_cast<std::size_t>(index)];
+    }
+    const auto pid = static_cast<std::int32_t>(pidBits);
+    for (const Application& application : state_->applications) {
+        if (application.running && application.info->pid == pid) {
+            const auto found = application.tokens.find(identifier);
+            if (found == application.tokens.end()) {
+                return {};
+            }
+            return handleTo(*state_, found->second);
+        }
+    }
+    return {};
+}
+
+bool SimulatedPlatform::elementsEqual(const Element& first, const Element& second) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::equal, false);
+    const auto* one = first.as<SimElement>();
+    const auto* other = second.as<SimElement>();
+    if (one == nullptr || other == nullptr || one->owner() != other->owner()) {
+        return false;
+    }
+    if (one->node() || other->node()) {
+        return one->node() == other->node();
+    }
+    return one->pid() == other->pid();
+}
+
+// -- Running applications ---------------------------------------------------------------------
+
+std::vector<RunningApplicationRef>
+SimulatedPlatform::runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::applicationsWithBundleIdentifier, false);
+    std::vector<RunningApplicationRef> found;
+    for (const Application& application : state_->applications) {
+        if (application.running && application.info->bundleIdentifier == bundleIdentifier) {
+            found.push_back(std::make_shared<SimRunningApplication>(application.info));
+        }
+    }
+    return found;
+}
+
+RunningApplicationRef SimulatedPlatform::runningApplicationWithProcessIdentifier(std::int32_t pid) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::applicationWithProcessIdentifier, false);
+    for (const Application& application : state_->applications) {
+        if (application.running && application.info->pid == pid) {
+            return std::make_shared<SimRunningApplication>(application.info);
+        }
+    }
+    return nullptr;
+}
+
+// -- Window server and display ----------------------------------------------------------------
+
+std::optional<std::vector<WindowRecord>> SimulatedPlatform::copyWindowInfo(std::uint32_t options) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::windowList, false);
+    const nlohmann::json& snapshot =
+        (options & windowListOptionOnScreenOnly) != 0 ? state_->onScreenWindows : state_->allWindows;
+    if (!snapshot.is_array()) {
+        return std::nullopt;
+    }
+    std::vector<WindowRecord> records;
+    records.reserve(snapshot.size());
+    for (const nlohmann::json& entry : snapshot) {
+        if (!entry.is_object()) {
+            return std::nullopt;
+        }
+        WindowRecord record;
+        record.fields = entry;
+        if (const auto bounds = entry.find("kCGWindowBounds"); bounds != entry.end()) {
+            record.bounds = rectangleFrom(*bounds);
+        }
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+Rect SimulatedPlatform::mainDisplayBounds() {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::displayBounds, false);
+    return state_->display;
+}
+
+// -- Secrets and the pasteboard ---------------------------------------------------------------
+
+std::unique_ptr<SecretText> SimulatedPlatform::createSecretText(std::span<const char> utf8) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::createString, false);
+    return std::make_unique<SimSecretText>(utf8);
+}
+
+std::unique_ptr<PasteboardItem> SimulatedPlatform::createPasteboardItem() {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::createPasteboardItem, false);
+    return std::make_unique<SimPasteboardItem>(*state_);
+}
+
+std::string SimulatedPlatform::plainTextPasteboardType() {
+    return simulated::plainTextType;
+}
+
+std::int64_t SimulatedPlatform::clearPasteboard() {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::clearContents, false);
+    state_->pasteboard.clear();
+    ++state_->changeCount;
+    journal(*state_, nlohmann::ordered_json{{"op", "pasteboardClear"}});
+    return state_->changeCount;
+}
+
+bool SimulatedPlatform::writePasteboardItems(std::span<PasteboardItem* const> items) {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::writeObjects, false);
+    bool result = !state_->failWrite;
+    std::vector<simulated::PasteboardItemContents> written;
+    for (PasteboardItem* const item : items) {
+        const auto* simulatedItem = dynamic_cast<const SimPasteboardItem*>(item);
+        if (simulatedItem == nullptr || &simulatedItem->state() != state_.get()) {
+            result = false;
+            continue;
+        }
+        written.push_back(simulatedItem->contents());
+    }
+    nlohmann::ordered_json line;
+    line["op"] = "pasteboardWrite";
+    line["items"] = itemsJson(written);
+    line["result"] = result;
+    journal(*state_, line);
+    wipeStrings(line);
+    if (result) {
+        state_->pasteboard = std::move(written);
+        ++state_->changeCount;
+    }
+    return result;
+}
+
+std::int64_t SimulatedPlatform::pasteboardChangeCount() {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::changeCount, false);
+    return state_->changeCount;
+}
+
+// -- Clock, sleep, exit -----------------------------------------------------------------------
+
+double SimulatedPlatform::currentTime() {
+    Lock lock(state_->mutex);
+    enter(*state_, lock, simulated::call::currentTime, false);
+    return state_->nowMillis / 1000.0 + static_cast<double>(nowMicros(*state_)) / 1e6;
+}
+
+void SimulatedPlatform::sleep(double seconds) {
+    Lock lock(state_->mutex);
+    State& state = *state_;
+    enter(state, lock, simulated::call::sleep, false);
+    journal(state, nlohmann::ordered_json{{"op", "sleep"}, {"seconds", seconds}});
+    const std::int64_t micros =
+        std::isfinite(seconds) && seconds > 0 ? std::llround(std::min(seconds, 1e9) * 1e6) : 0;
+    const std::int64_t target = nowMicros(state) + micros;
+    // The clock moves in steps to each due event, so that timed events fire at their time.
+    for (;;) {
+        const std::optional<std::int64_t> next = nextDue(state);
+        const std::int64_t wake = next && *next < target ? *next : target;
+        const std::int64_t now = nowMicros(state);
+        if (wake > now) {
+            if (state.realTime) {
+                lock.unlock();
+                std::this_thread::sleep_for(std::chrono::microseconds(wake - now));
+                lock.lock();
+            } else {
+                state.virtualMicros += wake - now;
+            }
+        }
+        fireDue(state, lock);
+        if (nowMicros(state) >= target) {
+            return;
+        }
+    }
+}
+
+void SimulatedPlatform::exitProcess(int status) {
+    {
+        Lock lock(state_->mutex);
+        state_->exitStatus = status;
+    }
+    exitingState.store(state_.get());
+    std::exit(status);
+}
+
+} // namespace cpi

@@ -1,0 +1,234 @@
+// The live state behind SimulatedPlatform: the element graph, the applications, the window server,
+// the pasteboard, the events, the counters and the journal. Built by the scenario loader and used
+// under `State::mutex` by the platform calls.
+#pragma once
+
+#include "platform/Platform.h"
+#include "platform/SecureMemory.h"
+#include "platform/simulated/SimulatedPlatform.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace cpi::simulated {
+
+using NodeIndex = std::size_t;
+
+// One attribute value as the scenario states it.
+struct Value {
+    enum class Kind { string, boolean, number, url, element, list, error, noValue, other };
+
+    Value() = default;
+    Value(const Value&) = default;
+    Value(Value&&) noexcept = default;
+    Value& operator=(const Value&) = default;
+    Value& operator=(Value&&) noexcept = default;
+    // Strings may hold the secret once the tool has written it.
+    ~Value() { wipeContents(text); }
+
+    Kind kind = Kind::noValue;
+    SecureString text;        // string, url, other (its description)
+    bool boolean = false;     // boolean
+    double number = 0;        // number
+    NodeIndex element = 0;    // element
+    std::vector<Value> items; // list
+    AXError error = 0;        // error
+
+    // While loading: the id an element reference names, and where it was written.
+    std::string reference;
+    std::string referencePath;
+};
+
+struct Node {
+    std::string name; // the id, or the path from the application's pid
+    std::size_t application = 0;
+    std::vector<NodeIndex> owned; // elements written inline under this one
+    bool removed = false;
+    std::map<std::string, Value, std::less<>> attributes;
+    std::optional<std::uint32_t> windowNumber;
+    std::vector<std::string> settable;
+    std::map<std::string, AXError, std::less<>> setResults;
+};
+
+// What NSRunningApplication reports; shared with the handles given to the tool, which read it live.
+struct ApplicationInfo {
+    std::int32_t pid = 0;
+    std::optional<std::string> bundleIdentifier;
+    std::int64_t activationPolicy = 0;
+    std::atomic<bool> terminated{false};
+};
+
+struct Application {
+    std::shared_ptr<ApplicationInfo> info;
+    NodeIndex root = 0;
+    std::map<std::uint64_t, NodeIndex> tokens;
+    bool running = false; // false before a launch and after a quit
+};
+
+struct Trigger {
+    enum class Kind { call, set, time };
+    Kind kind = Kind::time;
+    std::string call;
+    std::int64_t count = 1;
+    NodeIndex element = 0;
+    std::string attribute;
+    std::optional<nlohmann::json> value; // string or boolean
+    std::int64_t timeMicros = 0;
+};
+
+struct Action {
+    enum class Kind {
+        setAttribute,
+        removeAttribute,
+        addChild,
+        remove,
+        terminate,
+        quit,
+        launch,
+        pasteboardCopy,
+        signal,
+        windowServer
+    };
+    Kind kind = Kind::remove;
+    NodeIndex element = 0; // setAttribute, removeAttribute, remove, addChild (the new child)
+    NodeIndex parent = 0;  // addChild
+    std::optional<std::size_t> index;
+    std::string attribute;
+    Value value;
+    std::int32_t pid = 0;
+    std::size_t application = 0; // launch
+    std::string text;            // pasteboardCopy
+    int signal = 0;
+    std::optional<nlohmann::json> allWindows; // windowServer
+    std::optional<nlohmann::json> onScreenWindows;
+};
+
+struct Event {
+    Trigger when;
+    std::int64_t delayMicros = 0;
+    std::vector<Action> actions;
+    bool triggered = false;
+    std::int64_t dueMicros = 0;
+    bool fired = false;
+};
+
+// One representation of a pasteboard item: its type and its value as the journal writes it.
+struct Representation {
+    std::string type;
+    SecureString value;
+};
+using PasteboardItemContents = std::vector<Representation>;
+
+// The names under which platform calls are counted, and which call triggers may name.
+namespace call {
+inline constexpr std::string_view isProcessTrusted = "AXIsProcessTrusted";
+inline constexpr std::string_view createApplication = "AXUIElementCreateApplication";
+inline constexpr std::string_view copyAttributeValue = "AXUIElementCopyAttributeValue";
+inline constexpr std::string_view copyMultipleAttributeValues = "AXUIElementCopyMultipleAttributeValues";
+inline constexpr std::string_view setAttributeValue = "AXUIElementSetAttributeValue";
+inline constexpr std::string_view isAttributeSettable = "AXUIElementIsAttributeSettable";
+inline constexpr std::string_view getWindow = "_AXUIElementGetWindow";
+inline constexpr std::string_view createWithRemoteToken = "_AXUIElementCreateWithRemoteToken";
+inline constexpr std::string_view equal = "CFEqual";
+inline constexpr std::string_view applicationsWithBundleIdentifier =
+    "runningApplicationsWithBundleIdentifier";
+inline constexpr std::string_view applicationWithProcessIdentifier =
+    "runningApplicationWithProcessIdentifier";
+inline constexpr std::string_view windowList = "CGWindowListCopyWindowInfo";
+inline constexpr std::string_view displayBounds = "CGDisplayBounds";
+inline constexpr std::string_view createString = "NSMutableString.initWithBytes";
+inline constexpr std::string_view createPasteboardItem = "NSPasteboardItem.init";
+inline constexpr std::string_view itemSetString = "NSPasteboardItem.setString";
+inline constexpr std::string_view itemSetData = "NSPasteboardItem.setData";
+inline constexpr std::string_view clearContents = "NSPasteboard.clearContents";
+inline constexpr std::string_view writeObjects = "NSPasteboard.writeObjects";
+inline constexpr std::string_view changeCount = "NSPasteboard.changeCount";
+inline constexpr std::string_view currentTime = "NSDate.timeIntervalSince1970";
+inline constexpr std::string_view sleep = "sleep";
+
+inline constexpr std::string_view all[] = {isProcessTrusted,
+                                           createApplication,
+                                           copyAttributeValue,
+                                           copyMultipleAttributeValues,
+                                           setAttributeValue,
+                                           isAttributeSettable,
+                                           getWindow,
+                                           createWithRemoteToken,
+                                           equal,
+                                           applicationsWithBundleIdentifier,
+                                           applicationWithProcessIdentifier,
+                                           windowList,
+                                           displayBounds,
+                                           createString,
+                                           createPasteboardItem,
+                                           itemSetString,
+                                           itemSetData,
+                                           clearContents,
+                                           writeObjects,
+                                           changeCount,
+                                           currentTime,
+                                           sleep};
+} // namespace call
+
+inline constexpr const char* plainTextType = "public.utf8-plain-text";
+
+} // namespace cpi::simulated
+
+namespace cpi {
+
+struct SimulatedPlatform::State {
+    mutable std::mutex mutex;
+
+    // Scenario settings.
+    bool trusted = true;
+    double nowMillis = 1765000000000.0;
+    bool realTime = false;
+    std::int64_t roundTripMicros = 0;
+    Rect display{0, 0, 1728, 1117};
+
+    // Accessibility.
+    std::vector<simulated::Node> nodes;
+    std::vector<simulated::Application> applications;
+    std::unordered_map<std::string, simulated::NodeIndex> ids;
+
+    // Window server.
+    nlohmann::json allWindows = nlohmann::json::array();
+    nlohmann::json onScreenWindows = nlohmann::json::array();
+
+    // Pasteboard.
+    std::int64_t changeCount = 0;
+    bool failSetString = false;
+    bool failSetData = false;
+    bool failWrite = false;
+    std::vector<simulated::PasteboardItemContents> pasteboard;
+
+    // Events, counters and the clock.
+    std::vector<simulated::Event> events;
+    std::map<std::string, std::int64_t, std::less<>> calls;
+    std::int64_t roundTrips = 0;
+    std::int64_t virtualMicros = 0;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::optional<int> exitStatus;
+
+    int journalFd = -1;
+};
+
+namespace simulated {
+// Reads `scenario` into `state`; throws ScenarioError naming the JSON path of the first problem.
+void loadScenario(const nlohmann::json& scenario, SimulatedPlatform::State& state);
+} // namespace simulated
+
+} // namespace cpi
