@@ -13,6 +13,9 @@ using Policy = ChromePrivateInputPolicy;
 
 const std::string refusal(reason::selectedChromeProfileNotConfirmed);
 
+// A toolbar child's role and labels, read together.
+constexpr std::string_view buttonAttributes[] = {ax::role, ax::title, ax::description};
+
 // The roles of the toolbar at `toolbar` and the elements near it, breadth first: at most 200
 // roles; elements deeper than two levels below the toolbar, web areas and text fields are
 // examined but not expanded.
@@ -55,8 +58,6 @@ std::vector<std::size_t> mainToolbars(const WalkedTree& window) {
 
 AvatarSearch avatarWindows(Platform& platform, const std::vector<Element>& windows,
                            std::string_view profileName) {
-    static constexpr std::string_view labelAttributes[] = {ax::title, ax::description};
-
     std::vector<ProfiledWindow> found;
     for (const Element& window : windows) {
         std::optional<WalkedTree> tree = walkTree(platform, window, true, windowWalkLimit);
@@ -66,15 +67,16 @@ AvatarSearch avatarWindows(Platform& platform, const std::vector<Element>& windo
         std::optional<std::size_t> matchingToolbar;
         std::size_t matchingToolbars = 0;
         for (std::size_t toolbar : mainToolbars(*tree)) {
-            const auto& children = tree->children[toolbar];
+            std::optional<std::vector<Element>> children =
+                readElements(platform, tree->nodes[toolbar], ax::children);
             if (!children) {
                 return {std::nullopt, refusal};
             }
             std::size_t matches = 0;
-            for (std::size_t child : *children) {
-                ElementFacts labels = ElementFacts::read(platform, tree->nodes[child], labelAttributes);
-                if (Policy::isProfileAvatarLabel(tree->roles[child], true, labels.string(ax::title),
-                                                 labels.string(ax::description), profileName)) {
+            for (const Element& child : *children) {
+                ElementFacts facts = ElementFacts::read(platform, child, buttonAttributes);
+                if (Policy::isProfileAvatarLabel(facts.role(), true, facts.string(ax::title),
+                                                 facts.string(ax::description), profileName)) {
                     ++matches;
                 }
             }
@@ -100,28 +102,27 @@ AvatarSearch avatarWindows(Platform& platform, const std::vector<Element>& windo
 }
 
 WindowDescription windowAvatar(Platform& platform, const Element& window) {
-    static constexpr std::string_view labelAttributes[] = {ax::title, ax::description};
-
     std::optional<std::string> subrole = readString(platform, window, ax::subrole);
     std::optional<WalkedTree> tree = walkTree(platform, window, true, windowWalkLimit);
     if (tree) {
         std::vector<std::size_t> toolbars = mainToolbars(*tree);
         if (!toolbars.empty()) {
-            const std::vector<std::size_t> noChildren;
-            const std::vector<std::size_t>& children = tree->children[toolbars.front()].value_or(noChildren);
+            std::vector<Element> children =
+                readElements(platform, tree->nodes[toolbars.front()], ax::children)
+                    .value_or(std::vector<Element>());
+            std::vector<ElementFacts> buttons;
             std::vector<std::string> childRoles;
-            childRoles.reserve(children.size());
-            for (std::size_t child : children) {
-                childRoles.push_back(tree->roles[child]);
+            for (const Element& child : children) {
+                buttons.push_back(ElementFacts::read(platform, child, buttonAttributes));
+                childRoles.push_back(buttons.back().role());
             }
             std::optional<std::size_t> avatar = Policy::avatarIndex(childRoles);
             if (!avatar) {
                 return {Policy::windowKind(true, subrole), std::nullopt};
             }
-            ElementFacts labels =
-                ElementFacts::read(platform, tree->nodes[children[*avatar]], labelAttributes);
+            const ElementFacts& button = buttons[*avatar];
             return {Policy::windowKind(true, subrole),
-                    Policy::toolbarLabel(labels.string(ax::title), labels.string(ax::description))};
+                    Policy::toolbarLabel(button.string(ax::title), button.string(ax::description))};
         }
     }
     return {Policy::windowKind(false, subrole), std::nullopt};
