@@ -1,0 +1,120 @@
+#include "discovery/ProfileWindowCount.h"
+
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "discovery/AccessibilityElements.h"
+#include "discovery/TabCount.h"
+#include "discovery/Toolbars.h"
+#include "discovery/WindowsOnEverySpace.h"
+
+#include <string_view>
+#include <vector>
+
+namespace cpi {
+
+namespace {
+
+using Policy = ChromePrivateInputPolicy;
+
+constexpr std::string_view chromeBundleIdentifier = "com.google.Chrome";
+
+nlohmann::ordered_json refusal(std::string_view reasonCode) {
+    nlohmann::ordered_json map;
+    map["ok"] = false;
+    map["reason"] = reasonCode;
+    return map;
+}
+
+nlohmann::ordered_json answer(std::size_t count, std::size_t windows,
+                              const std::vector<std::uint32_t>& numbers,
+                              const std::vector<std::int64_t>& tabCounts,
+                              const std::optional<WindowDescription>& front) {
+    nlohmann::ordered_json map;
+    map["ok"] = true;
+    map["count"] = count;
+    map["windows"] = windows;
+    map["windowNumbers"] = numbers;
+    map["tabCounts"] = tabCounts;
+    map["frontKind"] = front ? nlohmann::ordered_json(front->kind) : nlohmann::ordered_json(nullptr);
+    map["frontAvatar"] =
+        front && front->avatar ? nlohmann::ordered_json(*front->avatar) : nlohmann::ordered_json(nullptr);
+    return map;
+}
+
+// The front window: "AXFocusedWindow", else "AXMainWindow", else the first enumerated window.
+// Both application attributes come in one round trip.
+std::optional<WindowDescription> describeFrontWindow(Platform& platform, const Element& app,
+                                                     const std::vector<Element>& windows) {
+    static constexpr std::string_view frontAttributes[] = {ax::focusedWindow, ax::mainWindow};
+    ElementFacts facts = ElementFacts::read(platform, app, frontAttributes);
+    std::optional<AttributeValue> front = facts.rawValue(ax::focusedWindow);
+    if (!front) {
+        front = facts.rawValue(ax::mainWindow);
+    }
+    if (!front) {
+        if (windows.empty()) {
+            return std::nullopt;
+        }
+        return windowAvatar(platform, windows.front());
+    }
+    const auto* element = std::get_if<Element>(&front->value);
+    if (element == nullptr || !*element) {
+        // A value that is not an element answers no Accessibility request: it is described as a
+        // window whose every read fails, without handing it to the platform as an element.
+        return WindowDescription{Policy::windowKind(false, std::nullopt), std::nullopt};
+    }
+    return windowAvatar(platform, *element);
+}
+
+} // namespace
+
+std::optional<nlohmann::ordered_json> profileWindowCount(Platform& platform, const CountRequest& request) {
+    if (!platform.isProcessTrusted()) {
+        return refusal(reason::accessibilityUnavailable);
+    }
+    if (!Policy::isProfileNameUsable(request.profileName)) {
+        return refusal(reason::siteConfigurationInvalid);
+    }
+
+    std::vector<RunningApplicationRef> chromes;
+    for (RunningApplicationRef& application :
+         platform.runningApplicationsWithBundleIdentifier(chromeBundleIdentifier)) {
+        if (application && !application->isTerminated() &&
+            application->activationPolicy() == activationPolicyRegular) {
+            chromes.push_back(std::move(application));
+        }
+    }
+    if (chromes.empty()) {
+        return answer(0, 0, {}, {}, std::nullopt);
+    }
+    if (chromes.size() > 1) {
+        return refusal(reason::chromeWindowUnavailable);
+    }
+
+    const std::int32_t pid = chromes.front()->processIdentifier();
+    const Element app = platform.createApplicationElement(pid);
+    std::optional<std::vector<Element>> windows = windowsOnEverySpace(platform, app, pid);
+    if (!windows) {
+        return refusal(reason::chromeWindowUnavailable);
+    }
+
+    AvatarSearch search = avatarWindows(platform, *windows, request.profileName);
+    if (!search.windows) {
+        return refusal(search.reason.value_or(std::string(reason::selectedChromeProfileNotConfirmed)));
+    }
+
+    const std::optional<WindowDescription> front = describeFrontWindow(platform, app, *windows);
+
+    std::vector<std::uint32_t> numbers;
+    std::vector<std::int64_t> tabCounts;
+    for (const ProfiledWindow& profiled : *search.windows) {
+        std::optional<std::uint32_t> number = windowNumberOf(platform, profiled.window);
+        if (!number) {
+            continue;
+        }
+        numbers.push_back(*number);
+        tabCounts.push_back(countTabs(platform, profiled.window));
+    }
+    return answer(search.windows->size(), windows->size(), numbers, tabCounts, front);
+}
+
+} // namespace cpi
