@@ -316,7 +316,7 @@ private:
                 const std::uint64_t identifier = tokenIdentifierOf(key, tokensPath);
                 if (isReference(entry)) {
                     pendingTokens_.push_back(
-                        {application, identifier, referenceOf(entry, entryPath), entryPath});
+                        {application, identifier, referenceOf(entry, entryPath), member(entryPath, "ref")});
                 } else {
                     state_.applications[application].tokens[identifier] = loadElement(
                         entry, entryPath, pidName + "/tokens/" + key, application, std::nullopt, "", false);
@@ -422,7 +422,7 @@ private:
                                             state_.nodes[node].name + "/" + std::string(shorthand.key),
                                             application, node, idSuffix);
             } else if (shorthand.key == "focusedWindow" || shorthand.key == "mainWindow") {
-                attribute = referenceValue(referenceOf(*found, keyPath), keyPath);
+                attribute = referenceValue(referenceOf(*found, keyPath), member(keyPath, "ref"));
             } else {
                 attribute.kind = Value::Kind::string;
                 const std::string text = stringOf(*found, keyPath);
@@ -477,7 +477,7 @@ private:
             const json& entry = value[index];
             const std::string entryPath = item(path, index);
             if (isReference(entry)) {
-                list.items.push_back(referenceValue(referenceOf(entry, entryPath), entryPath));
+                list.items.push_back(referenceValue(referenceOf(entry, entryPath), member(entryPath, "ref")));
                 continue;
             }
             expectObject(entry, entryPath);

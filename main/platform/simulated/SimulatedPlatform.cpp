@@ -294,17 +294,16 @@ void fireDue(State& state, Lock& lock) {
     }
 }
 
-// Every platform call starts here: the call is counted, call triggers fire, a round trip
-// advances the clock, and due events run before the call is answered.
-void enter(State& state, Lock& lock, std::string_view name, bool roundTrip) {
+// The call is counted, call triggers go off and a round trip advances the clock.
+void count(State& state, std::string_view name, bool roundTrip) {
     auto counter = state.calls.find(name);
     if (counter == state.calls.end()) {
         counter = state.calls.emplace(std::string(name), 0).first;
     }
-    const std::int64_t count = ++counter->second;
+    const std::int64_t number = ++counter->second;
     for (Event& event : state.events) {
         if (!event.triggered && event.when.kind == Trigger::Kind::call && event.when.call == name &&
-            event.when.count == count) {
+            event.when.count == number) {
             trigger(state, event);
         }
     }
@@ -312,6 +311,11 @@ void enter(State& state, Lock& lock, std::string_view name, bool roundTrip) {
         ++state.roundTrips;
         state.virtualMicros += state.roundTripMicros;
     }
+}
+
+// Every platform call starts here: it is counted, and due events run before it is answered.
+void enter(State& state, Lock& lock, std::string_view name, bool roundTrip) {
+    count(state, name, roundTrip);
     fireDue(state, lock);
 }
 
@@ -848,8 +852,10 @@ double SimulatedPlatform::currentTime() {
 void SimulatedPlatform::sleep(double seconds) {
     Lock lock(state_->mutex);
     State& state = *state_;
-    enter(state, lock, simulated::call::sleep, false);
+    // The sleep is journalled before the events it sets off.
+    count(state, simulated::call::sleep, false);
     journal(state, nlohmann::ordered_json{{"op", "sleep"}, {"seconds", seconds}});
+    fireDue(state, lock);
     const std::int64_t micros =
         std::isfinite(seconds) && seconds > 0 ? std::llround(std::min(seconds, 1e9) * 1e6) : 0;
     const std::int64_t target = nowMicros(state) + micros;
