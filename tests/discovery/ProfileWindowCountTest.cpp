@@ -114,12 +114,12 @@ TEST(ProfileWindowCount, RealisticChromeInFewRoundTrips) {
     json scenario = json::parse(file);
     long roundTrips = 0;
     EXPECT_EQ(countFor(scenario, "Work", &roundTrips),
-              R"({"ok":true,"count":2,"windows":4,"windowNumbers":[4101,4102],"tabCounts":[4,3],)"
+              R"({"ok":true,"count":2,"windows":5,"windowNumbers":[4101,4102],"tabCounts":[4,3],)"
               R"("frontKind":"dialog","frontAvatar":null})");
-    // 1000 token identifiers, their 6 elements' roles, the window list and 10 window numbers;
-    // 158 elements walked (four window walks, the front window, two tab counts) at one round trip
-    // each; 23 reads of toolbar children and their labels; the front window and its subrole.
-    EXPECT_EQ(roundTrips, 1000 + 6 + 1 + 10 + 158 + 23 + 2);
+    // 1000 token identifiers, their 6 elements' roles, the window list and 11 window numbers;
+    // 189 elements walked (five window walks, the front window, two tab counts) at one round trip
+    // each; 31 reads of toolbar children and their labels; the front window and its subrole.
+    EXPECT_EQ(roundTrips, 1000 + 6 + 1 + 11 + 189 + 31 + 2);
 }
 
 } // namespace
