@@ -34,6 +34,11 @@ std::optional<std::vector<Element>> windowsOnEverySpace(Platform& platform, cons
     const std::size_t tooMany = ChromePrivateInputPolicy::windowListLimit + 1;
 
     std::vector<Element> windows = readElements(platform, app, ax::windows).value_or(std::vector<Element>());
+    if (windows.size() >= tooMany) {
+        // The token walk only adds windows: the list is unusable whatever it finds, so neither the
+        // numbers of an oversized list nor the 1000 identifiers are asked for.
+        return std::nullopt;
+    }
     std::set<std::uint32_t> seenNumbers;
     for (const Element& window : windows) {
         if (std::optional<std::uint32_t> number = windowNumberOf(platform, window)) {
@@ -60,9 +65,6 @@ std::optional<std::vector<Element>> windowsOnEverySpace(Platform& platform, cons
         if (windows.size() >= tooMany) {
             return std::nullopt;
         }
-    }
-    if (windows.size() >= tooMany) {
-        return std::nullopt;
     }
     return windows;
 }
