@@ -1,6 +1,8 @@
 // The loader rejects what it does not understand, naming the JSON path of the problem.
 #include "SimulationTestSupport.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace cpi {
@@ -148,6 +150,31 @@ TEST(Loader, AcceptsTheEmptyScenarioWithItsDefaults) {
 
 TEST(Loader, JournalThatCannotBeOpenedIsAnError) {
     EXPECT_THROW(testing::platformFor("{}", "/nonexistent-folder/journal.jsonl"), ScenarioError);
+}
+
+} // namespace
+} // namespace cpi
+
+namespace cpi {
+namespace {
+
+// The shared scenarios under tests/scenarios are used by many cases: each must load.
+TEST(SharedScenarios, EveryOneLoads) {
+    const std::filesystem::path folder = std::filesystem::path(CPI_REPOSITORY_ROOT) / "tests" / "scenarios";
+    int loaded = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".json") {
+            continue;
+        }
+        std::ifstream input(entry.path());
+        try {
+            SimulatedPlatform::load(nlohmann::json::parse(input), std::nullopt);
+            ++loaded;
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << entry.path().filename() << ": " << error.what();
+        }
+    }
+    EXPECT_GT(loaded, 0);
 }
 
 } // namespace
