@@ -21,22 +21,59 @@ std::string jsonQuoted(std::string_view text) {
     return json(std::string(text)).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-std::string member(const std::string& path, std::string_view key) {
-    const bool plain = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
-    });
-    if (plain) {
-        return path.empty() ? std::string(key) : path + "." + std::string(key);
+// A JSON path, built on the stack as the loader descends and written out only for a message.
+class Path {
+public:
+    Path() = default;
+    Path(const Path& parent, std::string_view key) : parent_(&parent), key_(key) {}
+    Path(const Path& parent, std::size_t index) : parent_(&parent), index_(index), isIndex_(true) {}
+
+    std::string render() const {
+        std::vector<const Path*> segments;
+        for (const Path* segment = this; segment != nullptr && segment->parent_ != nullptr;
+             segment = segment->parent_) {
+            segments.push_back(segment);
+        }
+        std::string text;
+        for (auto segment = segments.rbegin(); segment != segments.rend(); ++segment) {
+            const Path& part = **segment;
+            if (part.isIndex_) {
+                text += "[" + std::to_string(part.index_) + "]";
+            } else if (isPlain(part.key_)) {
+                text += (text.empty() ? "" : ".") + std::string(part.key_);
+            } else {
+                text += "[" + jsonQuoted(part.key_) + "]";
+            }
+        }
+        return text;
     }
-    return path + "[" + jsonQuoted(key) + "]";
+
+private:
+    static bool isPlain(std::string_view key) {
+        return !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+        });
+    }
+
+    const Path* parent_ = nullptr;
+    std::string_view key_;
+    std::size_t index_ = 0;
+    bool isIndex_ = false;
+};
+
+Path member(const Path& path, std::string_view key) {
+    return Path(path, key);
+}
+Path item(const Path& path, std::size_t index) {
+    return Path(path, index);
 }
 
-std::string item(const std::string& path, std::size_t index) {
-    return path + "[" + std::to_string(index) + "]";
+[[noreturn]] void fail(const std::string& where, const std::string& problem) {
+    throw ScenarioError((where.empty() ? std::string("scenario") : where) + ": " + problem);
 }
 
-[[noreturn]] void fail(const std::string& path, const std::string& problem) {
-    throw ScenarioError((path.empty() ? std::string("scenario") : path) + ": " + problem);
+[[noreturn]] void fail(const Path& path, const std::string& problem) {
+    fail(path.render(), problem);
 }
 
 const char* kindOf(const json& value) {
@@ -56,23 +93,23 @@ const char* kindOf(const json& value) {
     }
 }
 
-[[noreturn]] void wrongKind(const json& value, const std::string& path, const char* expected) {
+[[noreturn]] void wrongKind(const json& value, const Path& path, const char* expected) {
     fail(path, std::string("expected ") + expected + ", found " + kindOf(value));
 }
 
-void expectObject(const json& value, const std::string& path) {
+void expectObject(const json& value, const Path& path) {
     if (!value.is_object()) {
         wrongKind(value, path, "an object");
     }
 }
 
-void expectList(const json& value, const std::string& path) {
+void expectList(const json& value, const Path& path) {
     if (!value.is_array()) {
         wrongKind(value, path, "a list");
     }
 }
 
-void checkKeys(const json& object, const std::string& path, std::initializer_list<std::string_view> allowed) {
+void checkKeys(const json& object, const Path& path, std::initializer_list<std::string_view> allowed) {
     for (const auto& [key, unused] : object.items()) {
         if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
             fail(path, "unknown key " + jsonQuoted(key));
@@ -80,7 +117,7 @@ void checkKeys(const json& object, const std::string& path, std::initializer_lis
     }
 }
 
-const json& required(const json& object, const std::string& path, const char* key) {
+const json& required(const json& object, const Path& path, const char* key) {
     const auto found = object.find(key);
     if (found == object.end()) {
         fail(path, std::string("missing key ") + jsonQuoted(key));
@@ -88,21 +125,28 @@ const json& required(const json& object, const std::string& path, const char* ke
     return *found;
 }
 
-std::string stringOf(const json& value, const std::string& path) {
+const std::string& stringRef(const json& value, const Path& path) {
+    if (!value.is_string()) {
+        wrongKind(value, path, "a string");
+    }
+    return value.get_ref<const std::string&>();
+}
+
+std::string stringOf(const json& value, const Path& path) {
     if (!value.is_string()) {
         wrongKind(value, path, "a string");
     }
     return value.get<std::string>();
 }
 
-bool booleanOf(const json& value, const std::string& path) {
+bool booleanOf(const json& value, const Path& path) {
     if (!value.is_boolean()) {
         wrongKind(value, path, "a boolean");
     }
     return value.get<bool>();
 }
 
-double numberOf(const json& value, const std::string& path) {
+double numberOf(const json& value, const Path& path) {
     if (!value.is_number()) {
         wrongKind(value, path, "a number");
     }
@@ -113,8 +157,7 @@ double numberOf(const json& value, const std::string& path) {
     return number;
 }
 
-std::int64_t integerOf(const json& value, const std::string& path, std::int64_t minimum,
-                       std::int64_t maximum) {
+std::int64_t integerOf(const json& value, const Path& path, std::int64_t minimum, std::int64_t maximum) {
     bool inRange = false;
     std::int64_t result = 0;
     if (value.is_number_unsigned()) {
@@ -134,7 +177,7 @@ std::int64_t integerOf(const json& value, const std::string& path, std::int64_t 
     return result;
 }
 
-std::int64_t microsOf(const json& value, const std::string& path) {
+std::int64_t microsOf(const json& value, const Path& path) {
     const double seconds = numberOf(value, path);
     if (seconds < 0 || seconds > 1e9) {
         fail(path, "expected a number of seconds from 0 to 1e9");
@@ -142,17 +185,17 @@ std::int64_t microsOf(const json& value, const std::string& path) {
     return std::llround(seconds * 1e6);
 }
 
-std::int32_t pidOf(const json& value, const std::string& path) {
+std::int32_t pidOf(const json& value, const Path& path) {
     return static_cast<std::int32_t>(integerOf(value, path, std::numeric_limits<std::int32_t>::min(),
                                                std::numeric_limits<std::int32_t>::max()));
 }
 
-AXError errorCodeOf(const json& value, const std::string& path) {
+AXError errorCodeOf(const json& value, const Path& path) {
     return static_cast<AXError>(integerOf(value, path, std::numeric_limits<std::int32_t>::min(),
                                           std::numeric_limits<std::int32_t>::max()));
 }
 
-int signalOf(const json& value, const std::string& path) {
+int signalOf(const json& value, const Path& path) {
     static const std::pair<std::string_view, int> signals[] = {
         {"SIGTERM", SIGTERM}, {"SIGINT", SIGINT},   {"SIGHUP", SIGHUP},   {"SIGPIPE", SIGPIPE},
         {"SIGQUIT", SIGQUIT}, {"SIGUSR1", SIGUSR1}, {"SIGUSR2", SIGUSR2}, {"SIGKILL", SIGKILL}};
@@ -187,12 +230,13 @@ public:
     explicit Loader(SimulatedPlatform::State& state) : state_(state) {}
 
     void load(const json& scenario) {
-        expectObject(scenario, "");
-        checkKeys(scenario, "",
+        const Path root;
+        expectObject(scenario, root);
+        checkKeys(scenario, root,
                   {"description", "trusted", "now", "realTime", "roundTripMicros", "applications",
                    "windowServer", "display", "pasteboard", "events"});
         for (const auto& [key, value] : scenario.items()) {
-            const std::string path = member("", key);
+            const Path path = member(root, key);
             if (key == "description") {
                 stringOf(value, path);
             } else if (key == "trusted") {
@@ -212,10 +256,10 @@ public:
             }
         }
         if (const auto found = scenario.find("applications"); found != scenario.end()) {
-            loadApplications(*found, "applications");
+            loadApplications(*found, member(root, "applications"));
         }
         if (const auto found = scenario.find("events"); found != scenario.end()) {
-            loadEvents(*found, "events");
+            loadEvents(*found, member(root, "events"));
         }
         resolve();
     }
@@ -223,7 +267,7 @@ public:
 private:
     // -- settings ------------------------------------------------------------------------------
 
-    static void loadWindowServer(const json& value, const std::string& path, json& all, json& onScreen) {
+    static void loadWindowServer(const json& value, const Path& path, json& all, json& onScreen) {
         expectObject(value, path);
         checkKeys(value, path, {"all", "onScreen"});
         if (const auto found = value.find("all"); found != value.end()) {
@@ -234,7 +278,7 @@ private:
         }
     }
 
-    void loadDisplay(const json& value, const std::string& path) {
+    void loadDisplay(const json& value, const Path& path) {
         expectObject(value, path);
         checkKeys(value, path, {"width", "height"});
         if (const auto found = value.find("width"); found != value.end()) {
@@ -245,11 +289,11 @@ private:
         }
     }
 
-    void loadPasteboard(const json& value, const std::string& path) {
+    void loadPasteboard(const json& value, const Path& path) {
         expectObject(value, path);
         checkKeys(value, path, {"changeCount", "failSetString", "failSetData", "failWrite"});
         for (const auto& [key, entry] : value.items()) {
-            const std::string entryPath = member(path, key);
+            const Path entryPath = member(path, key);
             if (key == "changeCount") {
                 state_.changeCount = integerOf(entry, entryPath, std::numeric_limits<std::int64_t>::min(),
                                                std::numeric_limits<std::int64_t>::max() - 1000000);
@@ -265,10 +309,10 @@ private:
 
     // -- applications and elements -------------------------------------------------------------
 
-    void loadApplications(const json& value, const std::string& path) {
+    void loadApplications(const json& value, const Path& path) {
         expectList(value, path);
         for (std::size_t index = 0; index < value.size(); ++index) {
-            const std::string itemPath = item(path, index);
+            const Path itemPath = item(path, index);
             const std::size_t application = loadApplication(value[index], itemPath, true);
             const std::int32_t pid = state_.applications[application].info->pid;
             for (std::size_t other = 0; other < application; ++other) {
@@ -279,7 +323,7 @@ private:
         }
     }
 
-    std::size_t loadApplication(const json& value, const std::string& path, bool running) {
+    std::size_t loadApplication(const json& value, const Path& path, bool running) {
         expectObject(value, path);
         checkKeys(value, path,
                   {"pid", "bundleIdentifier", "activationPolicy", "terminated", "root", "tokens"});
@@ -309,14 +353,14 @@ private:
         state_.applications[application].root = root;
 
         if (const auto found = value.find("tokens"); found != value.end()) {
-            const std::string tokensPath = member(path, "tokens");
+            const Path tokensPath = member(path, "tokens");
             expectObject(*found, tokensPath);
             for (const auto& [key, entry] : found->items()) {
-                const std::string entryPath = member(tokensPath, key);
+                const Path entryPath = member(tokensPath, key);
                 const std::uint64_t identifier = tokenIdentifierOf(key, tokensPath);
                 if (isReference(entry)) {
-                    pendingTokens_.push_back(
-                        {application, identifier, referenceOf(entry, entryPath), member(entryPath, "ref")});
+                    pendingTokens_.push_back({application, identifier, referenceOf(entry, entryPath),
+                                              member(entryPath, "ref").render()});
                 } else {
                     state_.applications[application].tokens[identifier] = loadElement(
                         entry, entryPath, pidName + "/tokens/" + key, application, std::nullopt, "", false);
@@ -326,7 +370,7 @@ private:
         return application;
     }
 
-    static std::uint64_t tokenIdentifierOf(const std::string& key, const std::string& path) {
+    static std::uint64_t tokenIdentifierOf(const std::string& key, const Path& path) {
         const bool digits = !key.empty() && key.size() <= 3 &&
                             std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
         if (!digits || (key.size() > 1 && key[0] == '0')) {
@@ -341,7 +385,7 @@ private:
 
     static bool isReference(const json& value) { return value.is_object() && value.contains("ref"); }
 
-    static std::string referenceOf(const json& value, const std::string& path) {
+    static std::string referenceOf(const json& value, const Path& path) {
         expectObject(value, path);
         checkKeys(value, path, {"ref"});
         return stringOf(required(value, path, "ref"), member(path, "ref"));
@@ -367,22 +411,15 @@ private:
         return index;
     }
 
-    // One element object (not a reference) and everything written inline under it.
-    NodeIndex loadElement(const json& value, const std::string& path, const std::string& pathName,
+    // One element object (not a reference) and everything written inline under it. The element's
+    // keys are visited once; "attributes" comes last so that it cannot repeat a shorthand key.
+    NodeIndex loadElement(const json& value, const Path& path, const std::string& pathName,
                           std::size_t application, std::optional<NodeIndex> owner,
                           const std::string& idSuffix, bool inList) {
         expectObject(value, path);
         if (value.contains("ref")) {
             fail(path, "a reference is not allowed here");
         }
-        checkKeys(value, path,
-                  {"id", "role", "subrole", "title", "description", "value", "url", "focused", "children",
-                   "windows", "focusedWindow", "mainWindow", "windowNumber", "settable", "setResults",
-                   "attributes", "repeat"});
-        if (!inList && value.contains("repeat")) {
-            fail(member(path, "repeat"), "only an element in a list may repeat");
-        }
-
         std::string name = pathName;
         if (const auto found = value.find("id"); found != value.end()) {
             const std::string id = stringOf(*found, member(path, "id"));
@@ -399,85 +436,103 @@ private:
             state_.ids.emplace(name, node);
         }
 
-        // Shorthand keys first, then "attributes", which may not repeat one of them.
-        std::map<std::string, std::string, std::less<>> givenBy;
-        for (const auto& shorthand : shorthands) {
-            const auto found = value.find(shorthand.key);
-            if (found == value.end()) {
-                continue;
+        const json* attributes = nullptr;
+        for (const auto& [key, entry] : value.items()) {
+            const Path keyPath = member(path, key);
+            if (const Shorthand* shorthand = shorthandFor(key)) {
+                Value attribute = loadShorthand(*shorthand, entry, keyPath, node, application, idSuffix);
+                state_.nodes[node].attributes.insert_or_assign(std::string(shorthand->attribute),
+                                                               std::move(attribute));
+            } else if (key == "attributes") {
+                attributes = &entry;
+            } else if (key == "windowNumber") {
+                state_.nodes[node].windowNumber = static_cast<std::uint32_t>(
+                    integerOf(entry, keyPath, 0, std::numeric_limits<std::uint32_t>::max()));
+            } else if (key == "settable") {
+                expectList(entry, keyPath);
+                for (std::size_t index = 0; index < entry.size(); ++index) {
+                    state_.nodes[node].settable.push_back(stringOf(entry[index], item(keyPath, index)));
+                }
+            } else if (key == "setResults") {
+                expectObject(entry, keyPath);
+                for (const auto& [attribute, code] : entry.items()) {
+                    state_.nodes[node].setResults.emplace(attribute,
+                                                          errorCodeOf(code, member(keyPath, attribute)));
+                }
+            } else if (key == "repeat") {
+                if (!inList) {
+                    fail(keyPath, "only an element in a list may repeat");
+                }
+            } else if (key != "id") {
+                fail(path, "unknown key " + jsonQuoted(key));
             }
-            const std::string keyPath = member(path, shorthand.key);
-            Value attribute;
-            if (shorthand.key == "value") {
-                attribute = plainValue(*found, keyPath, "a string, number or boolean");
-            } else if (shorthand.key == "url") {
-                attribute.kind = Value::Kind::url;
-                const std::string text = stringOf(*found, keyPath);
-                attribute.text.assign(text.begin(), text.end());
-            } else if (shorthand.key == "focused") {
-                attribute.kind = Value::Kind::boolean;
-                attribute.boolean = booleanOf(*found, keyPath);
-            } else if (shorthand.key == "children" || shorthand.key == "windows") {
-                attribute = loadElementList(*found, keyPath,
-                                            state_.nodes[node].name + "/" + std::string(shorthand.key),
-                                            application, node, idSuffix);
-            } else if (shorthand.key == "focusedWindow" || shorthand.key == "mainWindow") {
-                attribute = referenceValue(referenceOf(*found, keyPath), member(keyPath, "ref"));
-            } else {
-                attribute.kind = Value::Kind::string;
-                const std::string text = stringOf(*found, keyPath);
-                attribute.text.assign(text.begin(), text.end());
-            }
-            givenBy.emplace(std::string(shorthand.attribute), std::string(shorthand.key));
-            state_.nodes[node].attributes.insert_or_assign(std::string(shorthand.attribute),
-                                                           std::move(attribute));
         }
-        if (const auto found = value.find("attributes"); found != value.end()) {
-            const std::string attributesPath = member(path, "attributes");
-            expectObject(*found, attributesPath);
-            for (const auto& [attribute, typed] : found->items()) {
-                const std::string attributePath = member(attributesPath, attribute);
-                if (const auto given = givenBy.find(attribute); given != givenBy.end()) {
-                    fail(attributePath, "attribute also given by " + jsonQuoted(given->second));
+        if (attributes != nullptr) {
+            const Path attributesPath = member(path, "attributes");
+            expectObject(*attributes, attributesPath);
+            for (const auto& [attribute, typed] : attributes->items()) {
+                const Path attributePath = member(attributesPath, attribute);
+                for (const Shorthand& shorthand : shorthands) {
+                    if (shorthand.attribute == attribute && value.contains(shorthand.key)) {
+                        fail(attributePath, "attribute also given by " + jsonQuoted(shorthand.key));
+                    }
                 }
                 Value loaded = loadTyped(typed, attributePath, true);
                 state_.nodes[node].attributes.insert_or_assign(attribute, std::move(loaded));
             }
         }
-        if (const auto found = value.find("windowNumber"); found != value.end()) {
-            state_.nodes[node].windowNumber = static_cast<std::uint32_t>(integerOf(
-                *found, member(path, "windowNumber"), 0, std::numeric_limits<std::uint32_t>::max()));
-        }
-        if (const auto found = value.find("settable"); found != value.end()) {
-            const std::string settablePath = member(path, "settable");
-            expectList(*found, settablePath);
-            for (std::size_t index = 0; index < found->size(); ++index) {
-                state_.nodes[node].settable.push_back(stringOf((*found)[index], item(settablePath, index)));
-            }
-        }
-        if (const auto found = value.find("setResults"); found != value.end()) {
-            const std::string resultsPath = member(path, "setResults");
-            expectObject(*found, resultsPath);
-            for (const auto& [attribute, code] : found->items()) {
-                state_.nodes[node].setResults.emplace(attribute,
-                                                      errorCodeOf(code, member(resultsPath, attribute)));
-            }
-        }
         return node;
+    }
+
+    static const Shorthand* shorthandFor(std::string_view key) {
+        for (const Shorthand& shorthand : shorthands) {
+            if (shorthand.key == key) {
+                return &shorthand;
+            }
+        }
+        return nullptr;
+    }
+
+    Value loadShorthand(const Shorthand& shorthand, const json& entry, const Path& keyPath, NodeIndex node,
+                        std::size_t application, const std::string& idSuffix) {
+        Value attribute;
+        if (shorthand.key == "value") {
+            attribute = plainValue(entry, keyPath, "a string, number or boolean");
+        } else if (shorthand.key == "url") {
+            attribute.kind = Value::Kind::url;
+            const auto& text = stringRef(entry, keyPath);
+            attribute.text.assign(text.begin(), text.end());
+        } else if (shorthand.key == "focused") {
+            attribute.kind = Value::Kind::boolean;
+            attribute.boolean = booleanOf(entry, keyPath);
+        } else if (shorthand.key == "children" || shorthand.key == "windows") {
+            attribute =
+                loadElementList(entry, keyPath, state_.nodes[node].name + "/" + std::string(shorthand.key),
+                                application, node, idSuffix);
+        } else if (shorthand.key == "focusedWindow" || shorthand.key == "mainWindow") {
+            attribute = referenceValue(referenceOf(entry, keyPath), member(keyPath, "ref").render());
+        } else {
+            attribute.kind = Value::Kind::string;
+            const auto& text = stringRef(entry, keyPath);
+            attribute.text.assign(text.begin(), text.end());
+        }
+        return attribute;
     }
 
     // "children" or "windows": elements and references; an element with "repeat" stands for that
     // many copies, whose ids (and the ids inside them) get "#1" ... "#N".
-    Value loadElementList(const json& value, const std::string& path, const std::string& listName,
+    Value loadElementList(const json& value, const Path& path, const std::string& listName,
                           std::size_t application, NodeIndex parent, const std::string& idSuffix) {
         expectList(value, path);
         Value list;
         list.kind = Value::Kind::list;
+        list.items.reserve(value.size());
         for (std::size_t index = 0; index < value.size(); ++index) {
             const json& entry = value[index];
-            const std::string entryPath = item(path, index);
+            const Path entryPath = item(path, index);
             if (isReference(entry)) {
-                list.items.push_back(referenceValue(referenceOf(entry, entryPath), member(entryPath, "ref")));
+                list.items.push_back(
+                    referenceValue(referenceOf(entry, entryPath), member(entryPath, "ref").render()));
                 continue;
             }
             expectObject(entry, entryPath);
@@ -501,7 +556,7 @@ private:
         return list;
     }
 
-    static Value plainValue(const json& value, const std::string& path, const char* expected) {
+    static Value plainValue(const json& value, const Path& path, const char* expected) {
         Value result;
         if (value.is_string()) {
             result.kind = Value::Kind::string;
@@ -522,7 +577,7 @@ private:
     // A typed value: a plain string, boolean or number, or one of {"url"}, {"element"},
     // {"elements"}, {"list"}, {"error"}, {"noValue"}, {"other"}. Errors and "no value" describe a
     // whole read and so stand only at the top.
-    static Value loadTyped(const json& value, const std::string& path, bool topLevel) {
+    static Value loadTyped(const json& value, const Path& path, bool topLevel) {
         static constexpr const char* expected = "a string, number, boolean or typed value object";
         if (!value.is_object()) {
             return plainValue(value, path, expected);
@@ -531,7 +586,7 @@ private:
             fail(path, "a typed value object has exactly one key");
         }
         const auto& [key, entry] = *value.items().begin();
-        const std::string entryPath = member(path, key);
+        const Path entryPath = member(path, key);
         Value result;
         if (key == "url") {
             result.kind = Value::Kind::url;
@@ -542,13 +597,13 @@ private:
             const std::string text = stringOf(entry, entryPath);
             result.text.assign(text.begin(), text.end());
         } else if (key == "element") {
-            result = referenceValue(stringOf(entry, entryPath), entryPath);
+            result = referenceValue(stringOf(entry, entryPath), entryPath.render());
         } else if (key == "elements") {
             expectList(entry, entryPath);
             result.kind = Value::Kind::list;
             for (std::size_t index = 0; index < entry.size(); ++index) {
-                const std::string itemPath = item(entryPath, index);
-                result.items.push_back(referenceValue(stringOf(entry[index], itemPath), itemPath));
+                const Path itemPath = item(entryPath, index);
+                result.items.push_back(referenceValue(stringOf(entry[index], itemPath), itemPath.render()));
             }
         } else if (key == "list") {
             expectList(entry, entryPath);
@@ -580,14 +635,14 @@ private:
 
     // -- events --------------------------------------------------------------------------------
 
-    void loadEvents(const json& value, const std::string& path) {
+    void loadEvents(const json& value, const Path& path) {
         expectList(value, path);
         for (std::size_t index = 0; index < value.size(); ++index) {
             loadEvent(value[index], item(path, index));
         }
     }
 
-    void loadEvent(const json& value, const std::string& path) {
+    void loadEvent(const json& value, const Path& path) {
         expectObject(value, path);
         checkKeys(value, path, {"when", "delay", "do"});
         const std::size_t eventIndex = state_.events.size();
@@ -596,7 +651,7 @@ private:
         if (const auto found = value.find("delay"); found != value.end()) {
             state_.events[eventIndex].delayMicros = microsOf(*found, member(path, "delay"));
         }
-        const std::string actionsPath = member(path, "do");
+        const Path actionsPath = member(path, "do");
         const json& actions = required(value, path, "do");
         expectList(actions, actionsPath);
         for (std::size_t index = 0; index < actions.size(); ++index) {
@@ -604,7 +659,7 @@ private:
         }
     }
 
-    void loadTrigger(const json& value, const std::string& path, std::size_t eventIndex) {
+    void loadTrigger(const json& value, const Path& path, std::size_t eventIndex) {
         expectObject(value, path);
         Trigger trigger;
         if (value.contains("call")) {
@@ -621,11 +676,11 @@ private:
         } else if (value.contains("set")) {
             checkKeys(value, path, {"set"});
             trigger.kind = Trigger::Kind::set;
-            const std::string setPath = member(path, "set");
+            const Path setPath = member(path, "set");
             const json& set = value["set"];
             expectObject(set, setPath);
             checkKeys(set, setPath, {"element", "attribute", "value"});
-            const std::string elementPath = member(setPath, "element");
+            const Path elementPath = member(setPath, "element");
             std::string id = stringOf(required(set, setPath, "element"), elementPath);
             trigger.attribute = stringOf(required(set, setPath, "attribute"), member(setPath, "attribute"));
             if (const auto found = set.find("value"); found != set.end()) {
@@ -634,8 +689,8 @@ private:
                 }
                 trigger.value = *found;
             }
-            deferred_.push_back([this, eventIndex, id = std::move(id), elementPath] {
-                state_.events[eventIndex].when.element = lookup(id, elementPath);
+            deferred_.push_back([this, eventIndex, id = std::move(id), where = elementPath.render()] {
+                state_.events[eventIndex].when.element = lookup(id, where);
             });
         } else if (value.contains("time")) {
             checkKeys(value, path, {"time"});
@@ -649,20 +704,21 @@ private:
         state_.events[eventIndex].when = std::move(trigger);
     }
 
-    void loadAction(const json& value, const std::string& path, std::size_t eventIndex) {
+    void loadAction(const json& value, const Path& path, std::size_t eventIndex) {
         expectObject(value, path);
         if (value.size() != 1) {
             fail(path, "an action has exactly one key");
         }
         const std::string& name = value.begin().key();
         const json& argument = value.begin().value();
-        const std::string argumentPath = member(path, name);
+        const Path argumentPath = member(path, name);
         const std::size_t actionIndex = state_.events[eventIndex].actions.size();
         Action action;
-        auto elementLater = [&](const json& id, const std::string& idPath, NodeIndex Action::*field) {
-            deferred_.push_back([this, eventIndex, actionIndex, id = stringOf(id, idPath), idPath, field] {
-                state_.events[eventIndex].actions[actionIndex].*field = lookup(id, idPath);
-            });
+        auto elementLater = [&](const json& id, const Path& idPath, NodeIndex Action::*field) {
+            deferred_.push_back(
+                [this, eventIndex, actionIndex, id = stringOf(id, idPath), where = idPath.render(), field] {
+                    state_.events[eventIndex].actions[actionIndex].*field = lookup(id, where);
+                });
         };
         if (name == "setAttribute" || name == "removeAttribute") {
             const bool set = name == "setAttribute";
@@ -685,7 +741,7 @@ private:
             action.kind = Action::Kind::addChild;
             expectObject(argument, argumentPath);
             checkKeys(argument, argumentPath, {"parent", "element", "index"});
-            const std::string parentPath = member(argumentPath, "parent");
+            const Path parentPath = member(argumentPath, "parent");
             const std::string parentId = stringOf(required(argument, argumentPath, "parent"), parentPath);
             if (const auto found = argument.find("index"); found != argument.end()) {
                 action.index = static_cast<std::size_t>(integerOf(*found, member(argumentPath, "index"), 0,
@@ -696,9 +752,9 @@ private:
             action.element =
                 loadElement(required(argument, argumentPath, "element"), member(argumentPath, "element"),
                             pathName, 0, std::nullopt, "", false);
-            deferred_.push_back([this, eventIndex, actionIndex, parentId, parentPath] {
+            deferred_.push_back([this, eventIndex, actionIndex, parentId, where = parentPath.render()] {
                 Action& added = state_.events[eventIndex].actions[actionIndex];
-                added.parent = lookup(parentId, parentPath);
+                added.parent = lookup(parentId, where);
                 setApplication(added.element, state_.nodes[added.parent].application);
                 state_.nodes[added.parent].owned.push_back(added.element);
             });
@@ -708,7 +764,7 @@ private:
         } else if (name == "terminate" || name == "quit") {
             action.kind = name == "quit" ? Action::Kind::quit : Action::Kind::terminate;
             action.pid = pidOf(argument, argumentPath);
-            pidChecks_.emplace_back(action.pid, argumentPath);
+            pidChecks_.emplace_back(action.pid, argumentPath.render());
         } else if (name == "launch") {
             action.kind = Action::Kind::launch;
             action.application = loadApplication(argument, argumentPath, false);
