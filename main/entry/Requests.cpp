@@ -1,0 +1,209 @@
+#include "entry/Requests.h"
+
+#include <cstddef>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace cpi {
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The fields a record takes from the top-level object; every other key is skipped.
+enum class Field { profileName, allowedOrigins, windowNumber, baseline, ignored };
+
+struct FieldValues {
+    std::optional<std::string> profileName;
+    std::optional<std::vector<std::string>> allowedOrigins;
+    std::optional<std::uint32_t> windowNumber;
+    std::optional<std::vector<std::string>> baseline;
+};
+
+// Event-driven decoding of one top-level object. Only the top level and the string lists of the
+// two list fields are looked at; every other value is skipped by counting its nesting depth, so no
+// part of the input is built into a document and nothing recurses, however deeply it nests.
+// Returning false from any event stops the parse and fails the decoding.
+class RecordReader {
+public:
+    explicit RecordReader(bool countRequest) : countRequest_(countRequest) {}
+
+    FieldValues& values() { return values_; }
+    bool complete() const { return complete_; }
+
+    bool null() {
+        return scalar([&] { return true; });
+    } // a null field stays absent
+    bool boolean(bool) {
+        return scalar([] { return false; });
+    }
+    bool number_integer(Json::number_integer_t value) {
+        return scalar([&] { return value >= 0 && takeWindowNumber(static_cast<std::uint64_t>(value)); });
+    }
+    bool number_unsigned(Json::number_unsigned_t value) {
+        return scalar([&] { return takeWindowNumber(value); });
+    }
+    // A number written with a fraction or an exponent is not an integer, whatever its value.
+    bool number_float(Json::number_float_t, const Json::string_t&) {
+        return scalar([] { return false; });
+    }
+    bool binary(Json::binary_t&) { return false; }
+
+    bool string(Json::string_t& value) {
+        if (depth_ == 2 && list_ != nullptr) {
+            list_->push_back(std::move(value));
+            return true;
+        }
+        return scalar([&] {
+            if (field_ != Field::profileName) {
+                return false;
+            }
+            values_.profileName = std::move(value);
+            return true;
+        });
+    }
+
+    bool key(Json::string_t& name) {
+        if (depth_ != 1) {
+            return true; // a key inside a skipped value
+        }
+        if (!seen_.insert(name).second) {
+            return false; // a key given twice: the request is ambiguous
+        }
+        field_ = fieldNamed(name);
+        return true;
+    }
+
+    bool start_object(std::size_t) {
+        if (depth_ == 0) {
+            depth_ = 1;
+            return true;
+        }
+        return enterContainer(false);
+    }
+    bool start_array(std::size_t) {
+        if (depth_ == 0) {
+            return false; // the top level must be an object
+        }
+        return enterContainer(true);
+    }
+    bool end_object() { return leaveContainer(); }
+    bool end_array() { return leaveContainer(); }
+
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+
+private:
+    Field fieldNamed(std::string_view name) const {
+        if (name == "profileName") {
+            return Field::profileName;
+        }
+        if (countRequest_) {
+            return Field::ignored;
+        }
+        if (name == "allowedOrigins") {
+            return Field::allowedOrigins;
+        }
+        if (name == "windowNumber") {
+            return Field::windowNumber;
+        }
+        if (name == "baseline") {
+            return Field::baseline;
+        }
+        return Field::ignored;
+    }
+
+    // A value that is not a container: at the top level only as a top-level document (refused);
+    // as a field's value, judged by `accept` unless the field is ignored; inside a list field, only
+    // strings are allowed; anywhere deeper, skipped.
+    template <typename Accept>
+    bool scalar(Accept accept) {
+        if (depth_ == 0) {
+            return false;
+        }
+        if (depth_ == 1) {
+            return field_ == Field::ignored || accept();
+        }
+        return list_ == nullptr || depth_ != 2;
+    }
+
+    bool takeWindowNumber(std::uint64_t value) {
+        if (field_ != Field::windowNumber || value > 0xFFFFFFFFu) {
+            return false;
+        }
+        values_.windowNumber = static_cast<std::uint32_t>(value);
+        return true;
+    }
+
+    bool enterContainer(bool array) {
+        if (depth_ == 1 && field_ != Field::ignored) {
+            // Only the two list fields take a container, and only an array.
+            if (!array || (field_ != Field::allowedOrigins && field_ != Field::baseline)) {
+                return false;
+            }
+            auto& target = field_ == Field::allowedOrigins ? values_.allowedOrigins : values_.baseline;
+            target.emplace();
+            list_ = &*target;
+        } else if (depth_ == 2 && list_ != nullptr) {
+            return false; // a list field holds strings only
+        }
+        ++depth_;
+        return true;
+    }
+
+    bool leaveContainer() {
+        --depth_;
+        if (depth_ == 1) {
+            list_ = nullptr;
+        } else if (depth_ == 0) {
+            complete_ = true;
+        }
+        return true;
+    }
+
+    bool countRequest_;
+    std::size_t depth_ = 0; // 1 inside the top-level object
+    Field field_ = Field::ignored;
+    std::set<std::string> seen_;
+    std::vector<std::string>* list_ = nullptr; // the list field being read
+    FieldValues values_;
+    bool complete_ = false;
+};
+
+std::optional<FieldValues> readRecord(std::span<const std::uint8_t> payload, bool countRequest) {
+    RecordReader reader(countRequest);
+    bool parsed = false;
+    try {
+        parsed = Json::sax_parse(payload.begin(), payload.end(), &reader, Json::input_format_t::json,
+                                 /*strict=*/true, /*ignore_comments=*/false);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (!parsed || !reader.complete()) {
+        return std::nullopt;
+    }
+    return std::move(reader.values());
+}
+
+} // namespace
+
+std::optional<Request> decodeRequest(std::span<const std::uint8_t> payload) {
+    std::optional<FieldValues> values = readRecord(payload, false);
+    if (!values || !values->profileName || !values->allowedOrigins) {
+        return std::nullopt;
+    }
+    return Request{std::move(*values->profileName), std::move(*values->allowedOrigins), values->windowNumber,
+                   std::move(values->baseline)};
+}
+
+std::optional<CountRequest> decodeCountRequest(std::span<const std::uint8_t> payload) {
+    std::optional<FieldValues> values = readRecord(payload, true);
+    if (!values || !values->profileName) {
+        return std::nullopt;
+    }
+    return CountRequest{std::move(*values->profileName)};
+}
+
+} // namespace cpi
