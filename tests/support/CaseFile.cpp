@@ -180,7 +180,9 @@ Case caseFrom(const ordered_json& value, const std::string& path, const std::str
     if (!value.is_object()) {
         fail(path, "expected a case object");
     }
-    checkKeys(value, path, {"name", "description", "scenario", "scenarioPatch", "args", "stdin", "expect"});
+    checkKeys(
+        value, path,
+        {"name", "description", "scenario", "scenarioPatch", "args", "stdin", "stdoutClosed", "expect"});
     Case result;
     result.file = file;
     result.name = stringOf(required(value, path, "name"), member(path, "name"));
@@ -228,6 +230,12 @@ Case caseFrom(const ordered_json& value, const std::string& path, const std::str
     }
     if (const auto found = value.find("stdin"); found != value.end()) {
         result.standardInput = standardInputFrom(*found, member(path, "stdin"));
+    }
+    if (const auto found = value.find("stdoutClosed"); found != value.end()) {
+        if (!found->is_boolean()) {
+            fail(member(path, "stdoutClosed"), "expected a boolean");
+        }
+        result.standardOutputClosed = found->get<bool>();
     }
     result.expect = expectationFrom(required(value, path, "expect"), member(path, "expect"));
     return result;

@@ -38,6 +38,8 @@ struct Case {
     std::optional<nlohmann::json> scenario;
     std::vector<std::string> arguments;
     std::string standardInput;
+    // The tool's standard output is a pipe nobody reads any more (writes fail with EPIPE).
+    bool standardOutputClosed = false;
     Expectation expect;
 };
 

@@ -86,7 +86,7 @@ void runCase(const Case& testCase) {
         std::ofstream(scenario) << testCase.scenario->dump(2);
     }
     const HarnessRun run = runHarness(CPI_HARNESS, scenario, testCase.arguments, testCase.standardInput,
-                                      workFolder, caseTimeout);
+                                      workFolder, caseTimeout, testCase.standardOutputClosed);
     std::filesystem::remove_all(workFolder);
 
     const Expectation& expect = testCase.expect;

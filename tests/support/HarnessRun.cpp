@@ -50,17 +50,28 @@ std::filesystem::path makeWorkFolder() {
 
 HarnessRun runHarness(const std::filesystem::path& harness, const std::filesystem::path& scenario,
                       const std::vector<std::string>& arguments, const std::string& standardInput,
-                      const std::filesystem::path& workFolder, std::chrono::milliseconds timeout) {
+                      const std::filesystem::path& workFolder, std::chrono::milliseconds timeout,
+                      bool standardOutputClosed) {
+    const auto journalFile = workFolder / "journal.jsonl";
+    std::vector<std::string> commandLine = {harness.string(), "--scenario",         scenario.string(),
+                                            "--journal",      journalFile.string(), "--"};
+    commandLine.insert(commandLine.end(), arguments.begin(), arguments.end());
+    HarnessRun run =
+        runProcess(std::move(commandLine), standardInput, workFolder, timeout, standardOutputClosed);
+    run.journal = readFile(journalFile);
+    return run;
+}
+
+HarnessRun runProcess(std::vector<std::string> commandLine, const std::string& standardInput,
+                      const std::filesystem::path& workFolder, std::chrono::milliseconds timeout,
+                      bool standardOutputClosed) {
     const auto inputFile = workFolder / "stdin.bin";
     const auto outputFile = workFolder / "stdout.bin";
     const auto errorFile = workFolder / "stderr.txt";
-    const auto journalFile = workFolder / "journal.jsonl";
     writeFile(inputFile, standardInput);
 
     HarnessRun run;
-    run.commandLine = {harness.string(), "--scenario",         scenario.string(),
-                       "--journal",      journalFile.string(), "--"};
-    run.commandLine.insert(run.commandLine.end(), arguments.begin(), arguments.end());
+    run.commandLine = std::move(commandLine);
     std::vector<char*> argv;
     for (std::string& word : run.commandLine) {
         argv.push_back(word.data());
@@ -70,9 +81,19 @@ HarnessRun runHarness(const std::filesystem::path& harness, const std::filesyste
     posix_spawn_file_actions_t actions;
     check(posix_spawn_file_actions_init(&actions), "posix_spawn_file_actions_init");
     check(posix_spawn_file_actions_addopen(&actions, 0, inputFile.c_str(), O_RDONLY, 0), "addopen stdin");
-    check(
-        posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
-        "addopen stdout");
+    int outputPipe[2] = {-1, -1};
+    if (standardOutputClosed) {
+        if (::pipe(outputPipe) != 0) {
+            throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
+        }
+        ::fcntl(outputPipe[0], F_SETFD, FD_CLOEXEC);
+        ::fcntl(outputPipe[1], F_SETFD, FD_CLOEXEC);
+        check(posix_spawn_file_actions_adddup2(&actions, outputPipe[1], 1), "adddup2 stdout");
+    } else {
+        check(posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                               0600),
+              "addopen stdout");
+    }
     check(
         posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
         "addopen stderr");
@@ -91,10 +112,16 @@ HarnessRun runHarness(const std::filesystem::path& harness, const std::filesyste
                                    POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP),
           "setflags");
     pid_t child = 0;
-    const int spawned = posix_spawn(&child, harness.c_str(), &actions, &attributes, argv.data(), environ);
+    const int spawned =
+        posix_spawn(&child, run.commandLine[0].c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    check(spawned, ("posix_spawn " + harness.string()).c_str());
+    if (standardOutputClosed) {
+        // Neither end stays open here: the harness's writes find no reader.
+        ::close(outputPipe[0]);
+        ::close(outputPipe[1]);
+    }
+    check(spawned, ("posix_spawn " + run.commandLine[0]).c_str());
 
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     int waitStatus = 0;
@@ -122,7 +149,6 @@ HarnessRun runHarness(const std::filesystem::path& harness, const std::filesyste
     }
     run.standardOutput = readFile(outputFile);
     run.standardError = readFile(errorFile);
-    run.journal = readFile(journalFile);
     return run;
 }
 

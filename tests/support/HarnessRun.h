@@ -23,9 +23,17 @@ struct HarnessRun {
 // with default signal dispositions and no blocked signal, standard input read from a file holding
 // `standardInput` (so that large inputs cannot block), standard output and error captured, and
 // kills the group when it has not ended after `timeout`. Temporary files live in `workFolder`.
+// With `standardOutputClosed`, standard output is instead a pipe whose reading end is closed before
+// the harness runs, so that every write to it fails (EPIPE, or SIGPIPE where not ignored).
 HarnessRun runHarness(const std::filesystem::path& harness, const std::filesystem::path& scenario,
                       const std::vector<std::string>& arguments, const std::string& standardInput,
-                      const std::filesystem::path& workFolder, std::chrono::milliseconds timeout);
+                      const std::filesystem::path& workFolder, std::chrono::milliseconds timeout,
+                      bool standardOutputClosed = false);
+
+// Runs `commandLine` (the program first) the same way, without a journal.
+HarnessRun runProcess(std::vector<std::string> commandLine, const std::string& standardInput,
+                      const std::filesystem::path& workFolder, std::chrono::milliseconds timeout,
+                      bool standardOutputClosed = false);
 
 // A fresh, empty folder for one case's files.
 std::filesystem::path makeWorkFolder();
