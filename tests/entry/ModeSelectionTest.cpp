@@ -1,0 +1,107 @@
+#include "entry/ClipboardHandoff.h"
+#include "entry/Modes.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace cpi {
+namespace {
+
+TEST(SelectMode, Table) {
+    struct Row {
+        std::vector<std::string> arguments;
+        Mode mode;
+        std::string argument;
+    };
+    const Row rows[] = {
+        {{}, Mode::delivery, ""},
+        {{"--trust-check"}, Mode::trustCheck, ""},
+        {{"--agent-browser-window-visibility", "4242"}, Mode::agentBrowserWindowVisibility, "4242"},
+        {{"--agent-browser-window-visibility", ""}, Mode::agentBrowserWindowVisibility, ""},
+        {{"--copy-delivered-secret", "1765000060000"}, Mode::clipboardHandoff, "1765000060000"},
+        {{"--profile-window-count"}, Mode::profileWindowCount, ""},
+        {{"--key-baseline"}, Mode::keyMode, "--key-baseline"},
+        {{"--key-capture"}, Mode::keyMode, "--key-capture"},
+        // Wrong number of arguments.
+        {{"--agent-browser-window-visibility"}, Mode::unrecognised, ""},
+        {{"--agent-browser-window-visibility", "1", "2"}, Mode::unrecognised, ""},
+        {{"--copy-delivered-secret"}, Mode::unrecognised, ""},
+        {{"--trust-check", "x"}, Mode::unrecognised, ""},
+        {{"--profile-window-count", "x"}, Mode::unrecognised, ""},
+        {{"--key-capture", "x"}, Mode::unrecognised, ""},
+        // Exact, case-sensitive comparisons.
+        {{"--KEY-BASELINE"}, Mode::unrecognised, ""},
+        {{" --key-capture"}, Mode::unrecognised, ""},
+        {{"--key-capture "}, Mode::unrecognised, ""},
+        {{"--trust-check="}, Mode::unrecognised, ""},
+        {{""}, Mode::unrecognised, ""},
+        {{"-"}, Mode::unrecognised, ""},
+        // A switch counts only as the first argument.
+        {{"x", "--trust-check"}, Mode::unrecognised, ""},
+        {{"4242", "--agent-browser-window-visibility"}, Mode::unrecognised, ""},
+    };
+    for (const Row& row : rows) {
+        const ModeChoice choice = selectMode(row.arguments);
+        std::string shown;
+        for (const std::string& word : row.arguments) {
+            shown += "[" + word + "]";
+        }
+        EXPECT_EQ(choice.mode, row.mode) << shown;
+        EXPECT_EQ(choice.argument, row.argument) << shown;
+    }
+}
+
+TEST(ParseDeadline, Table) {
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    struct Row {
+        const char* text;
+        std::optional<double> value; // NaN stands for "a NaN"
+    };
+    const Row rows[] = {
+        {"1765000060000", 1765000060000.0},
+        {"1765000060000.25", 1765000060000.25},
+        {"+12", 12.0},
+        {"-12", -12.0},
+        {".5", 0.5},
+        {"1e3", 1000.0},
+        {"0x1p40", 1099511627776.0},
+        {"0X10", 16.0},
+        {"inf", infinity},
+        {"-Infinity", -infinity},
+        {"1e400", infinity},
+        {"nan", std::numeric_limits<double>::quiet_NaN()},
+        {"NAN(123)", std::numeric_limits<double>::quiet_NaN()},
+        {"", std::nullopt},
+        {" 1", std::nullopt},
+        {"\t1", std::nullopt},
+        {"\n1", std::nullopt},
+        {"1 ", std::nullopt},
+        {"12ms", std::nullopt},
+        {"1765000060000x", std::nullopt},
+        {"1,5", std::nullopt},
+        {"--1", std::nullopt},
+        {"+", std::nullopt},
+        {"e5", std::nullopt},
+        {"infinit", std::nullopt},
+    };
+    for (const Row& row : rows) {
+        const std::optional<double> parsed = parseDeadline(row.text);
+        ASSERT_EQ(parsed.has_value(), row.value.has_value()) << "[" << row.text << "]";
+        if (!parsed) {
+            continue;
+        }
+        if (std::isnan(*row.value)) {
+            EXPECT_TRUE(std::isnan(*parsed)) << row.text;
+        } else {
+            EXPECT_EQ(*parsed, *row.value) << row.text;
+        }
+    }
+    // An embedded NUL does not end the argument early.
+    EXPECT_FALSE(parseDeadline(std::string("12\0"
+                                           "34",
+                                           5)));
+}
+
+} // namespace
+} // namespace cpi
