@@ -18,6 +18,10 @@ namespace {
 
 constexpr int harnessFailure = 70;
 
+// The platform lives until the process ends (the tool ends it through exitProcess or a signal);
+// held here so that it stays reachable to the end.
+cpi::SimulatedPlatform* harnessPlatform = nullptr;
+
 [[noreturn]] void refuse(std::string message) {
     for (char& c : message) {
         if (c == '\n' || c == '\r') {
@@ -106,6 +110,6 @@ int main(int argc, char** argv) {
     } catch (const cpi::ScenarioError& error) {
         refuse(arguments.scenario + ": " + error.what());
     }
-    // The platform lives until the process ends: the tool ends it through exitProcess or a signal.
-    cpi::runTool(*platform.release(), arguments.tool);
+    harnessPlatform = platform.release();
+    cpi::runTool(*harnessPlatform, arguments.tool);
 }
