@@ -1,0 +1,156 @@
+// Keys: which elements may show one, the key runs of a text, fingerprints, the new key of a
+// capture, and the "keyCheck" map.
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "ChromePrivateInputPolicy/Sha256.h"
+
+#include <algorithm>
+#include <array>
+
+namespace cpi {
+namespace {
+
+constexpr std::int64_t countCap = 99;
+constexpr std::int64_t textNodeCap = 99999;
+constexpr std::size_t shortestRun = 40;
+constexpr std::size_t longestRun = 4096;
+
+std::int64_t capped(std::size_t count, std::int64_t cap = countCap) {
+    return static_cast<std::int64_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cap)));
+}
+
+// What a byte is to the run scanner. Bytes of non-ASCII characters are "other": neither key
+// characters nor forbidden neighbours.
+enum ByteClass : std::uint8_t {
+    other = 0,
+    keyCharacter = 1,
+    barsBoth = 2,  // "." and "/": no run directly before or after them
+    barsAfter = 3, // "=": no run directly after it; a run may end on it ("...key==")
+};
+
+constexpr std::array<std::uint8_t, 256> byteClasses = [] {
+    std::array<std::uint8_t, 256> classes{};
+    for (int c = 'A'; c <= 'Z'; ++c) {
+        classes[static_cast<std::size_t>(c)] = keyCharacter;
+        classes[static_cast<std::size_t>(c - 'A' + 'a')] = keyCharacter;
+    }
+    for (int c = '0'; c <= '9'; ++c) {
+        classes[static_cast<std::size_t>(c)] = keyCharacter;
+    }
+    classes['_'] = keyCharacter;
+    classes['-'] = keyCharacter;
+    classes['.'] = barsBoth;
+    classes['/'] = barsBoth;
+    classes['='] = barsAfter;
+    return classes;
+}();
+
+std::set<std::string> freshRuns(const std::vector<std::string>& runs, const std::set<std::string>& baseline) {
+    const std::set<std::string> distinct(runs.begin(), runs.end());
+    std::set<std::string> fresh;
+    for (const std::string& run : distinct) {
+        if (!baseline.contains(ChromePrivateInputPolicy::keyFingerprint(run))) {
+            fresh.insert(run);
+        }
+    }
+    return fresh;
+}
+
+std::set<std::string> focusedAmong(const std::set<std::string>& fresh,
+                                   const std::vector<std::string>& focusedRuns) {
+    std::set<std::string> focused;
+    for (const std::string& run : focusedRuns) {
+        if (fresh.contains(run)) {
+            focused.insert(run);
+        }
+    }
+    return focused;
+}
+
+} // namespace
+
+bool ChromePrivateInputPolicy::isKeyTextNode(std::string_view role,
+                                             const std::optional<std::string>& subrole) {
+    if (role != "AXStaticText" && role != "AXTextField" && role != "AXTextArea") {
+        return false;
+    }
+    return !subrole || *subrole != "AXSecureTextField";
+}
+
+// One pass over the bytes: the text splits into maximal stretches of key characters, and a
+// stretch of 40 to 4096 of them is a run unless a ".", "/" or "=" stands directly before it or a
+// "." or "/" directly after it. This is exactly what `keyRunPattern` finds: its look-behind and
+// look-ahead both exclude key characters, so a match always spans one whole stretch.
+//
+// Runs are cut on characters, not on user-perceived characters: a run directly followed by a
+// combining mark (or preceded by a prepended mark) is taken whole, without the mark.
+std::vector<std::string> ChromePrivateInputPolicy::keyRuns(std::string_view text) {
+    std::vector<std::string> runs;
+    const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    std::size_t at = 0;
+    while (at < size) {
+        while (at < size && byteClasses[bytes[at]] != keyCharacter) {
+            ++at;
+        }
+        const std::size_t start = at;
+        while (at < size && byteClasses[bytes[at]] == keyCharacter) {
+            ++at;
+        }
+        const std::size_t length = at - start;
+        if (length < shortestRun || length > longestRun) {
+            continue;
+        }
+        const bool clearBefore = start == 0 || byteClasses[bytes[start - 1]] == other;
+        const bool clearAfter = at == size || byteClasses[bytes[at]] != barsBoth;
+        if (clearBefore && clearAfter) {
+            runs.emplace_back(text.substr(start, length));
+        }
+    }
+    return runs;
+}
+
+std::string ChromePrivateInputPolicy::keyFingerprint(std::string_view run) {
+    static constexpr std::string_view digits = "0123456789abcdef";
+    const Sha256Digest digest = sha256(run);
+    std::string hex;
+    hex.reserve(digest.size() * 2);
+    for (const std::uint8_t byte : digest) {
+        hex.push_back(digits[byte >> 4]);
+        hex.push_back(digits[byte & 0x0F]);
+    }
+    return hex;
+}
+
+NewKeyResult ChromePrivateInputPolicy::newKey(const std::vector<std::string>& runs,
+                                              const std::vector<std::string>& focusedRuns,
+                                              const std::set<std::string>& baseline) {
+    const std::set<std::string> fresh = freshRuns(runs, baseline);
+    if (fresh.empty()) {
+        return {std::nullopt, std::string(reason::pageKeyNotFound)};
+    }
+    if (fresh.size() == 1) {
+        return {*fresh.begin(), std::nullopt};
+    }
+    const std::set<std::string> focused = focusedAmong(fresh, focusedRuns);
+    if (focused.size() == 1) {
+        return {*focused.begin(), std::nullopt};
+    }
+    return {std::nullopt, std::string(reason::pageKeyAmbiguous)};
+}
+
+CheckMap ChromePrivateInputPolicy::keyCheck(std::int64_t textNodes, const std::vector<std::string>& runs,
+                                            const std::vector<std::string>& focusedRuns,
+                                            const std::set<std::string>& baseline) {
+    const std::size_t distinct = std::set<std::string>(runs.begin(), runs.end()).size();
+    const std::set<std::string> fresh = freshRuns(runs, baseline);
+    CheckMap map;
+    map.set("textNodes", std::min(textNodes, textNodeCap));
+    map.set("runs", capped(runs.size()));
+    map.set("distinct", capped(distinct));
+    map.set("known", capped(distinct - fresh.size()));
+    map.set("fresh", capped(fresh.size()));
+    map.set("focusedFresh", capped(focusedAmong(fresh, focusedRuns).size()));
+    return map;
+}
+
+} // namespace cpi

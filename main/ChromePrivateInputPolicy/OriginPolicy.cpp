@@ -1,0 +1,186 @@
+// Origins: the origin of a URL, whether the address bar shows it, which web area to act on, the
+// "originCheck" map, and the address-bar test.
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "ChromePrivateInputPolicy/Text.h"
+
+#include <algorithm>
+#include <uriparser/Uri.h>
+
+namespace cpi {
+namespace {
+
+constexpr std::int64_t countCap = 99;
+constexpr std::string_view httpsPrefix = "https://";
+
+std::int64_t capped(std::size_t count) {
+    return static_cast<std::int64_t>(std::min<std::size_t>(count, static_cast<std::size_t>(countCap)));
+}
+
+std::string_view rangeText(const UriTextRangeA& range) {
+    if (range.first == nullptr || range.afterLast == nullptr) {
+        return {};
+    }
+    return {range.first, static_cast<std::size_t>(range.afterLast - range.first)};
+}
+
+std::string asciiLowerCased(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+    return out;
+}
+
+// The port text is digits only (the parser admits nothing else). An empty port, as in
+// "https://example.com:/", is the scheme's default port; leading zeros do not change the number.
+bool isDefaultHttpsPort(std::string_view port) {
+    const std::size_t significant = port.find_first_not_of('0');
+    if (port.empty()) {
+        return true;
+    }
+    return significant != std::string_view::npos && port.substr(significant) == "443";
+}
+
+struct ParsedUri {
+    UriUriA uri{};
+    bool parsed = false;
+    explicit ParsedUri(std::string_view text) {
+        const char* errorPosition = nullptr;
+        parsed =
+            uriParseSingleUriExA(&uri, text.data(), text.data() + text.size(), &errorPosition) == URI_SUCCESS;
+    }
+    ~ParsedUri() {
+        if (parsed) {
+            uriFreeUriMembersA(&uri);
+        }
+    }
+    ParsedUri(const ParsedUri&) = delete;
+    ParsedUri& operator=(const ParsedUri&) = delete;
+};
+
+bool isAllowed(const std::string& origin, const std::vector<std::string>& allowedOrigins) {
+    return std::any_of(allowedOrigins.begin(), allowedOrigins.end(),
+                       [&](const std::string& allowed) { return text::sameText(allowed, origin); });
+}
+
+} // namespace
+
+std::optional<std::string> ChromePrivateInputPolicy::httpsOrigin(std::string_view url) {
+    if (url.empty()) {
+        return std::nullopt;
+    }
+    const ParsedUri parsed(url);
+    if (!parsed.parsed) {
+        return std::nullopt;
+    }
+    const UriUriA& uri = parsed.uri;
+    if (asciiLowerCased(rangeText(uri.scheme)) != "https") {
+        return std::nullopt;
+    }
+    // Any user information, even an empty one ("https://@example.com"), refuses the URL.
+    if (uri.userInfo.first != nullptr) {
+        return std::nullopt;
+    }
+    if (uri.hostText.first == nullptr) {
+        return std::nullopt;
+    }
+    std::string host = asciiLowerCased(rangeText(uri.hostText));
+    if (host.empty()) {
+        return std::nullopt;
+    }
+    if (uri.portText.first != nullptr && !isDefaultHttpsPort(rangeText(uri.portText))) {
+        return std::nullopt;
+    }
+    // The parser hands IP literals over without their brackets; an origin keeps them.
+    if (uri.hostData.ip6 != nullptr || uri.hostData.ipFuture.first != nullptr) {
+        host = "[" + host + "]";
+    }
+    return std::string(httpsPrefix) + host;
+}
+
+bool ChromePrivateInputPolicy::addressShowsOrigin(std::string_view address, std::string_view pageOrigin) {
+    if (!text::isValidUtf8(address)) {
+        return false;
+    }
+    const std::string shown = text::trimmed(address, text::TrimSet::spacesAndTabs);
+    if (shown.find("://") != std::string::npos) {
+        const std::optional<std::string> origin = httpsOrigin(shown);
+        return origin && text::sameText(*origin, pageOrigin);
+    }
+    // Without a scheme the text is read as an https address: its host part runs up to the first
+    // "/", "?" or "#".
+    const std::optional<std::string> host = text::lowerCased(shown.substr(0, shown.find_first_of("/?#")));
+    if (!host || host->empty() || host->find_first_of("@: ") != std::string::npos) {
+        return false;
+    }
+    return text::sameText(std::string(httpsPrefix) + *host, pageOrigin);
+}
+
+std::optional<std::size_t>
+ChromePrivateInputPolicy::originPageIndex(const std::optional<std::string>& address,
+                                          const std::vector<std::optional<std::string>>& pageOrigins,
+                                          const std::vector<std::string>& allowedOrigins) {
+    if (!address) {
+        return std::nullopt;
+    }
+    std::vector<bool> matches;
+    matches.reserve(pageOrigins.size());
+    bool anyMatch = false;
+    for (const std::optional<std::string>& origin : pageOrigins) {
+        const bool match =
+            origin && isAllowed(*origin, allowedOrigins) && addressShowsOrigin(*address, *origin);
+        matches.push_back(match);
+        anyMatch = anyMatch || match;
+    }
+    if (anyMatch) {
+        return uniqueMatchIndex(matches);
+    }
+    // A single web area that reports no usable URL is accepted on the address bar's full URL.
+    if (pageOrigins.size() == 1 && !pageOrigins.front()) {
+        const std::optional<std::string> shown = httpsOrigin(*address);
+        if (shown && isAllowed(*shown, allowedOrigins)) {
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+CheckMap ChromePrivateInputPolicy::originCheck(bool addressFound, const std::optional<std::string>& address,
+                                               const std::vector<std::optional<std::string>>& pageOrigins,
+                                               const std::vector<std::string>& allowedOrigins) {
+    std::size_t pageUrls = 0;
+    std::size_t allowedPages = 0;
+    std::size_t addressMatches = 0;
+    for (const std::optional<std::string>& origin : pageOrigins) {
+        if (!origin) {
+            continue;
+        }
+        ++pageUrls;
+        if (!isAllowed(*origin, allowedOrigins)) {
+            continue;
+        }
+        ++allowedPages;
+        if (address && addressShowsOrigin(*address, *origin)) {
+            ++addressMatches;
+        }
+    }
+    CheckMap map;
+    map.set("addressFound", addressFound ? 1 : 0);
+    map.set("addressRead", address ? 1 : 0);
+    map.set("addressScheme", address && address->find("://") != std::string::npos ? 1 : 0);
+    map.set("webAreas", capped(pageOrigins.size()));
+    map.set("pageUrls", capped(pageUrls));
+    map.set("allowedPages", capped(allowedPages));
+    map.set("addressMatches", capped(addressMatches));
+    return map;
+}
+
+bool ChromePrivateInputPolicy::isAddressBar(const std::optional<std::string>& role,
+                                            const std::optional<std::string>& description) {
+    if (!role || (*role != "AXComboBox" && *role != "AXTextField")) {
+        return false;
+    }
+    const std::optional<std::string> folded = text::caseFolded(description.value_or(std::string()));
+    return folded && (text::findWhole(*folded, "address") || text::findWhole(*folded, "search bar"));
+}
+
+} // namespace cpi

@@ -1,0 +1,62 @@
+// The page: waiting for Chrome to expose it, its accessibility switch and the switch report, the
+// focused field, and the verdict on a write.
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+
+#include <algorithm>
+
+namespace cpi {
+
+bool ChromePrivateInputPolicy::shouldWaitForPage(const std::optional<std::string>& reason,
+                                                 const std::optional<CheckMap>& originCheck) {
+    if (!reason || *reason != reason::originNotAllowed || !originCheck) {
+        return false;
+    }
+    const std::optional<std::int64_t> webAreas = originCheck->get("webAreas");
+    return webAreas && *webAreas == 0;
+}
+
+bool ChromePrivateInputPolicy::shouldTurnOnPageSwitch(bool confirmedWindow,
+                                                      const std::optional<std::string>& reason,
+                                                      const std::optional<CheckMap>& originCheck,
+                                                      bool switchAlreadyOn) {
+    return confirmedWindow && !switchAlreadyOn && shouldWaitForPage(reason, originCheck);
+}
+
+CheckMap ChromePrivateInputPolicy::pageSwitchReport(const SwitchCodes& setCodes,
+                                                    const std::optional<SwitchCodes>& restoreCodes) {
+    const auto succeeded = [](const SwitchCode& code) { return code.second == 0; };
+    CheckMap map;
+    map.set("set", std::any_of(setCodes.begin(), setCodes.end(), succeeded) ? 1 : 0);
+    map.set("restored",
+            restoreCodes && std::all_of(restoreCodes->begin(), restoreCodes->end(), succeeded) ? 1 : 0);
+    for (const auto& [name, code] : setCodes) {
+        map.set(name + "SetError", code);
+    }
+    if (restoreCodes) {
+        for (const auto& [name, code] : *restoreCodes) {
+            map.set(name + "RestoreError", code);
+        }
+    }
+    return map;
+}
+
+bool ChromePrivateInputPolicy::supportsFocusedField(std::string_view role,
+                                                    const std::optional<std::string>& subrole) {
+    if (role != "AXTextField" && role != "AXSecureTextField") {
+        return false;
+    }
+    return !subrole || (*subrole != "AXAddressField" && *subrole != "AXSearchField");
+}
+
+std::optional<std::string> ChromePrivateInputPolicy::mutationFailure(bool setSucceeded,
+                                                                     bool targetStillMatches) {
+    if (!setSucceeded) {
+        return std::string(reason::inputUnavailable);
+    }
+    if (!targetStillMatches) {
+        return std::string(reason::focusChanged);
+    }
+    return std::nullopt;
+}
+
+} // namespace cpi

@@ -1,0 +1,260 @@
+#include "ChromePrivateInputPolicy/Text.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <utf8proc.h>
+#include <vector>
+
+namespace cpi::text {
+namespace {
+
+const utf8proc_uint8_t* bytesOf(std::string_view text) {
+    return reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+}
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Decodes the code point at `offset`; its length in bytes, or a value below 1 for a malformed
+// sequence.
+utf8proc_ssize_t decodeAt(std::string_view text, std::size_t offset, utf8proc_int32_t& codePoint) {
+    return utf8proc_iterate(bytesOf(text) + offset, static_cast<utf8proc_ssize_t>(text.size() - offset),
+                            &codePoint);
+}
+
+void append(std::string& out, utf8proc_int32_t codePoint) {
+    utf8proc_uint8_t buffer[4];
+    const utf8proc_ssize_t length = utf8proc_encode_char(codePoint, buffer);
+    out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
+}
+
+// Runs utf8proc's mapping with the given options; absent for malformed text.
+std::optional<std::string> mapped(std::string_view text, int options) {
+    utf8proc_uint8_t* raw = nullptr;
+    const utf8proc_ssize_t length = utf8proc_map(bytesOf(text), static_cast<utf8proc_ssize_t>(text.size()),
+                                                 &raw, static_cast<utf8proc_option_t>(options));
+    const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owner(raw, &std::free);
+    if (length < 0) {
+        return std::nullopt;
+    }
+    return std::string(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(length));
+}
+
+// Calls `visit` with the byte offset of every grapheme cluster boundary of well-formed `text`, in
+// order: 0, every break, and the end (0 alone for the empty text). Stops when `visit` answers false.
+template <typename Visit>
+void forEachBoundary(std::string_view text, Visit visit) {
+    if (!visit(std::size_t{0}) || text.empty()) {
+        return;
+    }
+    utf8proc_int32_t state = 0;
+    utf8proc_int32_t previous = 0;
+    std::size_t offset = 0;
+    bool first = true;
+    while (offset < text.size()) {
+        utf8proc_int32_t current = 0;
+        const utf8proc_ssize_t length = decodeAt(text, offset, current);
+        if (length < 1) {
+            return;
+        }
+        if (!first && utf8proc_grapheme_break_stateful(previous, current, &state) && !visit(offset)) {
+            return;
+        }
+        first = false;
+        previous = current;
+        offset += static_cast<std::size_t>(length);
+    }
+    visit(text.size());
+}
+
+std::vector<std::size_t> boundariesOf(std::string_view text) {
+    std::vector<std::size_t> boundaries;
+    forEachBoundary(text, [&](std::size_t offset) {
+        boundaries.push_back(offset);
+        return true;
+    });
+    return boundaries;
+}
+
+bool allTrimmed(std::string_view cluster, TrimSet set) {
+    for (std::size_t offset = 0; offset < cluster.size();) {
+        utf8proc_int32_t codePoint = 0;
+        const utf8proc_ssize_t length = decodeAt(cluster, offset, codePoint);
+        if (length < 1 || !isTrimmed(static_cast<char32_t>(codePoint), set)) {
+            return false;
+        }
+        offset += static_cast<std::size_t>(length);
+    }
+    return true;
+}
+
+} // namespace
+
+bool isValidUtf8(std::string_view bytes) {
+    for (std::size_t offset = 0; offset < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[offset]) < 0x80) {
+            ++offset;
+            continue;
+        }
+        utf8proc_int32_t codePoint = 0;
+        const utf8proc_ssize_t length = decodeAt(bytes, offset, codePoint);
+        if (length < 1) {
+            return false;
+        }
+        offset += static_cast<std::size_t>(length);
+    }
+    return true;
+}
+
+std::string repaired(std::string_view bytes) {
+    if (isValidUtf8(bytes)) {
+        return std::string(bytes);
+    }
+    std::string out;
+    out.reserve(bytes.size() + 8);
+    for (std::size_t offset = 0; offset < bytes.size();) {
+        utf8proc_int32_t codePoint = 0;
+        const utf8proc_ssize_t length = decodeAt(bytes, offset, codePoint);
+        if (length < 1) {
+            append(out, 0xFFFD);
+            ++offset;
+        } else {
+            out.append(bytes.substr(offset, static_cast<std::size_t>(length)));
+            offset += static_cast<std::size_t>(length);
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> nfc(std::string_view text) {
+    if (isAscii(text)) {
+        return std::string(text);
+    }
+    return mapped(text, UTF8PROC_STABLE | UTF8PROC_COMPOSE);
+}
+
+std::optional<std::string> caseFolded(std::string_view text) {
+    if (isAscii(text)) {
+        std::string out(text);
+        std::transform(out.begin(), out.end(), out.begin(),
+                       [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+        return out;
+    }
+    return mapped(text, UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD);
+}
+
+std::optional<std::string> lowerCased(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t offset = 0; offset < text.size();) {
+        utf8proc_int32_t codePoint = 0;
+        const utf8proc_ssize_t length = decodeAt(text, offset, codePoint);
+        if (length < 1) {
+            return std::nullopt;
+        }
+        append(out, utf8proc_tolower(codePoint));
+        offset += static_cast<std::size_t>(length);
+    }
+    return nfc(out);
+}
+
+bool sameText(std::string_view a, std::string_view b) {
+    if (isAscii(a) && isAscii(b)) {
+        return a == b;
+    }
+    const std::optional<std::string> left = nfc(a);
+    const std::optional<std::string> right = nfc(b);
+    return left && right && *left == *right;
+}
+
+bool startsWithWhole(std::string_view text, std::string_view prefix) {
+    const std::optional<std::string> normalText = nfc(text);
+    const std::optional<std::string> normalPrefix = nfc(prefix);
+    if (!normalText || !normalPrefix || !std::string_view(*normalText).starts_with(*normalPrefix)) {
+        return false;
+    }
+    const std::size_t cut = normalPrefix->size();
+    bool onBoundary = false;
+    forEachBoundary(*normalText, [&](std::size_t offset) {
+        onBoundary = offset == cut;
+        return offset < cut;
+    });
+    return onBoundary;
+}
+
+std::optional<std::size_t> findWhole(std::string_view text, std::string_view needle) {
+    if (!isValidUtf8(text) || !isValidUtf8(needle)) {
+        return std::nullopt;
+    }
+    const std::vector<std::size_t> boundaries = boundariesOf(text);
+    const auto isBoundary = [&](std::size_t offset) {
+        return std::binary_search(boundaries.begin(), boundaries.end(), offset);
+    };
+    for (std::size_t at = text.find(needle); at != std::string_view::npos; at = text.find(needle, at + 1)) {
+        if (isBoundary(at) && isBoundary(at + needle.size())) {
+            return at;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> graphemeCount(std::string_view text, std::size_t stopAfter) {
+    if (!isValidUtf8(text)) {
+        return std::nullopt;
+    }
+    std::size_t count = 0;
+    forEachBoundary(text, [&](std::size_t offset) {
+        if (offset > 0) {
+            ++count;
+        }
+        return count < stopAfter;
+    });
+    return count;
+}
+
+std::string_view firstGraphemes(std::string_view text, std::size_t count) {
+    std::size_t seen = 0;
+    std::size_t end = 0;
+    forEachBoundary(text, [&](std::size_t offset) {
+        end = offset;
+        if (offset > 0) {
+            ++seen;
+        }
+        return seen < count;
+    });
+    return text.substr(0, end);
+}
+
+bool isTrimmed(char32_t codePoint, TrimSet set) {
+    if (codePoint == U'\t' || (codePoint <= 0x10FFFF && utf8proc_category(static_cast<utf8proc_int32_t>(
+                                                            codePoint)) == UTF8PROC_CATEGORY_ZS)) {
+        return true;
+    }
+    if (set == TrimSet::spacesAndTabs) {
+        return false;
+    }
+    return (codePoint >= 0x0A && codePoint <= 0x0D) || codePoint == 0x85 || codePoint == 0x2028 ||
+           codePoint == 0x2029;
+}
+
+std::string trimmed(std::string_view bytes, TrimSet set) {
+    const std::string text = repaired(bytes);
+    const std::vector<std::size_t> boundaries = boundariesOf(text);
+    const auto cluster = [&](std::size_t index) {
+        return std::string_view(text).substr(boundaries[index], boundaries[index + 1] - boundaries[index]);
+    };
+    std::size_t first = 0;
+    std::size_t last = boundaries.size() - 1; // clusters [first, last) remain
+    while (first < last && allTrimmed(cluster(first), set)) {
+        ++first;
+    }
+    while (last > first && allTrimmed(cluster(last - 1), set)) {
+        --last;
+    }
+    return text.substr(boundaries[first], boundaries[last] - boundaries[first]);
+}
+
+} // namespace cpi::text

@@ -1,0 +1,152 @@
+// Windows and profiles: which elements a walk enters, toolbars, avatar buttons and their labels,
+// the window list and the confirmed window, and the "windowCheck" map.
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "ChromePrivateInputPolicy/Text.h"
+
+#include <algorithm>
+
+namespace cpi {
+namespace {
+
+constexpr std::int64_t countCap = 99;
+constexpr std::size_t labelLimit = 80; // user-perceived characters of a reported label
+
+std::int64_t capped(std::int64_t count) {
+    return std::min(count, countCap);
+}
+
+} // namespace
+
+bool ChromePrivateInputPolicy::shouldDescend(std::string_view role, bool pruneWebContent) {
+    return !pruneWebContent || role != "AXWebArea";
+}
+
+bool ChromePrivateInputPolicy::isMainToolbar(const std::vector<std::string>& subtreeRoles) {
+    return std::find(subtreeRoles.begin(), subtreeRoles.end(), "AXTextField") != subtreeRoles.end();
+}
+
+std::optional<std::size_t> ChromePrivateInputPolicy::avatarIndex(const std::vector<std::string>& childRoles) {
+    const std::size_t n = childRoles.size();
+    if (n < 2 || childRoles[n - 1] != "AXPopUpButton" || childRoles[n - 2] != "AXButton") {
+        return std::nullopt;
+    }
+    return n - 2;
+}
+
+std::string ChromePrivateInputPolicy::windowKind(bool hasMainToolbar,
+                                                 const std::optional<std::string>& subrole) {
+    if (hasMainToolbar) {
+        return "browser";
+    }
+    if (subrole && (*subrole == "AXDialog" || *subrole == "AXSystemDialog")) {
+        return "dialog";
+    }
+    return "other";
+}
+
+std::optional<std::string>
+ChromePrivateInputPolicy::toolbarLabel(const std::optional<std::string>& title,
+                                       const std::optional<std::string>& description) {
+    for (const std::optional<std::string>* candidate : {&title, &description}) {
+        if (!*candidate) {
+            continue;
+        }
+        // Malformed bytes come back as U+FFFD, so that the label is always printable text.
+        const std::string label = text::trimmed(**candidate, text::TrimSet::whitespaceAndNewlines);
+        if (!label.empty()) {
+            return std::string(text::firstGraphemes(label, labelLimit));
+        }
+    }
+    return std::nullopt;
+}
+
+bool ChromePrivateInputPolicy::isProfileAvatarLabel(std::string_view role, bool isDirectToolbarChild,
+                                                    const std::optional<std::string>& title,
+                                                    const std::optional<std::string>& description,
+                                                    std::string_view profileName) {
+    if (role != "AXButton" || !isDirectToolbarChild || profileName.empty()) {
+        return false;
+    }
+    const std::optional<std::string> name = text::nfc(profileName);
+    if (!name) {
+        return false; // a name that is not text matches nothing
+    }
+    // "Alice (Work)" is greeted as "Hi, Alice". The " (" must stand as two characters of their own.
+    std::optional<std::string> greeting;
+    if (const std::optional<std::size_t> open = text::findWhole(*name, " ("); open && *open > 0) {
+        greeting = "Hi, " + name->substr(0, *open);
+    }
+    const std::string nameAndSpace = *name + " ";
+    for (const std::optional<std::string>* candidate : {&title, &description}) {
+        if (!*candidate) {
+            continue;
+        }
+        const std::string& label = **candidate;
+        if (text::sameText(label, *name) || text::startsWithWhole(label, nameAndSpace) ||
+            (greeting && text::sameText(label, *greeting))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::string> ChromePrivateInputPolicy::windowListRefusal(std::optional<std::size_t> count) {
+    if (!count || *count > windowListLimit) {
+        return std::string(reason::chromeWindowUnavailable);
+    }
+    if (*count == 0) {
+        return std::string(reason::chromeWindowNotOnCurrentSpace);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> ChromePrivateInputPolicy::uniqueMatchIndex(const std::vector<bool>& matches) {
+    std::optional<std::size_t> found;
+    for (std::size_t index = 0; index < matches.size(); ++index) {
+        if (!matches[index]) {
+            continue;
+        }
+        if (found) {
+            return std::nullopt;
+        }
+        found = index;
+    }
+    return found;
+}
+
+std::optional<std::size_t>
+ChromePrivateInputPolicy::confirmedWindowIndex(const std::vector<std::optional<std::uint32_t>>& windowNumbers,
+                                               std::uint32_t confirmed) {
+    std::vector<bool> matches;
+    matches.reserve(windowNumbers.size());
+    for (const std::optional<std::uint32_t>& number : windowNumbers) {
+        matches.push_back(number && *number == confirmed);
+    }
+    return uniqueMatchIndex(matches);
+}
+
+CheckMap ChromePrivateInputPolicy::windowCheck(std::int64_t windows, std::int64_t numbersRead,
+                                               bool confirmedGiven, std::int64_t numberMatches,
+                                               std::int64_t targetAvatar,
+                                               std::optional<std::int64_t> avatarWindows) {
+    CheckMap map;
+    map.set("windows", capped(windows));
+    map.set("numbersRead", capped(numbersRead));
+    map.set("confirmedGiven", confirmedGiven ? 1 : 0);
+    map.set("numberMatches", capped(numberMatches));
+    map.set("targetAvatar", capped(targetAvatar));
+    map.set("avatarWindows", avatarWindows ? capped(*avatarWindows) : 0);
+    map.set("avatarRefused", avatarWindows ? 0 : 1);
+    return map;
+}
+
+bool ChromePrivateInputPolicy::isProfileNameUsable(std::string_view profileName) {
+    const std::optional<std::size_t> length = text::graphemeCount(profileName, profileNameLimit + 1);
+    return length && *length >= 1 && *length <= profileNameLimit;
+}
+
+bool ChromePrivateInputPolicy::isAllowedOriginCountUsable(std::size_t count) {
+    return count >= 1 && count <= allowedOriginsLimit;
+}
+
+} // namespace cpi
