@@ -585,7 +585,9 @@ private:
         if (value.size() != 1) {
             fail(path, "a typed value object has exactly one key");
         }
-        const auto& [key, entry] = *value.items().begin();
+        const auto first = value.begin();
+        const std::string& key = first.key();
+        const json& entry = first.value();
         const Path entryPath = member(path, key);
         Value result;
         if (key == "url") {
