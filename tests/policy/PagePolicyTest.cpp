@@ -1,0 +1,123 @@
+// Page readiness, the page switch, the focused field and the write verdict.
+#include "PolicyTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace cpi {
+namespace {
+
+using P = ChromePrivateInputPolicy;
+using Text = std::optional<std::string>;
+constexpr std::nullopt_t none = std::nullopt;
+
+TEST(PagePolicy, shouldWaitForPageAndTurnOnPageSwitch) {
+    struct Row {
+        std::string name;
+        Text reason;
+        std::optional<CheckMap> map;
+        bool waits;
+    };
+    const CheckMap noWebArea = checkMap({{"addressFound", 1}, {"webAreas", 0}, {"pageUrls", 0}});
+    for (const Row& row : std::vector<Row>{
+             {"no web area", "origin_not_allowed", noWebArea, true},
+             {"one web area", "origin_not_allowed", checkMap({{"webAreas", 1}}), false},
+             {"map without webAreas", "origin_not_allowed", checkMap({{"pageUrls", 0}}), false},
+             {"empty map", "origin_not_allowed", CheckMap{}, false},
+             {"no map", "origin_not_allowed", none, false},
+             {"other reason", "focused_field_not_supported", noWebArea, false},
+             {"no reason", none, noWebArea, false},
+         }) {
+        EXPECT_EQ(P::shouldWaitForPage(row.reason, row.map), row.waits) << row.name;
+        EXPECT_EQ(P::shouldTurnOnPageSwitch(true, row.reason, row.map, false), row.waits) << row.name;
+        EXPECT_FALSE(P::shouldTurnOnPageSwitch(false, row.reason, row.map, false)) << row.name;
+        EXPECT_FALSE(P::shouldTurnOnPageSwitch(true, row.reason, row.map, true)) << row.name;
+    }
+}
+
+TEST(PagePolicy, pageSwitchAttributes) {
+    ASSERT_EQ(P::pageSwitchAttributes.size(), 2u);
+    EXPECT_EQ(P::pageSwitchAttributes[0].attribute, "AXManualAccessibility");
+    EXPECT_EQ(P::pageSwitchAttributes[0].name, "manual");
+    EXPECT_EQ(P::pageSwitchAttributes[1].attribute, "AXEnhancedUserInterface");
+    EXPECT_EQ(P::pageSwitchAttributes[1].name, "enhanced");
+}
+
+TEST(PagePolicy, pageSwitchReport) {
+    struct Row {
+        std::string name;
+        SwitchCodes set;
+        std::optional<SwitchCodes> restore;
+        CheckMap expected;
+    };
+    for (const Row& row : std::vector<Row>{
+             {"set, not restored",
+              {{"manual", 0}},
+              none,
+              checkMap({{"set", 1}, {"restored", 0}, {"manualSetError", 0}})},
+             {"second attribute, both restored",
+              {{"manual", -25205}, {"enhanced", 0}},
+              SwitchCodes{{"manual", 0}, {"enhanced", 0}},
+              checkMap({{"set", 1},
+                        {"restored", 1},
+                        {"manualSetError", -25205},
+                        {"enhancedSetError", 0},
+                        {"manualRestoreError", 0},
+                        {"enhancedRestoreError", 0}})},
+             {"nothing set, empty restore", {}, SwitchCodes{}, checkMap({{"set", 0}, {"restored", 1}})},
+             {"nothing set, no restore", {}, none, checkMap({{"set", 0}, {"restored", 0}})},
+             {"one failed restore",
+              {{"enhanced", 0}},
+              SwitchCodes{{"manual", 0}, {"enhanced", -25200}},
+              checkMap({{"set", 1},
+                        {"restored", 0},
+                        {"enhancedSetError", 0},
+                        {"manualRestoreError", 0},
+                        {"enhancedRestoreError", -25200}})},
+             {"every set failed",
+              {{"manual", -25205}, {"enhanced", -25211}},
+              none,
+              checkMap(
+                  {{"set", 0}, {"restored", 0}, {"manualSetError", -25205}, {"enhancedSetError", -25211}})},
+             {"a repeated name keeps its place, the later code stays",
+              {{"manual", -1}, {"enhanced", 0}, {"manual", 0}},
+              none,
+              checkMap({{"set", 1}, {"restored", 0}, {"manualSetError", 0}, {"enhancedSetError", 0}})},
+         }) {
+        EXPECT_EQ(P::pageSwitchReport(row.set, row.restore), row.expected) << row.name;
+    }
+}
+
+TEST(PagePolicy, supportsFocusedField) {
+    struct Row {
+        std::string role;
+        Text subrole;
+        bool expected;
+    };
+    for (const Row& row : std::vector<Row>{
+             {"AXSecureTextField", none, true},
+             {"AXTextField", "", true},
+             {"AXTextField", none, true},
+             {"AXTextField", "AXEmailField", true},
+             {"AXTextField", "AXSearchField", false},
+             {"AXTextField", "AXAddressField", false},
+             {"AXSecureTextField", "AXSearchField", false},
+             {"AXTextArea", none, false},
+             {"AXComboBox", none, false},
+             {"AXStaticText", none, false},
+             {"", none, false},
+             {"AXtextField", none, false},
+         }) {
+        EXPECT_EQ(P::supportsFocusedField(row.role, row.subrole), row.expected)
+            << row.role << " " << row.subrole.value_or("-");
+    }
+}
+
+TEST(PagePolicy, mutationFailure) {
+    EXPECT_EQ(P::mutationFailure(false, true), "input_unavailable");
+    EXPECT_EQ(P::mutationFailure(false, false), "input_unavailable");
+    EXPECT_EQ(P::mutationFailure(true, false), "focus_changed");
+    EXPECT_EQ(P::mutationFailure(true, true), none);
+}
+
+} // namespace
+} // namespace cpi
