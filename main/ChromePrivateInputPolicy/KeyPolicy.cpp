@@ -19,12 +19,13 @@ std::int64_t capped(std::size_t count, std::int64_t cap = countCap) {
 }
 
 // What a byte is to the run scanner. Bytes of non-ASCII characters are "other": neither key
-// characters nor forbidden neighbours.
+// characters nor forbidden neighbours. Only `keyCharacter` has bit 0 set, so that the classes of
+// several bytes ANDed together tell whether all of them are key characters.
 enum ByteClass : std::uint8_t {
     other = 0,
     keyCharacter = 1,
     barsBoth = 2,  // "." and "/": no run directly before or after them
-    barsAfter = 3, // "=": no run directly after it; a run may end on it ("...key==")
+    barsAfter = 4, // "=": no run directly after it; a run may end on it ("...key==")
 };
 
 constexpr std::array<std::uint8_t, 256> byteClasses = [] {
@@ -66,6 +67,25 @@ std::set<std::string> focusedAmong(const std::set<std::string>& fresh,
     return focused;
 }
 
+// The end of the stretch of key characters that goes on at `at`: the first byte from `at` on that
+// is not a key character, or `size`. Eight bytes per step through long stretches.
+std::size_t stretchEnd(const unsigned char* bytes, std::size_t at, std::size_t size) {
+    while (size - at >= 8) {
+        const unsigned all = byteClasses[bytes[at]] & byteClasses[bytes[at + 1]] &
+                             byteClasses[bytes[at + 2]] & byteClasses[bytes[at + 3]] &
+                             byteClasses[bytes[at + 4]] & byteClasses[bytes[at + 5]] &
+                             byteClasses[bytes[at + 6]] & byteClasses[bytes[at + 7]];
+        if ((all & keyCharacter) == 0) {
+            break;
+        }
+        at += 8;
+    }
+    while (at < size && byteClasses[bytes[at]] == keyCharacter) {
+        ++at;
+    }
+    return at;
+}
+
 } // namespace
 
 bool ChromePrivateInputPolicy::isKeyTextNode(std::string_view role,
@@ -76,10 +96,14 @@ bool ChromePrivateInputPolicy::isKeyTextNode(std::string_view role,
     return !subrole || *subrole != "AXSecureTextField";
 }
 
-// One pass over the bytes: the text splits into maximal stretches of key characters, and a
-// stretch of 40 to 4096 of them is a run unless a ".", "/" or "=" stands directly before it or a
-// "." or "/" directly after it. This is exactly what `keyRunPattern` finds: its look-behind and
-// look-ahead both exclude key characters, so a match always spans one whole stretch.
+// The text splits into maximal stretches of key characters; a stretch of 40 to 4096 of them is a
+// run unless a ".", "/" or "=" stands directly before it or a "." or "/" directly after it. This is
+// exactly what `keyRunPattern` finds: its look-behind and look-ahead both exclude key characters,
+// so a match always spans one whole stretch.
+//
+// The scan looks only at stretches that can be long enough: when the byte 39 places ahead is not a
+// key character, no stretch of 40 starts before it, and the scan jumps past it. So ordinary prose
+// costs about one look per 40 bytes, and the whole pass stays linear.
 //
 // Runs are cut on characters, not on user-perceived characters: a run directly followed by a
 // combining mark (or preceded by a prepended mark) is taken whole, without the mark.
@@ -87,24 +111,27 @@ std::vector<std::string> ChromePrivateInputPolicy::keyRuns(std::string_view text
     std::vector<std::string> runs;
     const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t size = text.size();
+    // Every stretch that starts before `at` has been dealt with, and the byte before `at` (if any)
+    // is not a key character.
     std::size_t at = 0;
-    while (at < size) {
-        while (at < size && byteClasses[bytes[at]] != keyCharacter) {
-            ++at;
-        }
-        const std::size_t start = at;
-        while (at < size && byteClasses[bytes[at]] == keyCharacter) {
-            ++at;
-        }
-        const std::size_t length = at - start;
-        if (length < shortestRun || length > longestRun) {
+    while (at + shortestRun <= size) {
+        const std::size_t probe = at + shortestRun - 1;
+        if (byteClasses[bytes[probe]] != keyCharacter) {
+            at = probe + 1;
             continue;
         }
+        std::size_t start = probe;
+        while (start > at && byteClasses[bytes[start - 1]] == keyCharacter) {
+            --start;
+        }
+        const std::size_t end = stretchEnd(bytes, probe + 1, size);
+        const std::size_t length = end - start;
         const bool clearBefore = start == 0 || byteClasses[bytes[start - 1]] == other;
-        const bool clearAfter = at == size || byteClasses[bytes[at]] != barsBoth;
-        if (clearBefore && clearAfter) {
+        const bool clearAfter = end == size || byteClasses[bytes[end]] != barsBoth;
+        if (length >= shortestRun && length <= longestRun && clearBefore && clearAfter) {
             runs.emplace_back(text.substr(start, length));
         }
+        at = end + 1; // the byte at `end` is not a key character
     }
     return runs;
 }
