@@ -526,19 +526,22 @@ TEST(Concurrency, CallsFromTwoThreadsAreSafe) {
 
 using ExitDeathTest = ::testing::Test;
 
-std::unique_ptr<SimulatedPlatform> exitingPlatform;
-Element exitingApp;
+// Like the harness, the process keeps its platform to the very end: nothing is destroyed at exit
+// while another thread may still be inside a platform call.
+SimulatedPlatform* exitingPlatform = nullptr;
+Element* exitingApp = nullptr;
 
 TEST(ExitDeathTest, ExitLineFollowsTheToolsOwnExitHandlers) {
     const std::string journal = journalPath();
     EXPECT_EXIT(
         {
             exitingPlatform =
-                platformFor(R"({"roundTripMicros": 500000, "applications": [{"pid": 1}]})", journal);
-            exitingApp = exitingPlatform->createApplicationElement(1);
+                platformFor(R"({"roundTripMicros": 500000, "applications": [{"pid": 1}]})", journal)
+                    .release();
+            exitingApp = new Element(exitingPlatform->createApplicationElement(1));
             // The tool registers its restore after the platform exists.
             std::atexit(
-                [] { exitingPlatform->setAttributeValue(exitingApp, "AXManualAccessibility", false); });
+                [] { exitingPlatform->setAttributeValue(*exitingApp, "AXManualAccessibility", false); });
             exitingPlatform->sleep(2);
             exitingPlatform->exitProcess(3);
         },
@@ -573,14 +576,15 @@ TEST(ExitDeathTest, BlockedSignalIsHandledByTheStopSignalThreadWhileTheCallWaits
         {
             exitingPlatform = platformFor(R"({"applications": [{"pid": 1}],
               "events": [{"when": {"call": "AXUIElementCopyAttributeValue"}, "do": [{"signal": "SIGTERM"}]}]})",
-                                          journal);
-            exitingApp = exitingPlatform->createApplicationElement(1);
+                                          journal)
+                                  .release();
+            exitingApp = new Element(exitingPlatform->createApplicationElement(1));
             process::handleStopSignals([](int) {
                 // Needs the platform while the signalling call is still in progress.
-                exitingPlatform->setAttributeValue(exitingApp, "AXEnhancedUserInterface", false);
+                exitingPlatform->setAttributeValue(*exitingApp, "AXEnhancedUserInterface", false);
                 exitingPlatform->exitProcess(1);
             });
-            exitingPlatform->copyAttributeValue(exitingApp, "AXRole");
+            exitingPlatform->copyAttributeValue(*exitingApp, "AXRole");
             std::_Exit(9); // not reached: the stop-signal thread ends the process first
         },
         ::testing::ExitedWithCode(1), "");
