@@ -179,3 +179,37 @@ TEST(SharedScenarios, EveryOneLoads) {
 
 } // namespace
 } // namespace cpi
+
+namespace cpi {
+namespace {
+
+std::string chainOfElements(int depth) {
+    std::string text = R"({"applications": [{"pid": 501, "root": )";
+    for (int level = 0; level < depth; ++level) {
+        text += R"({"role": "AXGroup", "children": [)";
+    }
+    text += "{}";
+    for (int level = 0; level < depth; ++level) {
+        text += "]}";
+    }
+    return text + "}]}";
+}
+
+TEST(Loader, NestingIsBoundedSoThatDeepDocumentsAreRefusedNotFatal) {
+    auto platform = testing::platformFor(chainOfElements(990));
+    EXPECT_EQ(
+        std::get<std::string>(
+            platform->copyAttributeValue(platform->createApplicationElement(501), "AXRole").value->value),
+        "AXGroup");
+    for (const int depth : {1000, 5000}) {
+        try {
+            testing::platformFor(chainOfElements(depth));
+            ADD_FAILURE() << "accepted a chain of " << depth;
+        } catch (const ScenarioError& error) {
+            EXPECT_EQ(std::string(error.what()), "scenario: nested deeper than 2000 levels");
+        }
+    }
+}
+
+} // namespace
+} // namespace cpi

@@ -225,6 +225,28 @@ constexpr Shorthand shorthands[] = {{"role", "AXRole"},
                                     {"focusedWindow", "AXFocusedWindow"},
                                     {"mainWindow", "AXMainWindow"}};
 
+// Loading, copying and answering are recursive over the document's nesting; a document nested
+// deeper than any scenario needs is refused before any of that (an element inside "children" is
+// two levels below its parent).
+constexpr std::size_t maxNesting = 2000;
+
+void checkNesting(const json& document) {
+    std::vector<std::pair<const json*, std::size_t>> pending{{&document, 1}};
+    while (!pending.empty()) {
+        const auto [value, depth] = pending.back();
+        pending.pop_back();
+        if (!value->is_structured()) {
+            continue;
+        }
+        if (depth > maxNesting) {
+            fail(Path(), "nested deeper than " + std::to_string(maxNesting) + " levels");
+        }
+        for (const json& entry : *value) {
+            pending.emplace_back(&entry, depth + 1);
+        }
+    }
+}
+
 class Loader {
 public:
     explicit Loader(SimulatedPlatform::State& state) : state_(state) {}
@@ -869,6 +891,7 @@ private:
 } // namespace
 
 void loadScenario(const nlohmann::json& scenario, SimulatedPlatform::State& state) {
+    checkNesting(scenario);
     Loader(state).load(scenario);
 }
 
