@@ -1,10 +1,118 @@
+// The delivery mode: the secret typed into the one focused field that passes every check.
+//
+// Request frame, settling, the interim {"ok": true}, the secret frame, a fresh inspection that must
+// find the very target settling found, the write of "AXValue", one more inspection, the final line.
+// The secret lives in exactly two places: the frame buffer it arrived in (validated in place, never
+// decoded into another buffer) and the platform's mutable secret string made from it. Both are
+// emptied before the process ends on every path after the secret was read; core dumps are off
+// before it is read.
+#include "discovery/AccessibilityElements.h"
+#include "entry/Frames.h"
 #include "entry/Modes.h"
+#include "entry/Requests.h"
+#include "inspection/Inspection.h"
+#include "inspection/PageSwitch.h"
+#include "inspection/Settle.h"
+#include "platform/Process.h"
+#include "platform/SecureMemory.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
 
 namespace cpi {
 
-// Placeholder until the delivery arrives: ends as unusable input, with no output.
-void runDelivery(Platform& platform) {
-    endProcess(platform, exitRefused);
+namespace {
+
+// The text of a secret frame: the payload without a leading byte order mark, which the decoded text
+// does not include. Absent when the payload is not UTF-8. The payload is validated in place: the
+// secret is never decoded into a buffer of its own.
+std::optional<std::span<const char>> secretText(const SecureBytes& payload) {
+    if (!isUtf8Text(payload)) {
+        return std::nullopt;
+    }
+    std::span<const std::uint8_t> text(payload);
+    if (text.size() >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF) {
+        text = text.subspan(3);
+    }
+    return std::span<const char>(reinterpret_cast<const char*>(text.data()), text.size());
+}
+
+bool sameElement(Platform& platform, const Element& first, const Element& second) {
+    return platform.elementsEqual(first, second);
+}
+
+// Every way out once the secret has been read: both copies are emptied first.
+[[noreturn]] void endDelivery(Platform& platform, SecretText* mutableSecret, SecureBytes& secretFrame,
+                              int status) {
+    if (mutableSecret != nullptr) {
+        mutableSecret->clear();
+    }
+    wipeContents(secretFrame);
+    endProcess(platform, status);
+}
+
+} // namespace
+
+[[noreturn]] void runDelivery(Platform& platform) {
+    process::disableCoreDumps();
+    createPageSwitchState(platform);
+    installRestoreGuard();
+
+    std::optional<Request> request;
+    if (const std::optional<SecureBytes> frame = readFrame(deliveryRequestFrameMaximum)) {
+        request = decodeRequest(*frame);
+    }
+    if (!request) {
+        endProcess(platform, exitRefused);
+    }
+
+    const std::optional<ChromeTarget> settled = settle(platform, *request, false);
+    if (!settled) {
+        endProcess(platform, exitRefused);
+    }
+    writeResult(nlohmann::ordered_json{{"ok", true}});
+
+    std::optional<SecureBytes> secretFrame = readFrame(deliverySecretFrameMaximum);
+    if (!secretFrame) {
+        endProcess(platform, exitRefused);
+    }
+    const std::optional<std::span<const char>> text = secretText(*secretFrame);
+    if (!text || text->empty()) {
+        endDelivery(platform, nullptr, *secretFrame, exitRefused);
+    }
+    const std::unique_ptr<SecretText> mutableSecret = platform.createSecretText(*text);
+    if (!mutableSecret) {
+        endDelivery(platform, mutableSecret.get(), *secretFrame, exitRefused);
+    }
+
+    // The target must not have moved since settling.
+    const InspectionResult before = inspect(platform, *request, false);
+    const bool stillSettled = before.target && !before.reason && before.target->pid == settled->pid &&
+                              sameElement(platform, before.target->window, settled->window) &&
+                              sameElement(platform, before.target->focused, settled->focused);
+    if (!stillSettled) {
+        writeFinal({{"ok", false}, {"reason", before.reason.value_or(std::string(reason::focusChanged))}});
+        endDelivery(platform, mutableSecret.get(), *secretFrame, exitRefused);
+    }
+
+    const AXError setError = platform.setAttributeValue(before.target->focused, ax::value, *mutableSecret);
+
+    // Nor after the write.
+    const InspectionResult after = inspect(platform, *request, false);
+    const bool targetStillMatches = after.target && after.target->pid == settled->pid &&
+                                    sameElement(platform, after.target->window, before.target->window) &&
+                                    sameElement(platform, after.target->focused, before.target->focused);
+    if (const std::optional<std::string> failure =
+            ChromePrivateInputPolicy::mutationFailure(setError == axErrorSuccess, targetStillMatches)) {
+        writeFinal({{"ok", false}, {"reason", *failure}});
+        endDelivery(platform, mutableSecret.get(), *secretFrame, exitRefused);
+    }
+
+    writeFinal({{"ok", true}, {"typed", true}});
+    endDelivery(platform, mutableSecret.get(), *secretFrame, exitSuccess);
 }
 
 } // namespace cpi
