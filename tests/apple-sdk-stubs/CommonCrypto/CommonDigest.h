@@ -12,9 +12,6 @@ extern "C" {
 
 typedef uint32_t CC_LONG;
 
-#define CC_SHA256_DIGEST_LENGTH 32
-#define CC_SHA256_BLOCK_BYTES 64
-
 typedef struct CC_SHA256state_st {
     CC_LONG count[2];
     CC_LONG hash[8];
@@ -24,6 +21,5 @@ typedef struct CC_SHA256state_st {
 int CC_SHA256_Init(CC_SHA256_CTX* c);
 int CC_SHA256_Update(CC_SHA256_CTX* c, const void* data, CC_LONG len);
 int CC_SHA256_Final(unsigned char* md, CC_SHA256_CTX* c);
-unsigned char* CC_SHA256(const void* data, CC_LONG len, unsigned char* md);
 
 } // extern "C"
