@@ -46,6 +46,16 @@ void PageSwitchState::restore() {
         ChromePrivateInputPolicy::pageSwitchReport(pageSwitchSetCodes_, pageSwitchRestoreCodes_);
 }
 
+void PageSwitchState::startOver(Platform& platform) {
+    const std::lock_guard lock(pageSwitchLock_);
+    platform_ = &platform;
+    pageSwitchApp_.reset();
+    pageSwitchHeld_.clear();
+    pageSwitchSetCodes_.clear();
+    pageSwitchRestoreCodes_.reset();
+    pageSwitchReport_.reset();
+}
+
 std::optional<CheckMap> PageSwitchState::report() const {
     const std::lock_guard lock(pageSwitchLock_);
     return pageSwitchReport_;
@@ -71,6 +81,11 @@ std::optional<SwitchCodes> PageSwitchState::restoreCodes() const {
     return pageSwitchRestoreCodes_;
 }
 
+Platform& PageSwitchState::platform() const {
+    const std::lock_guard lock(pageSwitchLock_);
+    return *platform_;
+}
+
 bool PageSwitchState::lockIsFree() const {
     if (!pageSwitchLock_.try_lock()) {
         return false;
@@ -91,6 +106,10 @@ void restoreOnExit() {
 } // namespace
 
 PageSwitchState& createPageSwitchState(Platform& platform) {
+    if (PageSwitchState* state = processState.load(std::memory_order_acquire)) {
+        state->startOver(platform);
+        return *state;
+    }
     auto* state = new PageSwitchState(platform);
     processState.store(state, std::memory_order_release);
     return *state;

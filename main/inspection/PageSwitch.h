@@ -53,9 +53,13 @@ public:
     std::optional<SwitchCodes> restoreCodes() const;
     // Whether the lock is free at this moment. Call only from a thread that does not hold it.
     bool lockIsFree() const;
-    Platform& platform() const { return *platform_; }
+    Platform& platform() const;
 
 private:
+    friend PageSwitchState& createPageSwitchState(Platform& platform);
+    // Back to the initial state, on `platform`.
+    void startOver(Platform& platform);
+
     Platform* platform_;
     mutable std::mutex pageSwitchLock_;
     std::optional<Element> pageSwitchApp_; // present exactly while a restore is owed
