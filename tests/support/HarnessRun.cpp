@@ -86,7 +86,9 @@ HarnessRun runProcess(std::vector<std::string> commandLine, const std::string& s
         if (::pipe(outputPipe) != 0) {
             throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
         }
-        ::fcntl(outputPipe[0], F_SETFD, FD_CLOEXEC);
+        // The reading end is closed before the child exists, so that no write of the child can
+        // find a reader, however early it comes.
+        ::close(outputPipe[0]);
         ::fcntl(outputPipe[1], F_SETFD, FD_CLOEXEC);
         check(posix_spawn_file_actions_adddup2(&actions, outputPipe[1], 1), "adddup2 stdout");
     } else {
@@ -117,8 +119,6 @@ HarnessRun runProcess(std::vector<std::string> commandLine, const std::string& s
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (standardOutputClosed) {
-        // Neither end stays open here: the harness's writes find no reader.
-        ::close(outputPipe[0]);
         ::close(outputPipe[1]);
     }
     check(spawned, ("posix_spawn " + run.commandLine[0]).c_str());
