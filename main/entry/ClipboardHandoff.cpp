@@ -59,15 +59,15 @@ bool isCSpace(char c) {
 // Every buffer that held the secret is wiped before this returns.
 std::optional<int> publishSecret(Platform& platform, double deadline) {
     std::optional<SecureBytes> frame = readFrame(clipboardSecretFrameMaximum);
-    if (!frame || !isUtf8Text(*frame)) {
+    const std::optional<std::span<const char>> text = frame ? secretText(*frame) : std::nullopt;
+    if (!text) {
         return exitUnrecognised;
     }
     if (!(platform.currentTime() * 1000.0 < deadline)) {
         return exitUnrecognised;
     }
     process::ignoreBrokenPipe();
-    const std::unique_ptr<SecretText> secret =
-        platform.createSecretText(std::span(reinterpret_cast<const char*>(frame->data()), frame->size()));
+    const std::unique_ptr<SecretText> secret = platform.createSecretText(*text);
     wipeContents(*frame);
     if (!secret) {
         return exitRefused;

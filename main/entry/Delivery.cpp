@@ -26,20 +26,6 @@ namespace cpi {
 
 namespace {
 
-// The text of a secret frame: the payload without a leading byte order mark, which the decoded text
-// does not include. Absent when the payload is not UTF-8. The payload is validated in place: the
-// secret is never decoded into a buffer of its own.
-std::optional<std::span<const char>> secretText(const SecureBytes& payload) {
-    if (!isUtf8Text(payload)) {
-        return std::nullopt;
-    }
-    std::span<const std::uint8_t> text(payload);
-    if (text.size() >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF) {
-        text = text.subspan(3);
-    }
-    return std::span<const char>(reinterpret_cast<const char*>(text.data()), text.size());
-}
-
 bool sameElement(Platform& platform, const Element& first, const Element& second) {
     return platform.elementsEqual(first, second);
 }

@@ -74,4 +74,14 @@ bool isUtf8Text(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+std::optional<std::span<const char>> secretText(std::span<const std::uint8_t> payload) {
+    if (!isUtf8Text(payload)) {
+        return std::nullopt;
+    }
+    if (payload.size() >= 3 && payload[0] == 0xEF && payload[1] == 0xBB && payload[2] == 0xBF) {
+        payload = payload.subspan(3);
+    }
+    return std::span<const char>(reinterpret_cast<const char*>(payload.data()), payload.size());
+}
+
 } // namespace cpi

@@ -40,4 +40,9 @@ void writeResult(const nlohmann::ordered_json& map);
 // U+10FFFF or truncated sequences).
 bool isUtf8Text(std::span<const std::uint8_t> bytes);
 
+// The text of a secret frame's payload, viewed in place (the secret is never decoded into a buffer
+// of its own): the payload without a leading byte order mark, which decoded text does not include.
+// Absent when the payload is not UTF-8.
+std::optional<std::span<const char>> secretText(std::span<const std::uint8_t> payload);
+
 } // namespace cpi
