@@ -1,7 +1,9 @@
 #include "discovery/AccessibilityElements.h"
 
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "platform/SecureMemory.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace cpi {
@@ -124,13 +126,54 @@ const AttributeRead& ElementFacts::at(std::string_view attribute) const {
     return missingRead();
 }
 
-ElementFacts ElementFacts::select(std::span<const std::string_view> attributes) const {
+ElementFacts ElementFacts::select(std::span<const std::string_view> attributes) const& {
     ElementFacts selected;
     selected.reads_.reserve(attributes.size());
     for (std::string_view attribute : attributes) {
         selected.reads_.emplace_back(std::string(attribute), at(attribute));
     }
     return selected;
+}
+
+ElementFacts ElementFacts::select(std::span<const std::string_view> attributes) && {
+    ElementFacts selected;
+    selected.reads_.reserve(attributes.size());
+    for (std::string_view attribute : attributes) {
+        const auto found = std::find_if(reads_.begin(), reads_.end(),
+                                        [&](const auto& entry) { return entry.first == attribute; });
+        if (found == reads_.end()) {
+            selected.reads_.emplace_back(std::string(attribute), missingRead());
+        } else {
+            // A name asked for twice takes the read again from the first copy.
+            const bool taken = std::any_of(selected.reads_.begin(), selected.reads_.end(),
+                                           [&](const auto& entry) { return entry.first == attribute; });
+            selected.reads_.emplace_back(std::string(attribute),
+                                         taken ? selected.at(attribute) : std::move(found->second));
+        }
+    }
+    return selected;
+}
+
+namespace {
+
+void wipeValue(AttributeValue& value) {
+    if (std::string* text = std::get_if<std::string>(&value.value)) {
+        secureWipe(text->data(), text->size());
+    } else if (AttributeList* list = std::get_if<AttributeList>(&value.value)) {
+        for (AttributeValue& item : *list) {
+            wipeValue(item);
+        }
+    }
+}
+
+} // namespace
+
+void ElementFacts::wipeStrings() {
+    for (auto& [name, read] : reads_) {
+        if (read.value) {
+            wipeValue(*read.value);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -227,7 +270,7 @@ std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, bool
         tree.roles.push_back(std::move(role));
         tree.children.push_back(std::move(childPositions));
         if (!extras.empty()) {
-            tree.facts.push_back(facts.select(extras));
+            tree.facts.push_back(std::move(facts).select(extras));
         }
     }
     return tree;

@@ -1,10 +1,88 @@
+// Key baseline and key capture.
+//
+// The agent runs the tool twice with the same request: "--key-baseline" before the page shows a new
+// API key, "--key-capture" after. The baseline answers the fingerprints of every key-like run on the
+// confirmed page; the capture answers the one run whose fingerprint the baseline lacks (focus
+// decides between several). The page's text never leaves the process otherwise.
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "entry/Frames.h"
 #include "entry/Modes.h"
+#include "entry/Requests.h"
+#include "inspection/PageSwitch.h"
+#include "inspection/Settle.h"
+#include "keycapture/PageKeyRuns.h"
+#include "platform/Process.h"
+
+#include <set>
+#include <string>
 
 namespace cpi {
 
-// Placeholder until the key modes arrive: ends as unusable input, with no output.
-void runKeyMode(Platform& platform, std::string_view) {
+namespace {
+
+using Policy = ChromePrivateInputPolicy;
+
+[[noreturn]] void refuse(Platform& platform, std::string_view reason) {
+    writeFinal({{"ok", false}, {"reason", reason}});
     endProcess(platform, exitRefused);
+}
+
+[[noreturn]] void takeBaseline(Platform& platform, const PageKeyRuns& page) {
+    std::set<std::string> fingerprints;
+    for (const std::string& run : page.runs) {
+        fingerprints.insert(Policy::keyFingerprint(run));
+    }
+    if (fingerprints.size() > Policy::baselineLimit) {
+        refuse(platform, reason::pageTextUnavailable);
+    }
+    // A std::set iterates in ascending byte order: the order the line carries.
+    writeFinal({{"ok", true}, {"baseline", fingerprints}});
+    endProcess(platform, exitSuccess);
+}
+
+[[noreturn]] void captureKey(Platform& platform, const Request& request, const PageKeyRuns& page) {
+    std::set<std::string> baseline;
+    if (request.baseline) {
+        baseline.insert(request.baseline->begin(), request.baseline->end());
+    }
+    const NewKeyResult found = Policy::newKey(page.runs, page.focusedRuns, baseline);
+    if (found.key) {
+        writeFinal({{"ok", true}, {"key", *found.key}});
+        endProcess(platform, exitSuccess);
+    }
+    const CheckMap check = Policy::keyCheck(page.textNodes, page.runs, page.focusedRuns, baseline);
+    writeFinal({{"ok", false},
+                {"reason", found.reason.value_or(std::string(reason::pageKeyNotFound))},
+                {"keyCheck", checkMapJson(check)}});
+    endProcess(platform, exitRefused);
+}
+
+} // namespace
+
+void runKeyMode(Platform& platform, std::string_view keyMode) {
+    process::disableCoreDumps();
+    createPageSwitchState(platform);
+    installRestoreGuard();
+
+    std::optional<Request> request;
+    if (const std::optional<SecureBytes> frame = readFrame(keyRequestFrameMaximum)) {
+        request = decodeRequest(*frame);
+    }
+    if (!request) {
+        endProcess(platform, exitRefused);
+    }
+    const std::optional<ChromeTarget> target = settle(platform, *request, true);
+    if (!target) {
+        endProcess(platform, exitRefused);
+    }
+    const std::optional<PageKeyRuns> page = pageKeyRuns(platform, target->focused);
+    if (!page) {
+        refuse(platform, reason::pageTextUnavailable);
+    }
+    if (keyMode == keyBaselineSwitch) {
+        takeBaseline(platform, *page);
+    }
+    captureKey(platform, *request, *page);
 }
 
 } // namespace cpi
