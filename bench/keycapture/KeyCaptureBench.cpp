@@ -1,0 +1,115 @@
+// Key capture on the developer console after a new key was issued, its page grown to exactly 20000
+// elements with rows of ordinary text, and the round trips free ("roundTripMicros" 0), so that the
+// time measured is the tool's own plus the simulation's answers. Reported per iteration:
+// "roundTrips" and "elements" (the page walk's visits). BM_PageWalkOnly walks the same page reading
+// the same attributes without looking at them: the simulation's share of the cost.
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "discovery/AccessibilityElements.h"
+#include "inspection/Inspection.h"
+#include "keycapture/PageKeyRuns.h"
+#include "platform/simulated/SimulatedPlatform.h"
+
+#include <array>
+#include <benchmark/benchmark.h>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace {
+
+using cpi::Request;
+using cpi::SimulatedPlatform;
+
+constexpr std::int64_t pageElements = 20000;
+
+std::int64_t elementCount(const nlohmann::json& element) {
+    std::int64_t count = 1;
+    for (const nlohmann::json& child : element.value("children", nlohmann::json::array())) {
+        count += elementCount(child);
+    }
+    return count * element.value("repeat", 1);
+}
+
+std::unique_ptr<SimulatedPlatform> consoleOf20000Elements() {
+    std::ifstream file(std::string(CPI_SOURCE_DIR) + "/tests/scenarios/developer-console-after.json");
+    nlohmann::json scenario = nlohmann::json::parse(file);
+    nlohmann::json& page = scenario["applications"][0]["root"]["windows"][0]["children"].back();
+    const nlohmann::json row = {
+        {"role", "AXGroup"},
+        {"children",
+         {{{"role", "AXStaticText"}, {"value", "Order 20931 shipped to Berlin on 2026-11-30"}},
+          {{"role", "AXStaticText"}, {"value", "Tracking 1Z999AA10123456784, signed by J. Doe"}}}}};
+    const std::int64_t missing = pageElements - elementCount(page);
+    const std::int64_t rows = missing / 3;
+    page["children"].push_back(
+        {{"role", "AXGroup"}, {"description", "Orders"}, {"repeat", rows}, {"children", row["children"]}});
+    for (std::int64_t extra = elementCount(page); extra < pageElements; ++extra) {
+        page["children"].push_back({{"role", "AXStaticText"}, {"value", "Total"}});
+    }
+    scenario["roundTripMicros"] = 0;
+    return SimulatedPlatform::load(scenario, std::nullopt);
+}
+
+struct Console {
+    std::unique_ptr<SimulatedPlatform> platform = consoleOf20000Elements();
+    Request request{"Work", {"https://console.example.dev"}, 4101, std::nullopt};
+};
+
+void report(benchmark::State& state, const SimulatedPlatform& platform, std::int64_t roundTripsBefore) {
+    const auto iterations = static_cast<double>(state.iterations());
+    state.counters["roundTrips"] = static_cast<double>(platform.roundTrips() - roundTripsBefore) / iterations;
+    state.counters["elements"] = static_cast<double>(pageElements);
+}
+
+// The whole capture after the request is decoded: confirming the page, reading its runs, judging.
+void BM_KeyCapture(benchmark::State& state) {
+    Console console;
+    const std::int64_t before = console.platform->roundTrips();
+    for (auto _ : state) {
+        const cpi::InspectionResult result = cpi::inspect(*console.platform, console.request, true);
+        const std::optional<cpi::PageKeyRuns> page =
+            cpi::pageKeyRuns(*console.platform, result.target->focused);
+        const cpi::NewKeyResult key =
+            cpi::ChromePrivateInputPolicy::newKey(page->runs, page->focusedRuns, std::set<std::string>{});
+        if (!key.key) {
+            state.SkipWithError("no key captured");
+            break;
+        }
+        benchmark::DoNotOptimize(key);
+    }
+    report(state, *console.platform, before);
+}
+
+// Reading the page's runs alone.
+void BM_PageKeyRuns(benchmark::State& state) {
+    Console console;
+    const cpi::Element page = cpi::inspect(*console.platform, console.request, true).target->focused;
+    const std::int64_t before = console.platform->roundTrips();
+    for (auto _ : state) {
+        std::optional<cpi::PageKeyRuns> runs = cpi::pageKeyRuns(*console.platform, page);
+        benchmark::DoNotOptimize(runs);
+    }
+    report(state, *console.platform, before);
+}
+
+// The same walk and reads, nothing looked at: what the simulation itself costs.
+void BM_PageWalkOnly(benchmark::State& state) {
+    Console console;
+    const cpi::Element page = cpi::inspect(*console.platform, console.request, true).target->focused;
+    constexpr std::array<std::string_view, 3> attributes{cpi::ax::subrole, cpi::ax::value, cpi::ax::focused};
+    const std::int64_t before = console.platform->roundTrips();
+    for (auto _ : state) {
+        auto tree = cpi::walkTree(*console.platform, page, false, cpi::pageWalkLimit, attributes);
+        benchmark::DoNotOptimize(tree);
+    }
+    report(state, *console.platform, before);
+}
+
+BENCHMARK(BM_KeyCapture)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PageKeyRuns)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PageWalkOnly)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
