@@ -431,7 +431,7 @@ AXError setAttribute(State& state, const Element& element, std::string_view attr
         for (Event& event : state.events) {
             if (!event.triggered && event.when.kind == Trigger::Kind::set &&
                 event.when.element == target.node && event.when.attribute == attribute &&
-                (!event.when.value || *event.when.value == written.journalled)) {
+                (!event.when.value || event.when.value->dump() == written.journalled.dump())) {
                 trigger(state, event);
             }
         }

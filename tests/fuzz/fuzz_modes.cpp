@@ -1,0 +1,132 @@
+// The whole tool in one process: arbitrary standard input fed to the delivery mode and the two key
+// modes over the realistic Chrome scenario. The first input byte picks the mode; the rest is
+// standard input.
+//
+// The tool ends every run through the platform's exitProcess; here that call throws instead of
+// ending the process, so that libFuzzer runs many inputs per second in one process with its
+// coverage intact. Everything the modes set up once per process (the restore guard's exit handler
+// and signal thread) is set up once for the whole run, and the page-switch state starts over with
+// every run, as in a fresh process. Standard output goes to /dev/null.
+#include "entry/Entry.h"
+#include "fuzz/StandardInput.h"
+#include "platform/simulated/SimulatedPlatform.h"
+
+#include <array>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct ProcessEnded {
+    int status;
+};
+
+// The simulated Chrome with exitProcess ending only the run.
+class RunPlatform final : public cpi::Platform {
+public:
+    explicit RunPlatform(std::unique_ptr<cpi::SimulatedPlatform> inner) : inner_(std::move(inner)) {}
+
+    bool isProcessTrusted() override { return inner_->isProcessTrusted(); }
+    cpi::Element createApplicationElement(std::int32_t pid) override {
+        return inner_->createApplicationElement(pid);
+    }
+    cpi::AttributeRead copyAttributeValue(const cpi::Element& element, std::string_view attribute) override {
+        return inner_->copyAttributeValue(element, attribute);
+    }
+    std::vector<cpi::AttributeRead>
+    copyAttributeValues(const cpi::Element& element, std::span<const std::string_view> attributes) override {
+        return inner_->copyAttributeValues(element, attributes);
+    }
+    cpi::AXError setAttributeValue(const cpi::Element& element, std::string_view attribute,
+                                   bool value) override {
+        return inner_->setAttributeValue(element, attribute, value);
+    }
+    cpi::AXError setAttributeValue(const cpi::Element& element, std::string_view attribute,
+                                   const cpi::SecretText& value) override {
+        return inner_->setAttributeValue(element, attribute, value);
+    }
+    cpi::AXError isAttributeSettable(const cpi::Element& element, std::string_view attribute,
+                                     bool& settable) override {
+        return inner_->isAttributeSettable(element, attribute, settable);
+    }
+    std::optional<std::uint32_t> windowNumber(const cpi::Element& element) override {
+        return inner_->windowNumber(element);
+    }
+    cpi::Element createElementWithRemoteToken(std::span<const std::uint8_t> token) override {
+        return inner_->createElementWithRemoteToken(token);
+    }
+    bool elementsEqual(const cpi::Element& first, const cpi::Element& second) override {
+        return inner_->elementsEqual(first, second);
+    }
+    std::vector<cpi::RunningApplicationRef>
+    runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) override {
+        return inner_->runningApplicationsWithBundleIdentifier(bundleIdentifier);
+    }
+    cpi::RunningApplicationRef runningApplicationWithProcessIdentifier(std::int32_t pid) override {
+        return inner_->runningApplicationWithProcessIdentifier(pid);
+    }
+    std::optional<std::vector<cpi::WindowRecord>> copyWindowInfo(std::uint32_t options) override {
+        return inner_->copyWindowInfo(options);
+    }
+    cpi::Rect mainDisplayBounds() override { return inner_->mainDisplayBounds(); }
+    std::unique_ptr<cpi::SecretText> createSecretText(std::span<const char> utf8) override {
+        return inner_->createSecretText(utf8);
+    }
+    std::unique_ptr<cpi::PasteboardItem> createPasteboardItem() override {
+        return inner_->createPasteboardItem();
+    }
+    std::string plainTextPasteboardType() override { return inner_->plainTextPasteboardType(); }
+    std::int64_t clearPasteboard() override { return inner_->clearPasteboard(); }
+    bool writePasteboardItems(std::span<cpi::PasteboardItem* const> items) override {
+        return inner_->writePasteboardItems(items);
+    }
+    std::int64_t pasteboardChangeCount() override { return inner_->pasteboardChangeCount(); }
+    double currentTime() override { return inner_->currentTime(); }
+    void sleep(double seconds) override { inner_->sleep(seconds); }
+    [[noreturn]] void exitProcess(int status) override { throw ProcessEnded{status}; }
+
+private:
+    std::unique_ptr<cpi::SimulatedPlatform> inner_;
+};
+
+const nlohmann::json& realisticChrome() {
+    static const nlohmann::json scenario = [] {
+        std::ifstream file(std::string(CPI_SOURCE_DIR) + "/tests/scenarios/realistic-chrome.json");
+        return nlohmann::json::parse(file);
+    }();
+    return scenario;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null < 0 || ::dup2(null, 1) != 1) {
+        std::abort();
+    }
+    ::close(null);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::array<std::vector<std::string>, 3> modes{std::vector<std::string>{},
+                                                               std::vector<std::string>{"--key-baseline"},
+                                                               std::vector<std::string>{"--key-capture"}};
+    if (size == 0) {
+        return 0;
+    }
+    // The platform of the latest run stays alive: the page-switch state and its exit handler refer
+    // to it until the next run starts the state over.
+    static std::unique_ptr<RunPlatform> platform;
+    platform = std::make_unique<RunPlatform>(cpi::SimulatedPlatform::load(realisticChrome(), std::nullopt));
+    cpi::fuzz::setStandardInput(data + 1, size - 1);
+    try {
+        cpi::runTool(*platform, modes[data[0] % modes.size()]);
+    } catch (const ProcessEnded& ended) {
+        if (ended.status != 0 && ended.status != 1) {
+            std::abort();
+        }
+    }
+    return 0;
+}
