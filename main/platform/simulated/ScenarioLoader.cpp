@@ -103,6 +103,30 @@ void expectObject(const json& value, const Path& path) {
     }
 }
 
+// The bytes written as hexadecimal digits, two per byte.
+std::string bytesOfHex(const std::string& hex, const Path& path) {
+    const auto digit = [&](char c) -> int {
+        if (c >= '0' && c <= '9') {
+            return c - '0';
+        }
+        if (c >= 'a' && c <= 'f') {
+            return c - 'a' + 10;
+        }
+        if (c >= 'A' && c <= 'F') {
+            return c - 'A' + 10;
+        }
+        fail(path, "expected hexadecimal digits");
+    };
+    if (hex.size() % 2 != 0) {
+        fail(path, "expected an even number of hexadecimal digits");
+    }
+    std::string bytes;
+    for (std::size_t index = 0; index < hex.size(); index += 2) {
+        bytes.push_back(static_cast<char>(digit(hex[index]) * 16 + digit(hex[index + 1])));
+    }
+    return bytes;
+}
+
 void expectList(const json& value, const Path& path) {
     if (!value.is_array()) {
         wrongKind(value, path, "a list");
@@ -629,6 +653,23 @@ private:
                 const Path itemPath = item(entryPath, index);
                 result.items.push_back(referenceValue(stringOf(entry[index], itemPath), itemPath.render()));
             }
+        } else if (key == "bytes") {
+            // A string of raw bytes (not necessarily UTF-8), repeated: {"hex": "c328", "repeat": N}.
+            expectObject(entry, entryPath);
+            checkKeys(entry, entryPath, {"hex", "repeat"});
+            const std::string hex = stringOf(entry.value("hex", json()), member(entryPath, "hex"));
+            std::int64_t repeat = 1;
+            if (const auto found = entry.find("repeat"); found != entry.end()) {
+                repeat = integerOf(*found, member(entryPath, "repeat"), 0, 16 * 1024 * 1024);
+            }
+            const std::string bytes = bytesOfHex(hex, member(entryPath, "hex"));
+            if (static_cast<std::int64_t>(bytes.size()) * repeat > 64 * 1024 * 1024) {
+                fail(entryPath, "more than 64 MiB");
+            }
+            result.kind = Value::Kind::string;
+            for (std::int64_t copy = 0; copy < repeat; ++copy) {
+                result.text.insert(result.text.end(), bytes.begin(), bytes.end());
+            }
         } else if (key == "list") {
             expectList(entry, entryPath);
             result.kind = Value::Kind::list;
@@ -687,7 +728,7 @@ private:
         expectObject(value, path);
         Trigger trigger;
         if (value.contains("call")) {
-            checkKeys(value, path, {"call", "count"});
+            checkKeys(value, path, {"call", "count", "every"});
             trigger.kind = Trigger::Kind::call;
             trigger.call = stringOf(value["call"], member(path, "call"));
             if (std::find(std::begin(call::all), std::end(call::all), trigger.call) == std::end(call::all)) {
@@ -696,6 +737,15 @@ private:
             if (const auto found = value.find("count"); found != value.end()) {
                 trigger.count =
                     integerOf(*found, member(path, "count"), 1, std::numeric_limits<std::int64_t>::max());
+            }
+            if (const auto found = value.find("every"); found != value.end()) {
+                // Goes off at "count" (by default the "every"-th call) and at every "every"-th call
+                // after it.
+                trigger.every =
+                    integerOf(*found, member(path, "every"), 1, std::numeric_limits<std::int64_t>::max());
+                if (!value.contains("count")) {
+                    trigger.count = *trigger.every;
+                }
             }
         } else if (value.contains("set")) {
             checkKeys(value, path, {"set"});

@@ -302,8 +302,17 @@ void count(State& state, std::string_view name, bool roundTrip) {
     }
     const std::int64_t number = ++counter->second;
     for (Event& event : state.events) {
-        if (!event.triggered && event.when.kind == Trigger::Kind::call && event.when.call == name &&
-            event.when.count == number) {
+        if (event.when.kind != Trigger::Kind::call || event.when.call != name) {
+            continue;
+        }
+        if (event.when.every) {
+            // Goes off again every "every" calls, once the previous going-off has run its actions.
+            if (number >= event.when.count && (number - event.when.count) % *event.when.every == 0 &&
+                (!event.triggered || event.fired)) {
+                event.fired = false;
+                trigger(state, event);
+            }
+        } else if (!event.triggered && event.when.count == number) {
             trigger(state, event);
         }
     }
