@@ -729,6 +729,9 @@ private:
         Trigger trigger;
         if (value.contains("call")) {
             checkKeys(value, path, {"call", "count", "every"});
+            if (value.contains("count") && value.contains("every")) {
+                fail(path, "a call trigger has \"count\" or \"every\", not both");
+            }
             trigger.kind = Trigger::Kind::call;
             trigger.call = stringOf(value["call"], member(path, "call"));
             if (std::find(std::begin(call::all), std::end(call::all), trigger.call) == std::end(call::all)) {
@@ -739,13 +742,9 @@ private:
                     integerOf(*found, member(path, "count"), 1, std::numeric_limits<std::int64_t>::max());
             }
             if (const auto found = value.find("every"); found != value.end()) {
-                // Goes off at "count" (by default the "every"-th call) and at every "every"-th call
-                // after it.
                 trigger.every =
                     integerOf(*found, member(path, "every"), 1, std::numeric_limits<std::int64_t>::max());
-                if (!value.contains("count")) {
-                    trigger.count = *trigger.every;
-                }
+                trigger.count = *trigger.every;
             }
         } else if (value.contains("set")) {
             checkKeys(value, path, {"set"});

@@ -306,9 +306,8 @@ void count(State& state, std::string_view name, bool roundTrip) {
             continue;
         }
         if (event.when.every) {
-            // Goes off again every "every" calls, once the previous going-off has run its actions.
-            if (number >= event.when.count && (number - event.when.count) % *event.when.every == 0 &&
-                (!event.triggered || event.fired)) {
+            // Goes off again at every multiple, once the previous going-off has run its actions.
+            if (number % *event.when.every == 0 && (!event.triggered || event.fired)) {
                 event.fired = false;
                 trigger(state, event);
             }

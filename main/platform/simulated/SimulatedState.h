@@ -83,7 +83,7 @@ struct Trigger {
     Kind kind = Kind::time;
     std::string call;
     std::int64_t count = 1;
-    std::optional<std::int64_t> every; // a call trigger that goes off again every N calls after "count"
+    std::optional<std::int64_t> every; // a call trigger that goes off again at every multiple
     NodeIndex element = 0;
     std::string attribute;
     std::optional<nlohmann::json> value; // string or boolean
