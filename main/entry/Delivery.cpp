@@ -7,6 +7,7 @@
 // emptied before the process ends on every path after the secret was read; core dumps are off
 // before it is read.
 #include "discovery/AccessibilityElements.h"
+#include "entry/ChromeModes.h"
 #include "entry/Frames.h"
 #include "entry/Modes.h"
 #include "entry/Requests.h"
@@ -43,22 +44,7 @@ bool sameElement(Platform& platform, const Element& first, const Element& second
 } // namespace
 
 [[noreturn]] void runDelivery(Platform& platform) {
-    process::disableCoreDumps();
-    createPageSwitchState(platform);
-    installRestoreGuard();
-
-    std::optional<Request> request;
-    if (const std::optional<SecureBytes> frame = readFrame(deliveryRequestFrameMaximum)) {
-        request = decodeRequest(*frame);
-    }
-    if (!request) {
-        endProcess(platform, exitRefused);
-    }
-
-    const std::optional<ChromeTarget> settled = settle(platform, *request, false);
-    if (!settled) {
-        endProcess(platform, exitRefused);
-    }
+    const auto [request, settled] = settleRequest(platform, deliveryRequestFrameMaximum, false);
     writeResult(nlohmann::ordered_json{{"ok", true}});
 
     std::optional<SecureBytes> secretFrame = readFrame(deliverySecretFrameMaximum);
@@ -75,10 +61,10 @@ bool sameElement(Platform& platform, const Element& first, const Element& second
     }
 
     // The target must not have moved since settling.
-    const InspectionResult before = inspect(platform, *request, false);
-    const bool stillSettled = before.target && !before.reason && before.target->pid == settled->pid &&
-                              sameElement(platform, before.target->window, settled->window) &&
-                              sameElement(platform, before.target->focused, settled->focused);
+    const InspectionResult before = inspect(platform, request, false);
+    const bool stillSettled = before.target && !before.reason && before.target->pid == settled.pid &&
+                              sameElement(platform, before.target->window, settled.window) &&
+                              sameElement(platform, before.target->focused, settled.focused);
     if (!stillSettled) {
         writeFinal({{"ok", false}, {"reason", before.reason.value_or(std::string(reason::focusChanged))}});
         endDelivery(platform, mutableSecret.get(), *secretFrame, exitRefused);
@@ -87,8 +73,8 @@ bool sameElement(Platform& platform, const Element& first, const Element& second
     const AXError setError = platform.setAttributeValue(before.target->focused, ax::value, *mutableSecret);
 
     // Nor after the write.
-    const InspectionResult after = inspect(platform, *request, false);
-    const bool targetStillMatches = after.target && after.target->pid == settled->pid &&
+    const InspectionResult after = inspect(platform, request, false);
+    const bool targetStillMatches = after.target && after.target->pid == settled.pid &&
                                     sameElement(platform, after.target->window, before.target->window) &&
                                     sameElement(platform, after.target->focused, before.target->focused);
     if (const std::optional<std::string> failure =

@@ -5,6 +5,7 @@
 // confirmed page; the capture answers the one run whose fingerprint the baseline lacks (focus
 // decides between several). The page's text never leaves the process otherwise.
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "entry/ChromeModes.h"
 #include "entry/Frames.h"
 #include "entry/Modes.h"
 #include "entry/Requests.h"
@@ -60,29 +61,15 @@ using Policy = ChromePrivateInputPolicy;
 } // namespace
 
 void runKeyMode(Platform& platform, std::string_view keyMode) {
-    process::disableCoreDumps();
-    createPageSwitchState(platform);
-    installRestoreGuard();
-
-    std::optional<Request> request;
-    if (const std::optional<SecureBytes> frame = readFrame(keyRequestFrameMaximum)) {
-        request = decodeRequest(*frame);
-    }
-    if (!request) {
-        endProcess(platform, exitRefused);
-    }
-    const std::optional<ChromeTarget> target = settle(platform, *request, true);
-    if (!target) {
-        endProcess(platform, exitRefused);
-    }
-    const std::optional<PageKeyRuns> page = pageKeyRuns(platform, target->focused);
+    const auto [request, target] = settleRequest(platform, keyRequestFrameMaximum, true);
+    const std::optional<PageKeyRuns> page = pageKeyRuns(platform, target.focused);
     if (!page) {
         refuse(platform, reason::pageTextUnavailable);
     }
     if (keyMode == keyBaselineSwitch) {
         takeBaseline(platform, *page);
     }
-    captureKey(platform, *request, *page);
+    captureKey(platform, request, *page);
 }
 
 } // namespace cpi
