@@ -70,11 +70,9 @@ public:
         if (depth_ != 1) {
             return true; // a key inside a skipped value
         }
-        if (!seen_.insert(name).second) {
-            return false; // a key given twice: the request is ambiguous
-        }
         field_ = fieldNamed(name);
-        return true;
+        // A field given twice makes the request ambiguous; other keys are ignored, repeats included.
+        return field_ == Field::ignored || seen_.insert(name).second;
     }
 
     bool start_object(std::size_t) {
