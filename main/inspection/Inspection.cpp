@@ -139,11 +139,15 @@ RunningApplicationRef singleRegularChrome(Platform& platform) {
 }
 
 std::optional<std::string> pageOrigin(Platform& platform, const Element& webArea) {
+    return pageReport(platform, webArea).origin;
+}
+
+PageReport pageReport(Platform& platform, const Element& webArea) {
     const std::optional<std::string> url = readUrlOrString(platform, webArea, ax::url);
     if (!url) {
-        return std::nullopt;
+        return {};
     }
-    return Policy::httpsOrigin(*url);
+    return {Policy::httpsOrigin(*url), !url->empty()};
 }
 
 InspectionResult inspect(Platform& platform, const Request& request, bool page) {
@@ -240,13 +244,24 @@ InspectionResult inspect(Platform& platform, const Request& request, bool page) 
         address = readString(platform, *bar, ax::value);
     }
     std::vector<std::optional<std::string>> pageOrigins;
+    std::vector<bool> reportsUrl;
     pageOrigins.reserve(webAreas.size());
+    reportsUrl.reserve(webAreas.size());
     for (const Element& webArea : webAreas) {
-        pageOrigins.push_back(pageOrigin(platform, webArea));
+        PageReport report = pageReport(platform, webArea);
+        pageOrigins.push_back(std::move(report.origin));
+        reportsUrl.push_back(report.reportsUrl);
     }
 
-    const std::optional<std::size_t> accepted =
+    std::optional<std::size_t> accepted =
         Policy::originPageIndex(address, pageOrigins, request.allowedOrigins);
+    // A page without an origin is only ever accepted on the address bar's word, and only while the
+    // page itself says nothing: one that reports a URL off every https origin (plain http, another
+    // port, about:blank) contradicts the address bar, which may be showing text the user is typing
+    // or a navigation that has not replaced the page yet.
+    if (accepted && !pageOrigins[*accepted] && reportsUrl[*accepted]) {
+        accepted.reset();
+    }
     if (!accepted) {
         return refuse(reason::originNotAllowed,
                       Policy::originCheck(bar.has_value(), address, pageOrigins, request.allowedOrigins));

@@ -42,6 +42,14 @@ InspectionResult inspect(Platform& platform, const Request& request, bool page);
 // The https origin of the page a web area shows, from its "AXURL" (a URL, or else a string).
 std::optional<std::string> pageOrigin(Platform& platform, const Element& webArea);
 
+// What a web area says about its page: the origin of `pageOrigin`, and whether the web area
+// reported a URL at all (a non-empty URL or string), even one that gives no origin.
+struct PageReport {
+    std::optional<std::string> origin;
+    bool reportsUrl = false;
+};
+PageReport pageReport(Platform& platform, const Element& webArea);
+
 // The single running Chrome that is not terminated and has the regular activation policy; null
 // unless there is exactly one.
 RunningApplicationRef singleRegularChrome(Platform& platform);
