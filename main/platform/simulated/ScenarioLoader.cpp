@@ -499,6 +499,11 @@ private:
                 for (std::size_t index = 0; index < entry.size(); ++index) {
                     state_.nodes[node].settable.push_back(stringOf(entry[index], item(keyPath, index)));
                 }
+            } else if (key == "journalReads") {
+                expectList(entry, keyPath);
+                for (std::size_t index = 0; index < entry.size(); ++index) {
+                    state_.nodes[node].journalReads.push_back(stringOf(entry[index], item(keyPath, index)));
+                }
             } else if (key == "setResults") {
                 expectObject(entry, keyPath);
                 for (const auto& [attribute, code] : entry.items()) {

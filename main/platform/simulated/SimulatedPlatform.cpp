@@ -382,7 +382,22 @@ AttributeValue converted(const State& state, const Value& value) {
     }
 }
 
+// Journals a request for `attribute` of an element that lists it under "journalReads", whatever
+// the read then answers, so that a case can tell that an attribute was never asked for.
+void journalRead(const State& state, const Element& element, std::string_view attribute) {
+    const auto* handle = element.as<SimElement>();
+    if (handle == nullptr || handle->owner() != &state || !handle->node()) {
+        return;
+    }
+    const Node& node = state.nodes[*handle->node()];
+    if (std::find(node.journalReads.begin(), node.journalReads.end(), attribute) != node.journalReads.end()) {
+        journal(state,
+                nlohmann::ordered_json{{"op", "read"}, {"element", node.name}, {"attribute", attribute}});
+    }
+}
+
 AttributeRead readAttribute(const State& state, const Element& element, std::string_view attribute) {
+    journalRead(state, element, attribute);
     const Resolved target = resolve(state, element);
     if (target.error != axErrorSuccess) {
         return {target.error, std::nullopt};
@@ -569,6 +584,45 @@ std::unique_ptr<SimulatedPlatform> SimulatedPlatform::load(const nlohmann::json&
     }
     // Registered before the tool registers its own exit handlers, so that it runs after them.
     std::call_once(exitWriterRegistration, [] { std::atexit(writeExitLine); });
+    state->start = std::chrono::steady_clock::now();
+    return std::unique_ptr<SimulatedPlatform>(new SimulatedPlatform(std::move(state)));
+}
+
+std::unique_ptr<SimulatedPlatform> SimulatedPlatform::copy() const {
+    Lock lock(state_->mutex);
+    const State& from = *state_;
+    auto state = std::make_unique<State>();
+    state->trusted = from.trusted;
+    state->nowMillis = from.nowMillis;
+    state->realTime = from.realTime;
+    state->roundTripMicros = from.roundTripMicros;
+    state->display = from.display;
+    state->nodes = from.nodes;
+    state->applications.reserve(from.applications.size());
+    for (const Application& application : from.applications) {
+        // The running-application facts are live and shared with the handles given out, so each
+        // copy gets its own.
+        auto info = std::make_shared<simulated::ApplicationInfo>();
+        info->pid = application.info->pid;
+        info->bundleIdentifier = application.info->bundleIdentifier;
+        info->activationPolicy = application.info->activationPolicy;
+        info->terminated = application.info->terminated.load();
+        state->applications.push_back(
+            Application{std::move(info), application.root, application.tokens, application.running});
+    }
+    state->ids = from.ids;
+    state->allWindows = from.allWindows;
+    state->onScreenWindows = from.onScreenWindows;
+    state->changeCount = from.changeCount;
+    state->failSetString = from.failSetString;
+    state->failSetData = from.failSetData;
+    state->failWrite = from.failWrite;
+    state->pasteboard = from.pasteboard;
+    state->events = from.events;
+    state->calls = from.calls;
+    state->roundTrips = from.roundTrips;
+    state->virtualMicros = from.virtualMicros;
+    state->exitStatus = from.exitStatus;
     state->start = std::chrono::steady_clock::now();
     return std::unique_ptr<SimulatedPlatform>(new SimulatedPlatform(std::move(state)));
 }

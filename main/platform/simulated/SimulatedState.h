@@ -61,6 +61,7 @@ struct Node {
     std::optional<std::uint32_t> windowNumber;
     std::vector<std::string> settable;
     std::map<std::string, AXError, std::less<>> setResults;
+    std::vector<std::string> journalReads; // attributes whose every read request is journalled
 };
 
 // What NSRunningApplication reports; shared with the handles given to the tool, which read it live.
@@ -190,6 +191,7 @@ inline constexpr const char* plainTextType = "public.utf8-plain-text";
 
 namespace cpi {
 
+// A member added here is also copied by SimulatedPlatform::copy.
 struct SimulatedPlatform::State {
     mutable std::mutex mutex;
 
