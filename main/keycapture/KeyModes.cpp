@@ -28,11 +28,12 @@ using Policy = ChromePrivateInputPolicy;
     endProcess(platform, exitRefused);
 }
 
-[[noreturn]] void takeBaseline(Platform& platform, const PageKeyRuns& page) {
+[[noreturn]] void takeBaseline(Platform& platform, PageKeyRuns& page) {
     std::set<std::string> fingerprints;
     for (const std::string& run : page.runs) {
         fingerprints.insert(Policy::keyFingerprint(run));
     }
+    page.wipe();
     if (fingerprints.size() > Policy::baselineLimit) {
         refuse(platform, reason::pageTextUnavailable);
     }
@@ -41,17 +42,19 @@ using Policy = ChromePrivateInputPolicy;
     endProcess(platform, exitSuccess);
 }
 
-[[noreturn]] void captureKey(Platform& platform, const Request& request, const PageKeyRuns& page) {
+[[noreturn]] void captureKey(Platform& platform, const Request& request, PageKeyRuns& page) {
     std::set<std::string> baseline;
     if (request.baseline) {
         baseline.insert(request.baseline->begin(), request.baseline->end());
     }
-    const NewKeyResult found = Policy::newKey(page.runs, page.focusedRuns, baseline);
+    NewKeyResult found = Policy::newKey(page.runs, page.focusedRuns, baseline);
     if (found.key) {
-        writeFinal({{"ok", true}, {"key", *found.key}});
+        page.wipe();
+        writeFinal({{"ok", true}, {"key", std::move(*found.key)}});
         endProcess(platform, exitSuccess);
     }
     const CheckMap check = Policy::keyCheck(page.textNodes, page.runs, page.focusedRuns, baseline);
+    page.wipe();
     writeFinal({{"ok", false},
                 {"reason", found.reason.value_or(std::string(reason::pageKeyNotFound))},
                 {"keyCheck", checkMapJson(check)}});
@@ -62,7 +65,7 @@ using Policy = ChromePrivateInputPolicy;
 
 void runKeyMode(Platform& platform, std::string_view keyMode) {
     const auto [request, target] = settleRequest(platform, keyRequestFrameMaximum, true);
-    const std::optional<PageKeyRuns> page = pageKeyRuns(platform, target.focused);
+    std::optional<PageKeyRuns> page = pageKeyRuns(platform, target.focused);
     if (!page) {
         refuse(platform, reason::pageTextUnavailable);
     }

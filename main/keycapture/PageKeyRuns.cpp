@@ -12,31 +12,50 @@ namespace cpi {
 
 namespace {
 
-constexpr std::array<std::string_view, 3> textAttributes{ax::subrole, ax::value, ax::focused};
+// Read with role and children by the walk: enough to tell a text element from a password field
+// before anything of its text is asked for.
+constexpr std::array<std::string_view, 1> walkAttributes{ax::subrole};
+// Read in one round trip from each text element.
+constexpr std::array<std::string_view, 2> textAttributes{ax::value, ax::focused};
+
+void wipeAll(std::vector<std::string>& texts) noexcept {
+    for (std::string& text : texts) {
+        wipeContents(text);
+    }
+    texts.clear();
+}
 
 } // namespace
 
+void PageKeyRuns::wipe() noexcept {
+    wipeAll(runs);
+    wipeAll(focusedRuns);
+}
+
 std::optional<PageKeyRuns> pageKeyRuns(Platform& platform, const Element& root) {
-    std::optional<WalkedTree> tree = walkTree(platform, root, false, pageWalkLimit, textAttributes);
+    const std::optional<WalkedTree> tree = walkTree(platform, root, false, pageWalkLimit, walkAttributes);
     if (!tree) {
         return std::nullopt;
     }
     PageKeyRuns result;
     for (std::size_t index = 0; index < tree->size(); ++index) {
-        ElementFacts& facts = tree->facts[index];
-        if (ChromePrivateInputPolicy::isKeyTextNode(tree->roles[index], facts.string(ax::subrole))) {
-            if (std::optional<std::string> value = facts.string(ax::value)) {
-                ++result.textNodes;
-                std::vector<std::string> runs = ChromePrivateInputPolicy::keyRuns(*value);
-                wipeContents(*value);
-                if (!runs.empty() && facts.boolean(ax::focused) == true) {
-                    result.focusedRuns.insert(result.focusedRuns.end(), runs.begin(), runs.end());
-                }
-                result.runs.insert(result.runs.end(), std::make_move_iterator(runs.begin()),
-                                   std::make_move_iterator(runs.end()));
-            }
+        if (!ChromePrivateInputPolicy::isKeyTextNode(tree->roles[index],
+                                                     tree->facts[index].string(ax::subrole))) {
+            continue;
         }
-        facts.wipeStrings();
+        ElementFacts text = ElementFacts::read(platform, tree->nodes[index], textAttributes);
+        if (std::optional<std::string> value = text.string(ax::value)) {
+            ++result.textNodes;
+            std::vector<std::string> runs = ChromePrivateInputPolicy::keyRuns(*value);
+            wipeContents(*value);
+            // Focus only matters, and is only looked at, for an element with runs.
+            if (!runs.empty() && text.boolean(ax::focused) == true) {
+                result.focusedRuns.insert(result.focusedRuns.end(), runs.begin(), runs.end());
+            }
+            result.runs.insert(result.runs.end(), std::make_move_iterator(runs.begin()),
+                               std::make_move_iterator(runs.end()));
+        }
+        text.wipeStrings();
     }
     return result;
 }

@@ -1,10 +1,10 @@
 // The key-like runs of one web page, read through Accessibility.
 //
-// The page's tree is walked once, up to 20000 elements, web areas of frames included. Every element
-// is read in one round trip: its role and children for the walk, and its subrole, value and focus
-// for the text test. Only static texts, text fields and text areas that are not password fields
-// count; their string values are cut into runs by the key policy, and the runs of focused
-// elements are set apart. Values of other elements are wiped unexamined.
+// The page's tree is walked once, up to 20000 elements, web areas of frames included; the walk
+// reads each element's role, children and subrole in one round trip. Only static texts, text
+// fields and text areas that are not password fields count: for each of them one more round trip
+// reads value and focus together, and the value is cut into runs by the key policy, then wiped.
+// A password field's value is never asked for. The runs of focused elements are set apart.
 #pragma once
 #include "platform/Platform.h"
 
@@ -22,6 +22,9 @@ struct PageKeyRuns {
     std::int64_t textNodes = 0;           // text elements whose value was a string
     std::vector<std::string> runs;        // every run, element after element, in text order
     std::vector<std::string> focusedRuns; // the runs of focused text elements
+
+    // Overwrites every run (key text) and empties both lists.
+    void wipe() noexcept;
 };
 
 // Absent when the page's tree holds more than `pageWalkLimit` elements (the root included).
