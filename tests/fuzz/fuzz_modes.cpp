@@ -6,7 +6,8 @@
 // ending the process, so that libFuzzer runs many inputs per second in one process with its
 // coverage intact. Everything the modes set up once per process (the restore guard's exit handler
 // and signal thread) is set up once for the whole run, and the page-switch state starts over with
-// every run, as in a fresh process. Standard output goes to /dev/null.
+// every run, as in a fresh process. The scenario is loaded once and every run starts from a copy of
+// it. Standard output goes to /dev/null.
 #include "entry/Entry.h"
 #include "fuzz/StandardInput.h"
 #include "platform/simulated/SimulatedPlatform.h"
@@ -90,12 +91,13 @@ private:
     std::unique_ptr<cpi::SimulatedPlatform> inner_;
 };
 
-const nlohmann::json& realisticChrome() {
-    static const nlohmann::json scenario = [] {
+// The realistic Chrome, loaded once; every run gets a copy of it as it was loaded.
+const cpi::SimulatedPlatform& realisticChrome() {
+    static const std::unique_ptr<cpi::SimulatedPlatform> loaded = [] {
         std::ifstream file(std::string(CPI_SOURCE_DIR) + "/tests/scenarios/realistic-chrome.json");
-        return nlohmann::json::parse(file);
+        return cpi::SimulatedPlatform::load(nlohmann::json::parse(file), std::nullopt);
     }();
-    return scenario;
+    return *loaded;
 }
 
 } // namespace
@@ -119,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The platform of the latest run stays alive: the page-switch state and its exit handler refer
     // to it until the next run starts the state over.
     static std::unique_ptr<RunPlatform> platform;
-    platform = std::make_unique<RunPlatform>(cpi::SimulatedPlatform::load(realisticChrome(), std::nullopt));
+    platform = std::make_unique<RunPlatform>(realisticChrome().copy());
     cpi::fuzz::setStandardInput(data + 1, size - 1);
     try {
         cpi::runTool(*platform, modes[data[0] % modes.size()]);

@@ -572,6 +572,35 @@ TEST(ExitDeathTest, SignalActionWithTheDefaultActionEndsTheProcessWithoutAnExitL
     EXPECT_EQ(lines[0]["op"], "sleep");
 }
 
+TEST(Copies, StartWhereTheOriginalIsAndGoTheirOwnWay) {
+    auto original = platformFor(R"({
+      "applications": [{"pid": 501, "root": {"id": "app", "title": "old", "settable": ["AXTitle"],
+                                            "children": [{"id": "gone"}]}}],
+      "events": [{"when": {"call": "sleep", "count": 2}, "do": [{"quit": 501}]}]})");
+    const Element app = original->createApplicationElement(501);
+    original->sleep(2);
+    auto copy = original->copy();
+    const Element copyApp = copy->createApplicationElement(501);
+    EXPECT_DOUBLE_EQ(copy->clockSeconds(), 2.0);
+    EXPECT_EQ(copy->callCount("sleep"), 1);
+    EXPECT_EQ(copy->elementName(copyApp), "app");
+    EXPECT_EQ(copy->elementName(app), ""); // handles belong to the platform that gave them
+
+    const char secret[] = {'n', 'e', 'w'};
+    EXPECT_EQ(copy->setAttributeValue(copyApp, "AXTitle", *copy->createSecretText(secret)), axErrorSuccess);
+    EXPECT_EQ(stringOf(copy->copyAttributeValue(copyApp, "AXTitle")), "new");
+    EXPECT_EQ(stringOf(original->copyAttributeValue(app, "AXTitle")), "old");
+
+    // Chrome quits in the copy only, and its running application says so in the copy only.
+    const RunningApplicationRef copyChrome = copy->runningApplicationWithProcessIdentifier(501);
+    const RunningApplicationRef chrome = original->runningApplicationWithProcessIdentifier(501);
+    copy->sleep(1);
+    EXPECT_TRUE(copyChrome->isTerminated());
+    EXPECT_FALSE(chrome->isTerminated());
+    EXPECT_EQ(copy->copyAttributeValue(copyApp, "AXTitle").error, axErrorCannotComplete);
+    EXPECT_EQ(stringOf(original->copyAttributeValue(app, "AXTitle")), "old");
+}
+
 TEST(ExitDeathTest, BlockedSignalIsHandledByTheStopSignalThreadWhileTheCallWaits) {
     const std::string journal = journalPath();
     EXPECT_EXIT(

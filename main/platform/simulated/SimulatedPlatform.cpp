@@ -623,7 +623,7 @@ std::unique_ptr<SimulatedPlatform> SimulatedPlatform::copy() const {
     state->roundTrips = from.roundTrips;
     state->virtualMicros = from.virtualMicros;
     state->exitStatus = from.exitStatus;
-    state->start = std::chrono::steady_clock::now();
+    state->start = from.start;
     return std::unique_ptr<SimulatedPlatform>(new SimulatedPlatform(std::move(state)));
 }
 

@@ -38,6 +38,12 @@ public:
     static std::unique_ptr<SimulatedPlatform> load(const nlohmann::json& scenario,
                                                    std::optional<std::string> journalPath);
 
+    // A platform whose state is a copy of this one's as it is now (elements, applications,
+    // pasteboard, events, counters and clock), without a journal. A copy of a platform that has
+    // not been called yet is the platform that loading its scenario again gives, only sooner: the
+    // fuzz targets run the tool many times over one loaded scenario this way.
+    std::unique_ptr<SimulatedPlatform> copy() const;
+
     ~SimulatedPlatform() override;
     SimulatedPlatform(const SimulatedPlatform&) = delete;
     SimulatedPlatform& operator=(const SimulatedPlatform&) = delete;
