@@ -1,8 +1,9 @@
 // Key capture on the developer console after a new key was issued, its page grown to exactly 20000
 // elements with rows of ordinary text, and the round trips free ("roundTripMicros" 0), so that the
 // time measured is the tool's own plus the simulation's answers. Reported per iteration:
-// "roundTrips" and "elements" (the page walk's visits). BM_PageWalkOnly walks the same page reading
-// the same attributes without looking at them: the simulation's share of the cost.
+// "roundTrips", "elements" (the page walk's visits) and, for the page alone, "textNodes" (the text
+// elements, each one round trip more). BM_PageWalkOnly makes the same round trips without cutting
+// the texts into runs: the simulation's share of the cost.
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "discovery/AccessibilityElements.h"
 #include "inspection/Inspection.h"
@@ -88,19 +89,28 @@ void BM_PageKeyRuns(benchmark::State& state) {
     const std::int64_t before = console.platform->roundTrips();
     for (auto _ : state) {
         std::optional<cpi::PageKeyRuns> runs = cpi::pageKeyRuns(*console.platform, page);
+        state.counters["textNodes"] = static_cast<double>(runs->textNodes);
         benchmark::DoNotOptimize(runs);
     }
     report(state, *console.platform, before);
 }
 
-// The same walk and reads, nothing looked at: what the simulation itself costs.
+// The same walk and reads, the texts not cut into runs: what the simulation itself costs.
 void BM_PageWalkOnly(benchmark::State& state) {
     Console console;
     const cpi::Element page = cpi::inspect(*console.platform, console.request, true).target->focused;
-    constexpr std::array<std::string_view, 3> attributes{cpi::ax::subrole, cpi::ax::value, cpi::ax::focused};
+    constexpr std::array<std::string_view, 1> walkAttributes{cpi::ax::subrole};
+    constexpr std::array<std::string_view, 2> textAttributes{cpi::ax::value, cpi::ax::focused};
     const std::int64_t before = console.platform->roundTrips();
     for (auto _ : state) {
-        auto tree = cpi::walkTree(*console.platform, page, false, cpi::pageWalkLimit, attributes);
+        auto tree = cpi::walkTree(*console.platform, page, false, cpi::pageWalkLimit, walkAttributes);
+        for (std::size_t index = 0; index < tree->size(); ++index) {
+            if (cpi::ChromePrivateInputPolicy::isKeyTextNode(tree->roles[index],
+                                                             tree->facts[index].string(cpi::ax::subrole))) {
+                auto text = cpi::ElementFacts::read(*console.platform, tree->nodes[index], textAttributes);
+                benchmark::DoNotOptimize(text);
+            }
+        }
         benchmark::DoNotOptimize(tree);
     }
     report(state, *console.platform, before);
