@@ -572,6 +572,22 @@ TEST(ExitDeathTest, SignalActionWithTheDefaultActionEndsTheProcessWithoutAnExitL
     EXPECT_EQ(lines[0]["op"], "sleep");
 }
 
+TEST(Events, ChangeAWindowsNumberOrTakeItAway) {
+    auto platform = platformFor(R"({
+      "applications": [{"pid": 501, "root": {"id": "app", "windows": [{"id": "w", "windowNumber": 7}]}}],
+      "events": [
+        {"when": {"call": "sleep", "count": 1}, "do": [{"setWindowNumber": {"element": "w", "windowNumber": 4294967295}}]},
+        {"when": {"call": "sleep", "count": 2}, "do": [{"setWindowNumber": {"element": "w", "windowNumber": null}}]}]})");
+    const Element app = platform->createApplicationElement(501);
+    const Element window = std::get<Element>(
+        std::get<AttributeList>(platform->copyAttributeValue(app, "AXWindows").value->value)[0].value);
+    EXPECT_EQ(platform->windowNumber(window), 7u);
+    platform->sleep(0);
+    EXPECT_EQ(platform->windowNumber(window), 4294967295u);
+    platform->sleep(0);
+    EXPECT_EQ(platform->windowNumber(window), std::nullopt);
+}
+
 TEST(Copies, StartWhereTheOriginalIsAndGoTheirOwnWay) {
     auto original = platformFor(R"({
       "applications": [{"pid": 501, "root": {"id": "app", "title": "old", "settable": ["AXTitle"],

@@ -864,6 +864,19 @@ private:
             if (argument.contains("onScreen")) {
                 action.onScreenWindows = std::move(onScreen);
             }
+        } else if (name == "setWindowNumber") {
+            action.kind = Action::Kind::setWindowNumber;
+            expectObject(argument, argumentPath);
+            checkKeys(argument, argumentPath, {"element", "windowNumber"});
+            elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"),
+                         &Action::element);
+            // null: from now on the element has no number (the call fails).
+            const json& number = required(argument, argumentPath, "windowNumber");
+            if (!number.is_null()) {
+                action.windowNumber =
+                    static_cast<std::uint32_t>(integerOf(number, member(argumentPath, "windowNumber"), 0,
+                                                         std::numeric_limits<std::uint32_t>::max()));
+            }
         } else {
             fail(path, "unknown action " + jsonQuoted(name));
         }

@@ -257,6 +257,9 @@ void runAction(State& state, Lock& lock, const Action& action) {
             state.onScreenWindows = *action.onScreenWindows;
         }
         break;
+    case Action::Kind::setWindowNumber:
+        state.nodes[action.element].windowNumber = action.windowNumber;
+        break;
     case Action::Kind::signal: {
         // The signal goes to the whole process. Where this thread blocks it, the tool's stop-signal
         // thread takes it and ends the process; wait here (without the lock, which that thread

@@ -102,7 +102,8 @@ struct Action {
         launch,
         pasteboardCopy,
         signal,
-        windowServer
+        windowServer,
+        setWindowNumber
     };
     Kind kind = Kind::remove;
     NodeIndex element = 0; // setAttribute, removeAttribute, remove, addChild (the new child)
@@ -116,6 +117,7 @@ struct Action {
     int signal = 0;
     std::optional<nlohmann::json> allWindows; // windowServer
     std::optional<nlohmann::json> onScreenWindows;
+    std::optional<std::uint32_t> windowNumber; // setWindowNumber; absent: the element has none
 };
 
 struct Event {
