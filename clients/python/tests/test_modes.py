@@ -200,3 +200,20 @@ os.write(1, b'{{"ok":true,"typed":true}}\\n')
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class Example(HarnessTest):
+    def test_the_four_flows_example_runs(self):
+        import subprocess
+        import sys
+
+        from support import ROOT
+
+        example = f"{ROOT}/clients/python/examples/four_flows.py"
+        done = subprocess.run([sys.executable, example], capture_output=True, text=True, timeout=60,
+                              env={**__import__("os").environ, "CPI_SIM": HARNESS})
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("count: 2 windows of Work, numbers [4101, 4102]", done.stdout)
+        self.assertIn("has 2 windows among Chrome's 5: name one with windowNumber", done.stdout)
+        self.assertNotIn("sk_live_", done.stdout)
+        self.assertNotIn(SECRET.decode(), done.stdout)
