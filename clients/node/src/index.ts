@@ -6,6 +6,7 @@ export {
   type CapturedKey,
   type Delivery,
   type Secret,
+  type SecretSource,
   type Target,
   type ToolOptions,
   type WindowCount,

@@ -130,25 +130,23 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
       inputSchema: { ...targetArgument, ...windowArgument },
     },
     async ({ target, windowNumber }) => {
-      let secret: Buffer | undefined;
+      const guard: Buffer[] = [];
       try {
         const configured = lookUp(target);
         const request = toolTarget(configured, windowNumber);
-        secret = await secretOf(configured, target);
-        const guard = Buffer.from(secret);
-        try {
-          const delivery = await tool.deliver(request, secret);
-          return reply({ verdict: 'typed', target, ...delivery }, false, [guard]);
-        } catch (error) {
-          const answer = failure(error);
-          return reply(JSON.parse(answer.content[0]!.text) as Record<string, unknown>, true, [guard]);
-        } finally {
-          guard.fill(0);
-        }
+        if (!configured.secret) throw new UsageError(`the target ${JSON.stringify(target)} has no secret configured`);
+        // The secret is resolved only once the tool has confirmed the window, page and field.
+        const delivery = await tool.deliver(request, async () => {
+          const secret = await secretOf(configured, target);
+          guard.push(Buffer.from(secret));
+          return secret;
+        });
+        return reply({ verdict: 'typed', target, ...delivery }, false, guard);
       } catch (error) {
-        return failure(error);
+        const answer = failure(error);
+        return reply(JSON.parse(answer.content[0]!.text) as Record<string, unknown>, true, guard);
       } finally {
-        secret?.fill(0);
+        for (const copy of guard) copy.fill(0);
       }
     },
   );

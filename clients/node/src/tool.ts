@@ -9,6 +9,8 @@ import { Refusal, ToolError, UsageError, type CheckMaps } from './errors.js';
 import * as validation from './validation.js';
 
 export type Secret = Uint8Array | string;
+/** Gives the secret only when the tool has confirmed its target (for instance from a keychain). */
+export type SecretSource = Secret | (() => Promise<Secret>);
 
 export const REQUEST_MAXIMUM = 16384;
 export const KEY_REQUEST_MAXIMUM = 65536;
@@ -293,12 +295,13 @@ export class Tool {
 
   /** Types `secret` into the focused field of the target's window. The secret is sent only after
    * the tool has confirmed the target; a Uint8Array passed in is overwritten with zeros once it
-   * has been sent (or refused). */
-  async deliver(target: Target, secret: Secret): Promise<Delivery> {
+   * has been sent (or refused). Given a function, the secret is fetched only then. */
+  async deliver(target: Target, secret: SecretSource): Promise<Delivery> {
     const request = this.request(target);
+    if (typeof secret === 'function') return this.exchangeDelivery(request, secret);
     const data = validation.checkSecret(secret, SECRET_MAXIMUM);
     try {
-      return await this.exchangeDelivery(request, data);
+      return await this.exchangeDelivery(request, async () => data);
     } finally {
       data.fill(0);
       validation.wipe(secret);
@@ -462,7 +465,7 @@ export class Tool {
     }
   }
 
-  private async exchangeDelivery(request: RequestFacts & object, data: Buffer): Promise<Delivery> {
+  private async exchangeDelivery(request: RequestFacts & object, source: () => Promise<Secret>): Promise<Delivery> {
     const run = new Run(this.command, this.env);
     let final: Answer;
     try {
@@ -472,11 +475,17 @@ export class Tool {
         await run.finish(this.timeoutMs);
         throw this.refusal(interim, request, 'deliver');
       }
-      // Confirmed: only now does the secret go out; standard input stays open until the final
-      // line has come.
-      await run.write(frameHeader(data.length));
-      await run.write(data);
-      data.fill(0);
+      // Confirmed: only now is the secret fetched and sent; standard input stays open until the
+      // final line has come.
+      const secret = await source();
+      const data = validation.checkSecret(secret, SECRET_MAXIMUM);
+      try {
+        await run.write(frameHeader(data.length));
+        await run.write(data);
+      } finally {
+        data.fill(0);
+        validation.wipe(secret);
+      }
       final = await this.readAnswer(run, 'deliver', 'final');
       await run.finish(this.timeoutMs);
     } finally {

@@ -10,13 +10,15 @@ import struct
 import subprocess
 import time
 from dataclasses import dataclass, field
-from typing import Any, Dict, List, Optional, Sequence, Union
+from typing import Any, Callable, Dict, List, Optional, Sequence, Union
 
 from . import validation
 from .diagnosis import REASONS, diagnose
 from .errors import Refusal, ToolError, UsageError
 
 Secret = Union[bytes, bytearray, memoryview, str]
+# A function giving the secret, called only once the tool has confirmed its target.
+SecretSource = Union[Secret, Callable[[], Secret]]
 
 REQUEST_MAXIMUM = 16384
 KEY_REQUEST_MAXIMUM = 65536
@@ -255,15 +257,17 @@ class Tool:
         return WindowCount(answer["count"], answer["windows"], list(answer["windowNumbers"]),
                            list(answer["tabCounts"]), answer.get("frontKind"), answer.get("frontAvatar"))
 
-    def deliver(self, profile_name: str, allowed_origins: Sequence[str], secret: Secret, *,
+    def deliver(self, profile_name: str, allowed_origins: Sequence[str], secret: SecretSource, *,
                 window_number: Optional[int] = None) -> Delivery:
         """Types `secret` into the focused field of the profile's window. The secret is sent only
         after the tool has confirmed the target; a bytearray passed in is overwritten with zeros
-        once it has been sent (or refused)."""
+        once it has been sent (or refused). Given a function, the secret is fetched only then."""
         request = self._request(profile_name, allowed_origins, window_number)
+        if callable(secret):
+            return self._deliver(request, secret)
         data = validation.check_secret(secret, SECRET_MAXIMUM)
         try:
-            return self._deliver(request, data)
+            return self._deliver(request, lambda: data)
         finally:
             validation.wipe(data)
             validation.wipe(secret)
@@ -408,7 +412,7 @@ class Tool:
             return answer
         raise self._refusal(answer, request, mode)
 
-    def _deliver(self, request: Dict[str, Any], data: bytearray) -> Delivery:
+    def _deliver(self, request: Dict[str, Any], source: Callable[[], Secret]) -> Delivery:
         process = _Process(self.command, self.env)
         try:
             process.write(frame(self._encode(request, REQUEST_MAXIMUM)))
@@ -416,11 +420,16 @@ class Tool:
             if interim.get("ok") is not True:
                 process.finish(self.timeout)
                 raise self._refusal(interim, request, "deliver")
-            # Confirmed: only now does the secret go out, and standard input stays open until the
-            # final line has come.
-            process.write(struct.pack(">I", len(data)))
-            process.write(data)
-            validation.wipe(data)
+            # Confirmed: only now is the secret fetched and sent, and standard input stays open
+            # until the final line has come.
+            secret = source()
+            data = validation.check_secret(secret, SECRET_MAXIMUM)
+            try:
+                process.write(struct.pack(">I", len(data)))
+                process.write(data)
+            finally:
+                validation.wipe(data)
+                validation.wipe(secret)
             final = self._read_answer(process, "deliver", "final")
             process.finish(self.timeout)
         finally:

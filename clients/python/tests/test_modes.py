@@ -75,6 +75,15 @@ class Modes(HarnessTest):
                 self.assertNotIn(SECRET.decode(), str(refusal) + repr(refusal.checks))
                 self.assertEqual(self.writes(), [])
 
+    def test_a_secret_function_is_called_only_once_the_target_is_confirmed(self):
+        asked = []
+        source = lambda: asked.append(1) or bytearray(SECRET)  # noqa: E731
+        with self.assertRaises(Refusal):
+            self.tool("chrome-profiles").deliver("Work", ["https://mail.example.com"], source)
+        self.assertEqual(asked, [])
+        self.tool("realistic-chrome").deliver("Work", ACCOUNTS, source, window_number=4101)
+        self.assertEqual(asked, [1])
+
     def test_deliver_refused_after_the_secret_was_sent(self):
         # Focus moves to another field of the page as soon as the interim line has been written.
         events = [{"when": {"call": "NSMutableString.initWithBytes"}, "do": [

@@ -17,6 +17,7 @@ const scratch = new Scratch();
 const page = join(scratch.folder, 'page.json'); // the scenario the harness reads: swapped to change the page
 const keyFile = join(scratch.folder, 'captured-key');
 const responses: string[] = [];
+const stderr: Buffer[] = [];
 let client: Client;
 
 async function call(name: string, args: Record<string, unknown> = {}): Promise<{ body: Record<string, unknown>; isError: boolean }> {
@@ -33,7 +34,8 @@ before(async () => {
     tool: [HARNESS, '--scenario', page, '--journal', scratch.journal, '--'],
     targets: {
       'work-login': { profileName: 'Work', allowedOrigins: ['https://accounts.example.com'], windowNumber: 4101, secret: 'env:CPI_TEST_SECRET' },
-      'wrong-site': { profileName: 'Work', allowedOrigins: ['https://login.example.com'], secret: 'env:CPI_TEST_SECRET' },
+      // Its secret cannot be resolved (no pass on PATH): a refusal shows it was never asked for.
+      'wrong-site': { profileName: 'Work', allowedOrigins: ['https://login.example.com'], secret: 'pass:never/resolved' },
       'console-key': { profileName: 'Work', allowedOrigins: ['https://console.example.dev'], captureTo: `file:${keyFile}` },
       'console-nowhere': { profileName: 'Work', allowedOrigins: ['https://console.example.dev'] },
       clipboard: { profileName: 'Work', allowedOrigins: ['https://accounts.example.com'], secret: 'env:CPI_TEST_SECRET' },
@@ -42,9 +44,10 @@ before(async () => {
   const transport = new StdioClientTransport({
     command: process.execPath,
     args: [join(ROOT, 'clients', 'node', 'dist', 'mcp-server.js'), '--config', config],
-    env: { PATH: process.env.PATH ?? '', CPI_TEST_SECRET: SECRET },
+    env: { PATH: '/usr/bin:/bin', CPI_TEST_SECRET: SECRET },
     stderr: 'pipe',
   });
+  transport.stderr?.on('data', (chunk: Buffer) => stderr.push(chunk));
   client = new Client({ name: 'test-host', version: '1.0.0' });
   await client.connect(transport);
 });
@@ -81,7 +84,7 @@ describe('MCP server', () => {
     assert.deepEqual(scratch.writes(), [SECRET]);
   });
 
-  it('answers a refusal with its verdict and diagnosis', async () => {
+  it('answers a refusal with its verdict and diagnosis, without resolving the secret', async () => {
     const { body, isError } = await call('deliver_secret', { target: 'wrong-site' });
     assert.equal(isError, true);
     assert.equal(body.verdict, 'refused');
@@ -122,5 +125,6 @@ describe('MCP server', () => {
     assert.ok(responses.length >= 10);
     const secret = Buffer.from(SECRET);
     for (const response of responses) assert.ok(!Buffer.from(response).includes(secret), response);
+    assert.ok(!Buffer.concat(stderr).includes(secret));
   });
 });

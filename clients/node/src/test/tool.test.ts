@@ -61,6 +61,19 @@ describe('modes against the simulated Chrome', () => {
     });
   }
 
+  it('fetches a secret given as a function only once the target is confirmed', async () => {
+    let asked = 0;
+    const source = async (): Promise<string> => {
+      asked++;
+      return SECRET;
+    };
+    await assert.rejects(sim('chrome-profiles').deliver({ profileName: 'Work', allowedOrigins: ['https://mail.example.com'] }, source), Refusal);
+    assert.equal(asked, 0);
+    await sim('realistic-chrome').deliver({ profileName: 'Work', allowedOrigins: ACCOUNTS, windowNumber: 4101 }, source);
+    assert.equal(asked, 1);
+    assert.deepEqual(scratch.writes(), [SECRET]);
+  });
+
   it('reports a refusal after the secret was sent', async () => {
     const events = [{ when: { call: 'NSMutableString.initWithBytes' }, do: [
       { setAttribute: { element: 'w1-password', attribute: 'AXFocused', value: false } },
