@@ -37,13 +37,14 @@ export const REASONS: Readonly<Record<string, ReasonInfo>> = {
     meaning:
       'no single Chrome window could be confirmed as showing the requested profile (and carrying the requested window number)',
     retry: false,
-    advice: 'see the window check below',
+    advice:
+      "the search for the profile's avatar buttons failed (a toolbar could not be read, or one window shows two matching avatars); try again once Chrome has settled",
   },
   origin_not_allowed: {
     meaning:
       'no page of the window is on an allowed origin that the address bar also shows, or the window shows no page at all',
     retry: false,
-    advice: 'see the origin check below',
+    advice: 'the page changed after the target was confirmed (it navigated to another site); check the page, then try again',
   },
   focused_field_not_supported: {
     meaning: 'keyboard focus is not in exactly one plain text or password field of the page whose value can be set',
@@ -70,12 +71,12 @@ export const REASONS: Readonly<Record<string, ReasonInfo>> = {
   page_key_not_found: {
     meaning: 'the capture found no key-like text that was not already in the baseline',
     retry: true,
-    advice: 'see the key check below',
+    advice: 'reveal the new key on the page, then capture again',
   },
   page_key_ambiguous: {
     meaning: 'the capture found several new key-like texts and keyboard focus does not single out one',
     retry: true,
-    advice: 'see the key check below',
+    advice: "focus the new key's field, then capture again",
   },
 };
 
@@ -119,12 +120,14 @@ function originCheck(check: Record<string, number>, request: RequestFacts): stri
     let text = "The window exposes no page to Accessibility yet (still loading, or Chrome's page accessibility is off).";
     if (request.windowNumber === undefined) {
       text += " Name the window with windowNumber: the tool may then switch Chrome's page accessibility on and wait for the page.";
+    } else {
+      text += ' The tool waited for the page in vain; ask the person to reload the tab, then try again.';
     }
     return text;
   }
   if (!check.addressFound) return "The window's address bar was not found, so no page can be confirmed.";
   if (!check.addressRead) return "The address bar's text could not be read, so no page can be confirmed.";
-  if (!check.pageUrls) return `None of the ${check.webAreas} page areas reports a readable URL.`;
+  if (!check.pageUrls) return `No page area of the window (${plural(check.webAreas ?? 0, 'area')}) reports an https URL.`;
   const allowed = check.allowedPages ?? 0;
   if (allowed === 0) {
     return `The window's pages are on other sites than ${origins} (the page navigated away, or the wrong window or origin was named).`;

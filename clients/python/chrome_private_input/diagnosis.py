@@ -42,13 +42,15 @@ REASONS: Dict[str, ReasonInfo] = {
         "no single Chrome window could be confirmed as showing the requested profile (and carrying "
         "the requested window number)",
         False,
-        "see the window check below",
+        "the search for the profile's avatar buttons failed (a toolbar could not be read, or one "
+        "window shows two matching avatars); try again once Chrome has settled",
     ),
     "origin_not_allowed": ReasonInfo(
         "no page of the window is on an allowed origin that the address bar also shows, or the "
         "window shows no page at all",
         False,
-        "see the origin check below",
+        "the page changed after the target was confirmed (it navigated to another site); check the "
+        "page, then try again",
     ),
     "focused_field_not_supported": ReasonInfo(
         "keyboard focus is not in exactly one plain text or password field of the page whose value "
@@ -76,12 +78,12 @@ REASONS: Dict[str, ReasonInfo] = {
     "page_key_not_found": ReasonInfo(
         "the capture found no key-like text that was not already in the baseline",
         True,
-        "see the key check below",
+        "reveal the new key on the page, then capture again",
     ),
     "page_key_ambiguous": ReasonInfo(
         "the capture found several new key-like texts and keyboard focus does not single out one",
         True,
-        "see the key check below",
+        "focus the new key's field, then capture again",
     ),
 }
 
@@ -143,14 +145,17 @@ def _origin_check(check: Mapping[str, int], request: Mapping[str, Any]) -> List[
             "accessibility is off)."
         )
         if request.get("windowNumber") is None:
-            text += " Name the window with windowNumber: the tool may then switch Chrome's page accessibility on and wait for the page."
+            text += (" Name the window with windowNumber: the tool may then switch Chrome's page "
+                     "accessibility on and wait for the page.")
+        else:
+            text += " The tool waited for the page in vain; ask the person to reload the tab, then try again."
         return [text]
     if check.get("addressFound", 0) == 0:
         return ["The window's address bar was not found, so no page can be confirmed."]
     if check.get("addressRead", 0) == 0:
         return ["The address bar's text could not be read, so no page can be confirmed."]
     if check.get("pageUrls", 0) == 0:
-        return [f"None of the {check.get('webAreas')} page areas reports a readable URL."]
+        return [f"No page area of the window ({_plural(check.get('webAreas', 0), 'area')}) reports an https URL."]
     allowed = check.get("allowedPages", 0)
     if allowed == 0:
         return [
