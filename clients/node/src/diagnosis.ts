@@ -153,7 +153,8 @@ function keyCheck(reason: string, check: Record<string, number>): string {
   return `${fresh} new key-like texts and ${focusedFresh} of them are focused: focus only the new key's field.`;
 }
 
-function pageSwitch(check: Record<string, number>): string {
+/** What the "pageSwitch" report says, in one sentence. */
+export function pageSwitch(check: Record<string, number>): string {
   if (!check.set) return "The tool tried to switch Chrome's page accessibility on, and Chrome refused.";
   if (check.restored) return "Chrome's page accessibility was switched on for this run and put back afterwards.";
   return "Chrome's page accessibility was switched on and could not be put back: it stays on.";

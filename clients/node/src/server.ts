@@ -6,6 +6,7 @@ import { McpServer } from '@modelcontextprotocol/sdk/server/mcp.js';
 import { z } from 'zod';
 
 import type { ServerConfig, TargetConfig } from './config.js';
+import { pageSwitch } from './diagnosis.js';
 import { Refusal, ToolError, UsageError } from './errors.js';
 import { resolveSecret, SecretError, storeCapturedKey } from './secrets.js';
 import { ClipboardHold, Tool, type Target } from './tool.js';
@@ -43,9 +44,9 @@ function failure(error: unknown): Content {
     );
   }
   if (error instanceof UsageError || error instanceof ToolError || error instanceof SecretError) {
-    return reply({ verdict: 'error', error: error.message }, true);
+    return reply({ verdict: 'error', error: error.message, diagnosis: error.message }, true);
   }
-  return reply({ verdict: 'error', error: 'internal error' }, true);
+  return reply({ verdict: 'error', error: 'internal error', diagnosis: 'internal error' }, true);
 }
 
 function countSummary(profileName: string, count: number, numbers: number[]): string {
@@ -94,6 +95,8 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
     { description: 'The configured targets: their names, Chrome profiles and allowed origins (never their secrets).' },
     async () =>
       reply({
+        verdict: 'ok',
+        diagnosis: `${targetNames.length} targets; name one in the other tools.`,
         targets: targetNames.map((name) => {
           const target = config.targets[name]!;
           return {
@@ -141,7 +144,11 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
           guard.push(Buffer.from(secret));
           return secret;
         });
-        return reply({ verdict: 'typed', target, ...delivery }, false, guard);
+        const where = `${configured.profileName}, ${configured.allowedOrigins.join(' or ')}`;
+        const diagnosis =
+          `The secret was typed into the focused field (${where}).` +
+          (delivery.pageSwitch ? ` ${pageSwitch(delivery.pageSwitch)}` : '');
+        return reply({ verdict: 'typed', target, ...delivery, diagnosis }, false, guard);
       } catch (error) {
         const answer = failure(error);
         return reply(JSON.parse(answer.content[0]!.text) as Record<string, unknown>, true, guard);
@@ -163,7 +170,12 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
         const configured = lookUp(target);
         const baseline = await tool.keyBaseline(toolTarget(configured, windowNumber));
         baselines.set(target, baseline);
-        return reply({ verdict: 'baseline', target, fingerprints: baseline.length });
+        return reply({
+          verdict: 'baseline',
+          target,
+          fingerprints: baseline.length,
+          diagnosis: `${baseline.length} key fingerprints kept; call key_capture once the new key is shown.`,
+        });
       } catch (error) {
         return failure(error);
       }
@@ -194,9 +206,11 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
           const answer: Record<string, unknown> = { verdict: 'captured', target, fingerprint: captured.fingerprint };
           if (configured.captureTo) {
             answer.storedTo = await storeCapturedKey(configured.captureTo, key, env);
+            answer.diagnosis = `The new key was stored in ${configured.captureTo}; only its fingerprint is shown here.`;
             return reply(answer, false, [key]);
           }
           answer.key = captured.key; // allowed by "returnCapturedKey": true
+          answer.diagnosis = 'The new key is returned, as the configuration allows ("returnCapturedKey").';
           return reply(answer);
         } finally {
           key.fill(0);
@@ -223,7 +237,16 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
           const hold = await tool.copyToClipboard(secret);
           holds.add(hold);
           void hold.wait().finally(() => holds.delete(hold)).catch(() => {});
-          return reply({ verdict: 'on_clipboard', target, holdSeconds: 20 }, false, [guard]);
+          return reply(
+            {
+              verdict: 'on_clipboard',
+              target,
+              holdSeconds: 20,
+              diagnosis: 'The secret is on the clipboard for 20 seconds, then taken off unless something else was copied meanwhile.',
+            },
+            false,
+            [guard],
+          );
         } finally {
           guard.fill(0);
         }
@@ -242,6 +265,7 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
       try {
         const trusted = await tool.trustCheck();
         return reply({
+          verdict: 'ok',
           trusted,
           diagnosis: trusted
             ? 'The tool is trusted for Accessibility.'
@@ -261,7 +285,12 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
     },
     async ({ pid }) => {
       try {
-        return reply({ verdict: 'ok', ...(await tool.windowVisibility(pid)) });
+        const visibility = await tool.windowVisibility(pid);
+        const diagnosis =
+          `${visibility.all} windows, ${visibility.onScreen} on screen` +
+          (visibility.excludingPlaceholder === undefined ? ' (the window lists disagreed)' : `, ${visibility.excludingPlaceholder} without the placeholder`) +
+          '.';
+        return reply({ verdict: 'ok', ...visibility, diagnosis });
       } catch (error) {
         return failure(error);
       }

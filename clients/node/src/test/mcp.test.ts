@@ -80,7 +80,9 @@ describe('MCP server', () => {
     assert.match(count.body.diagnosis as string, /one window \(number 4101\)/);
     const { body, isError } = await call('deliver_secret', { target: 'work-login' });
     assert.equal(isError, false);
-    assert.deepEqual(body, { verdict: 'typed', target: 'work-login', typed: true });
+    assert.deepEqual(body, {
+      verdict: 'typed', target: 'work-login', typed: true, diagnosis: 'The secret was typed into the focused field (Work, https://accounts.example.com).',
+    });
     assert.deepEqual(scratch.writes(), [SECRET]);
   });
 
@@ -100,7 +102,7 @@ describe('MCP server', () => {
     const early = await call('key_capture', { target: 'console-key' });
     assert.match(early.body.error as string, /call key_baseline/);
     const baseline = await call('key_baseline', { target: 'console-key' });
-    assert.deepEqual(baseline.body, { verdict: 'baseline', target: 'console-key', fingerprints: 2 });
+    assert.equal(baseline.body.fingerprints, 2);
     copyFileSync(scenario('developer-console-after'), page);
     const { body } = await call('key_capture', { target: 'console-key' });
     const key = readFileSync(keyFile, 'utf8');
@@ -108,6 +110,7 @@ describe('MCP server', () => {
     assert.equal(statSync(keyFile).mode & 0o777, 0o600);
     assert.deepEqual(body, {
       verdict: 'captured', target: 'console-key', fingerprint: createHash('sha256').update(key).digest('hex'), storedTo: `file:${keyFile}`,
+      diagnosis: `The new key was stored in file:${keyFile}; only its fingerprint is shown here.`,
     });
     const nowhere = await call('key_capture', { target: 'console-nowhere' });
     assert.match(nowhere.body.error as string, /nowhere to go/);
@@ -117,12 +120,17 @@ describe('MCP server', () => {
   it('hands the secret to the clipboard', async () => {
     copyFileSync(scenario('clipboard-desktop'), page);
     const { body } = await call('copy_to_clipboard', { target: 'clipboard' });
-    assert.deepEqual(body, { verdict: 'on_clipboard', target: 'clipboard', holdSeconds: 20 });
+    assert.equal(body.verdict, 'on_clipboard');
+    assert.equal(body.holdSeconds, 20);
     assert.equal((await call('trust_check')).body.trusted, true);
   });
 
-  it('never put a secret into any response', () => {
+  it('never put a secret into any response, and every answer has a verdict and a diagnosis', () => {
     assert.ok(responses.length >= 10);
+    for (const response of responses) {
+      const body = JSON.parse((JSON.parse(response) as { content: { text: string }[] }).content[0]!.text) as Record<string, unknown>;
+      assert.ok(typeof body.verdict === 'string' && typeof body.diagnosis === 'string', response);
+    }
     const secret = Buffer.from(SECRET);
     for (const response of responses) assert.ok(!Buffer.from(response).includes(secret), response);
     assert.ok(!Buffer.concat(stderr).includes(secret));
