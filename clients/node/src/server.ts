@@ -1,0 +1,305 @@
+// The MCP server: the model names a configured target, never a secret, a profile or an origin of
+// its own; secrets are resolved here, only for the delivery that needs them, and no answer ever
+// holds one.
+
+import { McpServer } from '@modelcontextprotocol/sdk/server/mcp.js';
+import { z } from 'zod';
+
+import type { ServerConfig, TargetConfig } from './config.js';
+import { pageSwitch } from './diagnosis.js';
+import { Refusal, ToolError, UsageError } from './errors.js';
+import { resolveSecret, SecretError, storeCapturedKey } from './secrets.js';
+import { ClipboardHold, Tool, type Target } from './tool.js';
+
+export interface ServerOptions {
+  env?: NodeJS.ProcessEnv;
+}
+
+type Content = { content: { type: 'text'; text: string }[]; isError?: boolean };
+
+function reply(value: Record<string, unknown>, isError = false, secrets: Buffer[] = []): Content {
+  let text = JSON.stringify(value);
+  const bytes = Buffer.from(text, 'utf8');
+  // Last line of defence: an answer that contains a resolved secret is never sent.
+  if (secrets.some((secret) => secret.length > 0 && bytes.includes(secret))) {
+    text = JSON.stringify({ verdict: 'error', error: 'the answer was withheld because it contained a secret' });
+    isError = true;
+  }
+  bytes.fill(0);
+  return isError ? { content: [{ type: 'text', text }], isError: true } : { content: [{ type: 'text', text }] };
+}
+
+function failure(error: unknown): Content {
+  if (error instanceof Refusal) {
+    return reply(
+      {
+        verdict: 'refused',
+        reason: error.reason,
+        ...error.checks,
+        diagnosis: error.diagnosis,
+        retry: error.retry,
+        secretSent: error.secretSent,
+      },
+      true,
+    );
+  }
+  if (error instanceof UsageError || error instanceof ToolError || error instanceof SecretError) {
+    return reply({ verdict: 'error', error: error.message, diagnosis: error.message }, true);
+  }
+  return reply({ verdict: 'error', error: 'internal error', diagnosis: 'internal error' }, true);
+}
+
+function countSummary(profileName: string, count: number, numbers: number[]): string {
+  if (count === 0) return `No window of the profile '${profileName}' is open.`;
+  if (count === 1) return `The profile '${profileName}' has one window${numbers.length ? ` (number ${numbers[0]})` : ''}.`;
+  return `The profile '${profileName}' has ${count} windows (numbers ${numbers.join(', ')}): name one with windowNumber when delivering.`;
+}
+
+export function createServer(config: ServerConfig, options: ServerOptions = {}): { server: McpServer; close: () => Promise<void> } {
+  const env = options.env ?? process.env;
+  const tool = new Tool(config.tool, { timeoutMs: config.timeoutMs ?? 30000 });
+  const baselines = new Map<string, string[]>();
+  const holds = new Set<ClipboardHold>();
+  const server = new McpServer({ name: 'chrome-private-input', version: '0.1.0' });
+  const targetNames = Object.keys(config.targets);
+
+  const lookUp = (name: string): TargetConfig => {
+    const target = config.targets[name];
+    if (!Object.prototype.hasOwnProperty.call(config.targets, name) || !target) {
+      throw new UsageError(`no target named ${JSON.stringify(name)}; the targets are ${targetNames.join(', ')}`);
+    }
+    return target;
+  };
+  const toolTarget = (target: TargetConfig, windowNumber?: number): Target => {
+    const result: Target = { profileName: target.profileName, allowedOrigins: target.allowedOrigins };
+    const number = windowNumber ?? target.windowNumber;
+    if (number !== undefined) result.windowNumber = number;
+    return result;
+  };
+  const secretOf = async (target: TargetConfig, name: string): Promise<Buffer> => {
+    if (!target.secret) throw new UsageError(`the target ${JSON.stringify(name)} has no secret configured`);
+    return resolveSecret(target.secret, env);
+  };
+
+  const targetArgument = { target: z.string().describe(`the name of a configured target: ${targetNames.join(', ')}`) };
+  const windowArgument = {
+    windowNumber: z
+      .number()
+      .int()
+      .optional()
+      .describe("the window's number from count_windows, when the profile has several windows"),
+  };
+
+  server.registerTool(
+    'list_targets',
+    { description: 'The configured targets: their names, Chrome profiles and allowed origins (never their secrets).' },
+    async () =>
+      reply({
+        verdict: 'ok',
+        diagnosis: `${targetNames.length} targets; name one in the other tools.`,
+        targets: targetNames.map((name) => {
+          const target = config.targets[name]!;
+          return {
+            name,
+            profileName: target.profileName,
+            allowedOrigins: target.allowedOrigins,
+            ...(target.windowNumber !== undefined ? { windowNumber: target.windowNumber } : {}),
+            delivers: target.secret !== undefined,
+            captures: target.captureTo !== undefined || target.returnCapturedKey === true,
+          };
+        }),
+      }),
+  );
+
+  server.registerTool(
+    'count_windows',
+    { description: "How many windows the target's Chrome profile has, their numbers and tab counts.", inputSchema: targetArgument },
+    async ({ target }) => {
+      try {
+        const configured = lookUp(target);
+        const count = await tool.countWindows(configured.profileName);
+        return reply({ verdict: 'ok', ...count, diagnosis: countSummary(configured.profileName, count.count, count.windowNumbers) });
+      } catch (error) {
+        return failure(error);
+      }
+    },
+  );
+
+  server.registerTool(
+    'deliver_secret',
+    {
+      description:
+        "Types the target's secret into the focused field of its Chrome window, after the tool has confirmed the profile, the origin and the field. The secret never appears in the answer.",
+      inputSchema: { ...targetArgument, ...windowArgument },
+    },
+    async ({ target, windowNumber }) => {
+      const guard: Buffer[] = [];
+      try {
+        const configured = lookUp(target);
+        const request = toolTarget(configured, windowNumber);
+        if (!configured.secret) throw new UsageError(`the target ${JSON.stringify(target)} has no secret configured`);
+        // The secret is resolved only once the tool has confirmed the window, page and field.
+        const delivery = await tool.deliver(request, async () => {
+          const secret = await secretOf(configured, target);
+          guard.push(Buffer.from(secret));
+          return secret;
+        });
+        const where = `${configured.profileName}, ${configured.allowedOrigins.join(' or ')}`;
+        const diagnosis =
+          `The secret was typed into the focused field (${where}).` +
+          (delivery.pageSwitch ? ` ${pageSwitch(delivery.pageSwitch)}` : '');
+        return reply({ verdict: 'typed', target, ...delivery, diagnosis }, false, guard);
+      } catch (error) {
+        const answer = failure(error);
+        return reply(JSON.parse(answer.content[0]!.text) as Record<string, unknown>, true, guard);
+      } finally {
+        for (const copy of guard) copy.fill(0);
+      }
+    },
+  );
+
+  server.registerTool(
+    'key_baseline',
+    {
+      description:
+        "Takes the fingerprints of the key-like texts on the target's page before a new key is issued; key_capture compares against them. Only the count is returned.",
+      inputSchema: { ...targetArgument, ...windowArgument },
+    },
+    async ({ target, windowNumber }) => {
+      try {
+        const configured = lookUp(target);
+        const baseline = await tool.keyBaseline(toolTarget(configured, windowNumber));
+        baselines.set(target, baseline);
+        return reply({
+          verdict: 'baseline',
+          target,
+          fingerprints: baseline.length,
+          diagnosis: `${baseline.length} key fingerprints kept; call key_capture once the new key is shown.`,
+        });
+      } catch (error) {
+        return failure(error);
+      }
+    },
+  );
+
+  server.registerTool(
+    'key_capture',
+    {
+      description:
+        "Captures the one new key on the target's page (against the baseline of key_baseline) and stores it where the configuration says; only its fingerprint and where it went are returned.",
+      inputSchema: { ...targetArgument, ...windowArgument },
+    },
+    async ({ target, windowNumber }) => {
+      try {
+        const configured = lookUp(target);
+        if (!configured.captureTo && configured.returnCapturedKey !== true) {
+          throw new UsageError(
+            `the target ${JSON.stringify(target)} has no "captureTo" and does not allow "returnCapturedKey": the key would have nowhere to go`,
+          );
+        }
+        const baseline = baselines.get(target);
+        if (!baseline) throw new UsageError(`no baseline for ${JSON.stringify(target)}: call key_baseline before the key is issued`);
+        const captured = await tool.keyCapture(toolTarget(configured, windowNumber), baseline);
+        baselines.delete(target);
+        const key = Buffer.from(captured.key, 'utf8');
+        try {
+          const answer: Record<string, unknown> = { verdict: 'captured', target, fingerprint: captured.fingerprint };
+          if (configured.captureTo) {
+            answer.storedTo = await storeCapturedKey(configured.captureTo, key, env);
+            answer.diagnosis = `The new key was stored in ${configured.captureTo}; only its fingerprint is shown here.`;
+            return reply(answer, false, [key]);
+          }
+          answer.key = captured.key; // allowed by "returnCapturedKey": true
+          answer.diagnosis = 'The new key is returned, as the configuration allows ("returnCapturedKey").';
+          return reply(answer);
+        } finally {
+          key.fill(0);
+        }
+      } catch (error) {
+        return failure(error);
+      }
+    },
+  );
+
+  server.registerTool(
+    'copy_to_clipboard',
+    {
+      description:
+        "Puts the target's secret on the clipboard for 20 seconds (for the person to paste), then takes it off. The secret never appears in the answer.",
+      inputSchema: targetArgument,
+    },
+    async ({ target }) => {
+      let secret: Buffer | undefined;
+      try {
+        secret = await secretOf(lookUp(target), target);
+        const guard = Buffer.from(secret);
+        try {
+          const hold = await tool.copyToClipboard(secret);
+          holds.add(hold);
+          void hold.wait().finally(() => holds.delete(hold)).catch(() => {});
+          return reply(
+            {
+              verdict: 'on_clipboard',
+              target,
+              holdSeconds: 20,
+              diagnosis: 'The secret is on the clipboard for 20 seconds, then taken off unless something else was copied meanwhile.',
+            },
+            false,
+            [guard],
+          );
+        } finally {
+          guard.fill(0);
+        }
+      } catch (error) {
+        return failure(error);
+      } finally {
+        secret?.fill(0);
+      }
+    },
+  );
+
+  server.registerTool(
+    'trust_check',
+    { description: 'Whether the tool is trusted for Accessibility (every Chrome mode needs it).' },
+    async () => {
+      try {
+        const trusted = await tool.trustCheck();
+        return reply({
+          verdict: 'ok',
+          trusted,
+          diagnosis: trusted
+            ? 'The tool is trusted for Accessibility.'
+            : 'The tool is not trusted: the person must allow it under System Settings, Privacy & Security, Accessibility.',
+        });
+      } catch (error) {
+        return failure(error);
+      }
+    },
+  );
+
+  server.registerTool(
+    'window_visibility',
+    {
+      description: "How many windows of a process (the agent's own browser) exist and are on screen.",
+      inputSchema: { pid: z.number().int().describe('the process identifier of the browser') },
+    },
+    async ({ pid }) => {
+      try {
+        const visibility = await tool.windowVisibility(pid);
+        const diagnosis =
+          `${visibility.all} windows, ${visibility.onScreen} on screen` +
+          (visibility.excludingPlaceholder === undefined ? ' (the window lists disagreed)' : `, ${visibility.excludingPlaceholder} without the placeholder`) +
+          '.';
+        return reply({ verdict: 'ok', ...visibility, diagnosis });
+      } catch (error) {
+        return failure(error);
+      }
+    },
+  );
+
+  const close = async (): Promise<void> => {
+    await Promise.all([...holds].map((hold) => hold.cancel()));
+    await server.close();
+  };
+  return { server, close };
+}

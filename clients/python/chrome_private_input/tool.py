@@ -1,0 +1,439 @@
+"""Starting the tool, speaking its frames and lines, and turning its answers into values."""
+
+from __future__ import annotations
+
+import json
+import os
+import select
+import signal
+import struct
+import subprocess
+import time
+from dataclasses import dataclass, field
+from typing import Any, Callable, Dict, List, Optional, Sequence, Union
+
+from . import validation
+from .diagnosis import REASONS, diagnose
+from .errors import Refusal, ToolError, UsageError
+
+Secret = Union[bytes, bytearray, memoryview, str]
+# A function giving the secret, called only once the tool has confirmed its target.
+SecretSource = Union[Secret, Callable[[], Secret]]
+
+REQUEST_MAXIMUM = 16384
+KEY_REQUEST_MAXIMUM = 65536
+SECRET_MAXIMUM = 1048576
+CLIPBOARD_SECRET_MAXIMUM = 262144
+HOLD_SECONDS = 20.0
+CHECK_KEYS = ("windowCheck", "originCheck", "keyCheck", "pageSwitch")
+
+
+@dataclass(frozen=True)
+class WindowCount:
+    """The profile's windows: `count` of them among Chrome's `windows`; `window_numbers` and
+    `tab_counts` (-1: not countable) for those whose number was read."""
+
+    count: int
+    windows: int
+    window_numbers: List[int]
+    tab_counts: List[int]
+    front_kind: Optional[str]
+    front_avatar: Optional[str]
+
+
+@dataclass(frozen=True)
+class Delivery:
+    typed: bool
+    page_switch: Optional[Dict[str, int]] = None
+
+
+@dataclass(frozen=True)
+class CapturedKey:
+    """The captured key. `key` is the secret itself: keep it out of logs (its repr hides it)."""
+
+    key: str = field(repr=False)
+    page_switch: Optional[Dict[str, int]] = None
+
+    @property
+    def fingerprint(self) -> str:
+        import hashlib
+
+        return hashlib.sha256(self.key.encode("utf-8")).hexdigest()
+
+
+@dataclass(frozen=True)
+class WindowVisibility:
+    all: int
+    on_screen: int
+    excluding_placeholder: Optional[int]
+
+
+def frame(payload: bytes) -> bytes:
+    return struct.pack(">I", len(payload)) + payload
+
+
+class _Process:
+    """One run of the tool: unbuffered pipes, reads with deadlines."""
+
+    def __init__(self, command: Sequence[str], env: Optional[Dict[str, str]]) -> None:
+        try:
+            self.popen = subprocess.Popen(
+                list(command), stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                bufsize=0, env=env, start_new_session=True,
+            )
+        except OSError as error:
+            raise ToolError(f"cannot start {command[0]!r}: {error.strerror}", stage="start") from None
+        self.pending = bytearray()
+
+    def write(self, data: Union[bytes, bytearray]) -> bool:
+        view = memoryview(data)
+        try:
+            while view:
+                written = os.write(self.popen.stdin.fileno(), view)
+                view = view[written:]
+            return True
+        except (BrokenPipeError, OSError):
+            return False
+        finally:
+            view.release()
+
+    def close_input(self) -> None:
+        try:
+            self.popen.stdin.close()
+        except OSError:
+            pass
+
+    def _fill(self, deadline: float) -> bool:
+        """Reads what is there; False at the end of output."""
+        remaining = deadline - time.monotonic()
+        if remaining <= 0:
+            raise TimeoutError
+        ready, _, _ = select.select([self.popen.stdout], [], [], remaining)
+        if not ready:
+            raise TimeoutError
+        chunk = os.read(self.popen.stdout.fileno(), 65536)
+        if not chunk:
+            return False
+        self.pending += chunk
+        return True
+
+    def read_line(self, deadline: float) -> Optional[bytes]:
+        while b"\n" not in self.pending:
+            if not self._fill(deadline):
+                return None
+        line, _, rest = bytes(self.pending).partition(b"\n")
+        self.pending = bytearray(rest)
+        return line
+
+    def read_byte(self, deadline: float) -> Optional[bytes]:
+        while not self.pending:
+            if not self._fill(deadline):
+                return None
+        byte = bytes(self.pending[:1])
+        del self.pending[:1]
+        return byte
+
+    def finish(self, timeout: float) -> int:
+        self.close_input()
+        try:
+            status = self.popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise ToolError("the tool did not end in time and was stopped", stage="end") from None
+        self.popen.stdout.close()
+        try:
+            self.stderr = self.popen.stderr.read(4096).decode("utf-8", "replace").strip()
+        except OSError:
+            self.stderr = ""
+        self.popen.stderr.close()
+        return status
+
+    def stderr_text(self) -> str:
+        return getattr(self, "stderr", "")
+
+    def kill(self) -> None:
+        if self.popen.poll() is None:
+            self.popen.kill()
+            self.popen.wait()
+        for stream in (self.popen.stdin, self.popen.stdout, self.popen.stderr):
+            try:
+                stream.close()
+            except OSError:
+                pass
+
+
+def _status_text(status: Optional[int]) -> str:
+    if status is None:
+        return "still running"
+    if status < 0:
+        try:
+            return f"killed by {signal.Signals(-status).name}"
+        except ValueError:
+            return f"killed by signal {-status}"
+    return f"status {status}"
+
+
+class ClipboardHold:
+    """The running clipboard handoff: the secret is on the pasteboard until the hold ends (20
+    seconds after the ready byte, or earlier by `cancel`, which takes the secret off at once)."""
+
+    def __init__(self, process: _Process, started: float) -> None:
+        self._process = process
+        self.ready_at = started
+        self.ends_at = started + HOLD_SECONDS
+
+    def remaining(self) -> float:
+        """Seconds until the hold ends on its own (0 once it has)."""
+        if self._process.popen.poll() is not None:
+            return 0.0
+        return max(0.0, self.ends_at - time.monotonic())
+
+    @property
+    def running(self) -> bool:
+        return self._process.popen.poll() is None
+
+    def wait(self, timeout: Optional[float] = None) -> bool:
+        """Waits for the hold to end. True when it ended normally (the pasteboard is cleared,
+        unless something else was copied meanwhile), False when `timeout` passed first. A hold
+        ended by `cancel` also counts as ended."""
+        try:
+            status = self._process.popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return False
+        self._process.kill()  # ended: only closes the pipes
+        if status == 0 or status in (-signal.SIGTERM, -signal.SIGINT, -signal.SIGHUP):
+            return True
+        raise ToolError(f"the clipboard hold ended with {_status_text(status)}", status=status, stage="hold")
+
+    def cancel(self) -> None:
+        """Ends the hold now: the tool takes the secret off the pasteboard (unless something else
+        was copied since) and ends. Safe to call more than once."""
+        popen = self._process.popen
+        if popen.poll() is None:
+            popen.send_signal(signal.SIGTERM)
+            try:
+                popen.wait(10)
+            except subprocess.TimeoutExpired:
+                pass
+        self._process.kill()
+
+    def __enter__(self) -> "ClipboardHold":
+        return self
+
+    def __exit__(self, *exc_info: Any) -> None:
+        self.cancel()
+
+
+class Tool:
+    """The tool as a command line: the production executable (`Tool(["chrome-private-input"])`)
+    or the simulated harness with its scenario (`Tool.simulated(harness, scenario)`). Every call
+    starts one process, as the tool expects."""
+
+    def __init__(self, command: Sequence[str], *, timeout: float = 30.0, env: Optional[Dict[str, str]] = None,
+                 simulated: bool = False) -> None:
+        if isinstance(command, str) or not command or not all(isinstance(word, str) for word in command):
+            raise UsageError("command must be a non-empty list of strings, such as ['chrome-private-input']")
+        self.command = list(command)
+        self.timeout = timeout
+        self.env = env
+        # The simulated harness runs on the scenario's clock, not the real one.
+        self.is_simulated = simulated
+
+    @classmethod
+    def simulated(cls, harness: str, scenario: str, *, journal: Optional[str] = None, **options: Any) -> "Tool":
+        """The simulated Chrome: everything after "--" is the tool's own command line."""
+        command = [harness, "--scenario", scenario]
+        if journal is not None:
+            command += ["--journal", journal]
+        return cls(command + ["--"], simulated=True, **options)
+
+    # -- the modes ------------------------------------------------------------------------------
+
+    def count_windows(self, profile_name: str) -> WindowCount:
+        request = {"profileName": validation.check_profile_name(profile_name)}
+        answer = self._single_line_mode(["--profile-window-count"], request, REQUEST_MAXIMUM, "count", ok_status=0)
+        if answer.get("ok") is not True:
+            raise self._refusal(answer, request, "count")
+        return WindowCount(answer["count"], answer["windows"], list(answer["windowNumbers"]),
+                           list(answer["tabCounts"]), answer.get("frontKind"), answer.get("frontAvatar"))
+
+    def deliver(self, profile_name: str, allowed_origins: Sequence[str], secret: SecretSource, *,
+                window_number: Optional[int] = None) -> Delivery:
+        """Types `secret` into the focused field of the profile's window. The secret is sent only
+        after the tool has confirmed the target; a bytearray passed in is overwritten with zeros
+        once it has been sent (or refused). Given a function, the secret is fetched only then."""
+        request = self._request(profile_name, allowed_origins, window_number)
+        if callable(secret):
+            return self._deliver(request, secret)
+        data = validation.check_secret(secret, SECRET_MAXIMUM)
+        try:
+            return self._deliver(request, lambda: data)
+        finally:
+            validation.wipe(data)
+            validation.wipe(secret)
+
+    def key_baseline(self, profile_name: str, allowed_origins: Sequence[str], *,
+                     window_number: Optional[int] = None) -> List[str]:
+        """The fingerprints of the key-like texts on the page now, to pass to `key_capture`."""
+        request = self._request(profile_name, allowed_origins, window_number)
+        answer = self._single_line_mode(["--key-baseline"], request, KEY_REQUEST_MAXIMUM, "key_baseline")
+        return list(answer["baseline"])
+
+    def key_capture(self, profile_name: str, allowed_origins: Sequence[str], baseline: Sequence[str], *,
+                    window_number: Optional[int] = None) -> CapturedKey:
+        """The one key-like text on the page whose fingerprint is not in `baseline`."""
+        request = self._request(profile_name, allowed_origins, window_number)
+        request["baseline"] = validation.check_baseline(baseline)
+        answer = self._single_line_mode(["--key-capture"], request, KEY_REQUEST_MAXIMUM, "key_capture")
+        return CapturedKey(answer["key"], answer.get("pageSwitch"))
+
+    def copy_to_clipboard(self, secret: Secret, *, deadline_ms: Optional[float] = None,
+                          within: float = 5.0) -> ClipboardHold:
+        """Puts `secret` on the pasteboard for 20 seconds and returns as soon as it is there. The
+        deadline (milliseconds since 1970) defaults to `within` seconds from now: if the tool only
+        reads the secret later, it puts nothing on the pasteboard."""
+        if deadline_ms is None:
+            deadline_ms = time.time() * 1000.0 + within * 1000.0
+        if isinstance(deadline_ms, bool) or not isinstance(deadline_ms, (int, float)):
+            raise UsageError("deadline_ms must be a number of milliseconds since 1970")
+        if not self.is_simulated and not deadline_ms > time.time() * 1000.0:
+            raise UsageError("deadline_ms lies in the past; the tool would end with status 2")
+        data = validation.check_secret(secret, CLIPBOARD_SECRET_MAXIMUM)
+        process = _Process(self.command + ["--copy-delivered-secret", repr(float(deadline_ms))], self.env)
+        try:
+            length = struct.pack(">I", len(data))
+            sent = process.write(length) and process.write(data)
+        finally:
+            validation.wipe(data)
+            validation.wipe(secret)
+        process.close_input()
+        try:
+            ready = process.read_byte(time.monotonic() + self.timeout)
+        except TimeoutError:
+            process.kill()
+            raise ToolError("no ready byte from the clipboard handoff in time", stage="ready") from None
+        if ready == b"1":
+            return ClipboardHold(process, time.monotonic())
+        status = process.finish(self.timeout)
+        self._raise_harness_problem(process, status)
+        if status == 2 or not sent:
+            raise ToolError("the clipboard handoff refused its input: the deadline had passed when the "
+                            "tool read the secret, or the secret frame was not accepted (status 2)",
+                            status=status, stage="ready")
+        if status == 1:
+            raise ToolError("the pasteboard refused the item or the write (status 1); the pasteboard "
+                            "may have been cleared", status=status, stage="ready")
+        raise ToolError(f"the clipboard handoff ended with {_status_text(status)} and no ready byte",
+                        status=status, stage="ready")
+
+    def trust_check(self) -> bool:
+        answer = self._single_line_mode(["--trust-check"], None, 0, "trust_check", ok_status=0)
+        return bool(answer["trusted"])
+
+    def window_visibility(self, pid: int) -> WindowVisibility:
+        """How many windows of process `pid` (the agent's own browser) exist and are on screen."""
+        if isinstance(pid, bool) or not isinstance(pid, int) or not 2 <= pid <= 2147483647:
+            raise UsageError(f"pid must be a process identifier from 2 to 2147483647, not {pid!r}")
+        answer = self._single_line_mode(["--agent-browser-window-visibility", str(pid)], None, 0,
+                                        "window_visibility", ok_status=0)
+        return WindowVisibility(answer["all"], answer["onScreen"], answer.get("excludingPlaceholder"))
+
+    # -- the exchange ---------------------------------------------------------------------------
+
+    def _request(self, profile_name: str, allowed_origins: Sequence[str], window_number: Optional[int]) -> Dict[str, Any]:
+        request: Dict[str, Any] = {"profileName": validation.check_profile_name(profile_name),
+                                   "allowedOrigins": validation.check_origins(allowed_origins)}
+        number = validation.check_window_number(window_number)
+        if number is not None:
+            request["windowNumber"] = number
+        return request
+
+    @staticmethod
+    def _encode(request: Dict[str, Any], maximum: int) -> bytes:
+        payload = json.dumps(request, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
+        if len(payload) > maximum:
+            raise UsageError(f"the request is {len(payload)} bytes long; this mode takes at most {maximum}")
+        return payload
+
+    def _refusal(self, answer: Dict[str, Any], request: Optional[Dict[str, Any]], mode: str, *,
+                 secret_sent: bool = False) -> Refusal:
+        reason = answer.get("reason", "")
+        checks = {key: answer[key] for key in CHECK_KEYS if isinstance(answer.get(key), dict)}
+        info = REASONS.get(reason)
+        return Refusal(reason, checks, diagnose(reason, checks, request, after_interim=secret_sent),
+                       mode=mode, retry=bool(info and info.retry), secret_sent=secret_sent)
+
+    def _raise_harness_problem(self, process: _Process, status: int) -> None:
+        if status == 70 and self.is_simulated:
+            raise ToolError(process.stderr_text() or "the simulated harness refused its command line or "
+                            "scenario (status 70)", status=status, stage="start")
+
+    def _silent_end(self, process: _Process, mode: str, stage: str) -> ToolError:
+        status = process.finish(self.timeout)
+        self._raise_harness_problem(process, status)
+        explanation = {
+            1: "the request frame was not accepted or did not decode",
+            2: "the command line was not recognised",
+        }.get(status, "it ended unexpectedly")
+        return ToolError(f"{mode}: the tool wrote no line ({_status_text(status)}: {explanation})",
+                         status=status, stage=stage)
+
+    def _read_answer(self, process: _Process, mode: str, stage: str) -> Dict[str, Any]:
+        try:
+            line = process.read_line(time.monotonic() + self.timeout)
+        except TimeoutError:
+            process.kill()
+            raise ToolError(f"{mode}: no answer within {self.timeout} seconds", stage=stage) from None
+        if line is None:
+            raise self._silent_end(process, mode, stage)
+        try:
+            answer = json.loads(line)
+        except ValueError:
+            process.kill()
+            raise ToolError(f"{mode}: the tool wrote a line that is not JSON", stage=stage) from None
+        if not isinstance(answer, dict):
+            process.kill()
+            raise ToolError(f"{mode}: the tool wrote a line that is not a JSON object", stage=stage)
+        return answer
+
+    def _single_line_mode(self, arguments: List[str], request: Optional[Dict[str, Any]], maximum: int,
+                          mode: str, ok_status: Optional[int] = None) -> Dict[str, Any]:
+        payload = self._encode(request, maximum) if request is not None else None
+        process = _Process(self.command + arguments, self.env)
+        try:
+            if payload is not None:
+                process.write(frame(payload))
+            process.close_input()
+            answer = self._read_answer(process, mode, "answer")
+            process.finish(self.timeout)
+        finally:
+            process.kill()
+        if ok_status is not None or answer.get("ok") is True:
+            return answer
+        raise self._refusal(answer, request, mode)
+
+    def _deliver(self, request: Dict[str, Any], source: Callable[[], Secret]) -> Delivery:
+        process = _Process(self.command, self.env)
+        try:
+            process.write(frame(self._encode(request, REQUEST_MAXIMUM)))
+            interim = self._read_answer(process, "deliver", "interim")
+            if interim.get("ok") is not True:
+                process.finish(self.timeout)
+                raise self._refusal(interim, request, "deliver")
+            # Confirmed: only now is the secret fetched and sent, and standard input stays open
+            # until the final line has come.
+            secret = source()
+            data = validation.check_secret(secret, SECRET_MAXIMUM)
+            try:
+                process.write(struct.pack(">I", len(data)))
+                process.write(data)
+            finally:
+                validation.wipe(data)
+                validation.wipe(secret)
+            final = self._read_answer(process, "deliver", "final")
+            process.finish(self.timeout)
+        finally:
+            process.kill()
+        if final.get("ok") is True and final.get("typed") is True:
+            return Delivery(True, final.get("pageSwitch"))
+        raise self._refusal(final, request, "deliver", secret_sent=True)
