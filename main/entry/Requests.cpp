@@ -174,7 +174,10 @@ std::optional<FieldValues> readRecord(std::span<const std::uint8_t> payload, boo
     RecordReader reader(countRequest);
     bool parsed = false;
     try {
-        parsed = Json::sax_parse(payload.begin(), payload.end(), &reader, Json::input_format_t::json,
+        // The parser reads char data: its input adapters over other byte types need the standard
+        // library's char_traits for them, which libc++ 19 no longer has for unsigned char.
+        const char* const text = reinterpret_cast<const char*>(payload.data());
+        parsed = Json::sax_parse(text, text + payload.size(), &reader, Json::input_format_t::json,
                                  /*strict=*/true, /*ignore_comments=*/false);
     } catch (const std::exception&) {
         return std::nullopt;

@@ -11,10 +11,9 @@
 // layer in main/discovery and the policy).
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <string>
@@ -95,7 +94,8 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Running applications (NSRunningApplication); properties are read live on every call.
+// Running applications (NSRunningApplication); properties are read live on every call (on macOS
+// after a turn of the main run loop, without which AppKit keeps reporting the old values).
 
 class RunningApplication {
 public:
@@ -148,13 +148,15 @@ public:
     virtual ~Platform() = default;
 
     // Accessibility -------------------------------------------------------------------------
-    virtual bool isProcessTrusted() = 0;                               // AXIsProcessTrusted
-    virtual Element createApplicationElement(std::int32_t pid) = 0;    // AXUIElementCreateApplication
+    virtual bool isProcessTrusted() = 0;                             // AXIsProcessTrusted
+    virtual Element createApplicationElement(std::int32_t pid) = 0;  // AXUIElementCreateApplication
     virtual AttributeRead copyAttributeValue(const Element& element, // AXUIElementCopyAttributeValue
                                              std::string_view attribute) = 0;
-    // Several attributes of one element in one round trip (AXUIElementCopyMultipleAttributeValues).
-    // One entry per requested attribute, in order; each entry is exactly what a single read of
-    // that attribute would have given.
+    // Several attributes of one element in one round trip (AXUIElementCopyMultipleAttributeValues
+    // with options 0). One entry per requested attribute, in order. An attribute that a single read
+    // gives is given alike; one that fails comes back either as a failed read, whose code may differ
+    // from a single read's, or as a read without a value (the system's CFNull). Either way it is
+    // absent, the only meaning callers give a failure.
     virtual std::vector<AttributeRead> copyAttributeValues(const Element& element,
                                                            std::span<const std::string_view> attributes) = 0;
     // AXUIElementSetAttributeValue with a boolean or with the secret; the result code unchanged.
@@ -171,8 +173,8 @@ public:
     virtual bool elementsEqual(const Element& first, const Element& second) = 0; // CFEqual
 
     // Running applications -------------------------------------------------------------------
-    virtual std::vector<RunningApplicationRef> runningApplicationsWithBundleIdentifier(
-        std::string_view bundleIdentifier) = 0;
+    virtual std::vector<RunningApplicationRef>
+    runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) = 0;
     virtual RunningApplicationRef runningApplicationWithProcessIdentifier(std::int32_t pid) = 0; // null: none
 
     // Window server and display --------------------------------------------------------------
@@ -187,13 +189,15 @@ public:
     virtual std::unique_ptr<SecretText> createSecretText(std::span<const char> utf8) = 0;
     virtual std::unique_ptr<PasteboardItem> createPasteboardItem() = 0;
     virtual std::string plainTextPasteboardType() = 0; // NSPasteboardTypeString
-    virtual std::int64_t clearPasteboard() = 0;        // clearContents; the new change count
+    // Empties the pasteboard (prepareForNewContentsWithOptions: with CurrentHostOnly, so that what
+    // is written next stays on this device); the new change count.
+    virtual std::int64_t clearPasteboard() = 0;
     virtual bool writePasteboardItems(std::span<PasteboardItem* const> items) = 0;
     virtual std::int64_t pasteboardChangeCount() = 0;
 
     // Clock, sleep and the end of the process -----------------------------------------------
-    virtual double currentTime() = 0;        // seconds since 1970
-    virtual void sleep(double seconds) = 0;  // NSThread sleepForTimeInterval:
+    virtual double currentTime() = 0;       // seconds since 1970
+    virtual void sleep(double seconds) = 0; // on the main thread, runs its run loop meanwhile
     // Ends the process through the normal exit path (exit handlers run) with `status`.
     [[noreturn]] virtual void exitProcess(int status) = 0;
     // Ends the process at once with `status`: no exit handler or static destructor runs (_exit).

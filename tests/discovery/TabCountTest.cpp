@@ -3,6 +3,7 @@
 #include "DiscoveryTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <initializer_list>
 
 namespace cpi::test {
 namespace {
@@ -14,6 +15,11 @@ json many(const std::string& role, int count) {
 }
 json with(const std::string& role, json children) {
     return {{"role", role}, {"children", std::move(children)}};
+}
+// A braced list of elements is always a list: clang reads a one-element list of json as a copy of
+// that element when the parameter is json itself, GCC as an array; this overload decides for both.
+json with(const std::string& role, std::initializer_list<json> children) {
+    return with(role, json::array_t(children));
 }
 
 struct Counted {

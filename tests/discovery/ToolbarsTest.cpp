@@ -3,6 +3,7 @@
 #include "DiscoveryTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <initializer_list>
 
 namespace cpi::test {
 namespace {
@@ -16,6 +17,11 @@ json element(const std::string& role, json children = json::array()) {
         e["children"] = std::move(children);
     }
     return e;
+}
+// A braced list of elements is always a list: clang reads a one-element list of json as a copy of
+// that element when the parameter is json itself, GCC as an array; this overload decides for both.
+json element(const std::string& role, std::initializer_list<json> children) {
+    return element(role, json::array_t(children));
 }
 json button(const std::string& title, const std::string& role = "AXButton") {
     return {{"role", role}, {"title", title}};
@@ -36,10 +42,16 @@ json toolbar(json children, const std::string& title = "toolbar") {
     t["title"] = title;
     return t;
 }
+json toolbar(std::initializer_list<json> children, const std::string& title = "toolbar") {
+    return toolbar(json::array_t(children), title);
+}
 json windowWith(json children, const std::string& title = "window") {
     json w = element("AXWindow", std::move(children));
     w["title"] = title;
     return w;
+}
+json windowWith(std::initializer_list<json> children, const std::string& title = "window") {
+    return windowWith(json::array_t(children), title);
 }
 
 // The titles of the main toolbars of `window`.
@@ -55,6 +67,7 @@ Strings mainToolbarTitles(const json& window) {
 }
 
 TEST(MainToolbars, AddressFieldWithinThreeLevels) {
+    // Single-child lists are spelled json::array: see element() above.
     struct Case {
         const char* name;
         json toolbarChildren;
@@ -73,11 +86,11 @@ TEST(MainToolbars, AddressFieldWithinThreeLevels) {
 
     const std::vector<Case> cases = {
         {"field as a child", {button("Back"), textField()}, true},
-        {"field three levels below", {fieldAt(3)}, true},
-        {"field four levels below", {fieldAt(4)}, false},
-        {"field inside a web area", {element("AXWebArea", {textField()})}, false},
-        {"field inside a text field", {element("AXTextField", {element("AXGroup")})}, true},
-        {"secure field only", {element("AXSecureTextField")}, false},
+        {"field three levels below", json::array({fieldAt(3)}), true},
+        {"field four levels below", json::array({fieldAt(4)}), false},
+        {"field inside a web area", json::array({element("AXWebArea", {textField()})}), false},
+        {"field inside a text field", json::array({element("AXTextField", {element("AXGroup")})}), true},
+        {"secure field only", json::array({element("AXSecureTextField")}), false},
         {"field is the 200th role", field198, true},
         {"field is the 201st role", field199, false},
         {"no children", json::array(), false},

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -69,6 +70,11 @@ inline json chromeApplication(json windows, std::int32_t pid = 501) {
              {{"id", pid == 501 ? "chrome" : "chrome-" + std::to_string(pid)},
               {"role", "AXApplication"},
               {"windows", std::move(windows)}}}};
+}
+// A braced list of elements is always a list: clang reads a one-element list of json as a copy of
+// that element when the parameter is json itself, GCC as an array; this overload decides for both.
+inline json chromeApplication(std::initializer_list<json> windows, std::int32_t pid = 501) {
+    return chromeApplication(json::array_t(windows), pid);
 }
 
 // One Chrome with one "Work" window (number 11) on https://example.com with a focused password

@@ -3,7 +3,7 @@
 # declaration stubs on the include path. Inputs: CLANGXX, SOURCE_DIR, WARNINGS (a list).
 
 if(NOT CLANGXX OR CLANGXX MATCHES "-NOTFOUND$" OR NOT EXISTS "${CLANGXX}")
-  message("macOS type-check skipped: clang++ was not found (install clang to run it)")
+  message("macOS type-check skipped: the clang++ of this check is not installed")
   return()
 endif()
 

@@ -11,6 +11,7 @@
 #import <CoreGraphics/CoreGraphics.h>
 #import <Foundation/Foundation.h>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <limits>
 #include <unistd.h>
@@ -73,6 +74,30 @@ private:
 
 // Objects nested deeper than this are not converted (a value is never that deep in practice).
 constexpr int maximumNesting = 32;
+
+// ---------------------------------------------------------------------------------------------
+// The main run loop
+
+// At most this many pending sources are handled by one turn (each takes microseconds).
+constexpr int maximumSourcesPerTurn = 64;
+
+// NSRunningApplication's time-varying properties (terminated, the activation policy) and the
+// list of running applications keep their values until the main run loop next turns in a common
+// mode. The tool has no event loop, so every read of them turns the loop first: it handles what
+// is pending (the workspace's notice that Chrome quit, for one) and returns at once. Off the main
+// thread the main run loop is not ours to run, and the read is what AppKit has.
+void turnMainRunLoop() {
+    if (![NSThread isMainThread]) {
+        return;
+    }
+    for (int source = 0; source < maximumSourcesPerTurn; ++source) {
+        if (CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, true) != kCFRunLoopRunHandledSource) {
+            break;
+        }
+    }
+}
+
+void ignoreTimer(CFRunLoopTimerRef, void*) {}
 
 // ---------------------------------------------------------------------------------------------
 // Strings
@@ -205,7 +230,9 @@ bool isNoValue(CFTypeRef value) {
     return value == nullptr || CFGetTypeID(value) == CFNullGetTypeID();
 }
 
-// One entry of a multiple-attribute read: an error comes back as an AXValue holding the code.
+// One entry of a multiple-attribute read (options 0). A failed attribute comes back as an AXValue
+// of type kAXValueTypeAXError holding a code (not always the code a single read gives) or as
+// CFNull; the first is a failed read with that code, the second a read without a value.
 AttributeRead readFromEntry(CFTypeRef value) {
     if (isNoValue(value)) {
         return AttributeRead{};
@@ -286,7 +313,8 @@ nlohmann::json jsonFrom(CFTypeRef value, int depth) {
 // ---------------------------------------------------------------------------------------------
 // Running applications
 
-// Each property is asked of the application object on every call.
+// Each property is asked of the application object on every call, the time-varying ones after a
+// turn of the main run loop.
 class MacRunningApplication final : public RunningApplication {
 public:
     explicit MacRunningApplication(NSRunningApplication* application) : application_(application) {}
@@ -302,9 +330,13 @@ public:
         }
     }
     std::int64_t activationPolicy() const override {
+        turnMainRunLoop();
         return static_cast<std::int64_t>(application_.activationPolicy);
     }
-    bool isTerminated() const override { return application_.terminated; }
+    bool isTerminated() const override {
+        turnMainRunLoop();
+        return application_.terminated;
+    }
 
 private:
     NSRunningApplication* application_;
@@ -560,6 +592,7 @@ MacPlatform::runningApplicationsWithBundleIdentifier(std::string_view bundleIden
         if (identifier == nil) {
             return result;
         }
+        turnMainRunLoop();
         NSArray<NSRunningApplication*>* applications =
             [NSRunningApplication runningApplicationsWithBundleIdentifier:identifier];
         result.reserve(applications.count);
@@ -572,6 +605,7 @@ MacPlatform::runningApplicationsWithBundleIdentifier(std::string_view bundleIden
 
 RunningApplicationRef MacPlatform::runningApplicationWithProcessIdentifier(std::int32_t pid) {
     @autoreleasepool {
+        turnMainRunLoop();
         NSRunningApplication* application =
             [NSRunningApplication runningApplicationWithProcessIdentifier:static_cast<pid_t>(pid)];
         if (application == nil) {
@@ -634,9 +668,13 @@ std::string MacPlatform::plainTextPasteboardType() {
     return utf8From((__bridge CFStringRef)NSPasteboardTypeString).value_or(std::string());
 }
 
+// Empties the pasteboard like clearContents, and marks what is written next as this Mac's only:
+// after a plain clearContents a write is offered to the user's other devices (Universal
+// Clipboard), and a secret handed over for a few seconds must not travel.
 std::int64_t MacPlatform::clearPasteboard() {
     @autoreleasepool {
-        return static_cast<std::int64_t>([[NSPasteboard generalPasteboard] clearContents]);
+        return static_cast<std::int64_t>([[NSPasteboard generalPasteboard]
+            prepareForNewContentsWithOptions:NSPasteboardContentsCurrentHostOnly]);
     }
 }
 
@@ -669,9 +707,36 @@ double MacPlatform::currentTime() {
     }
 }
 
+// On the main thread the wait runs the main run loop, so that what changes meanwhile (Chrome
+// quitting, a new window) is what the next read sees. A timer at the end keeps the loop from
+// returning at once when it has no other source; the end is measured on the steady clock.
 void MacPlatform::sleep(double seconds) {
-    if (seconds > 0) {
+    if (!(seconds > 0)) {
+        return;
+    }
+    if (![NSThread isMainThread]) {
         [NSThread sleepForTimeInterval:seconds];
+        return;
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const auto remaining = [&end] {
+        return std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count();
+    };
+    @autoreleasepool {
+        Owned<CFRunLoopTimerRef> timer(CFRunLoopTimerCreate(
+            kCFAllocatorDefault, CFAbsoluteTimeGetCurrent() + seconds, 0, 0, 0, &ignoreTimer, nullptr));
+        if (timer) {
+            CFRunLoopAddTimer(CFRunLoopGetCurrent(), timer.get(), kCFRunLoopDefaultMode);
+        }
+        for (double left = remaining(); left > 0; left = remaining()) {
+            if (CFRunLoopRunInMode(kCFRunLoopDefaultMode, left, false) == kCFRunLoopRunFinished) {
+                // Nothing to run (the timer has fired or could not be made): wait out the rest.
+                [NSThread sleepForTimeInterval:left];
+            }
+        }
+        if (timer) {
+            CFRunLoopTimerInvalidate(timer.get());
+        }
     }
 }
 

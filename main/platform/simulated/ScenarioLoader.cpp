@@ -935,7 +935,7 @@ private:
         for (const auto& [pid, path] : pidChecks_) {
             const bool known = std::any_of(
                 state_.applications.begin(), state_.applications.end(),
-                [pid = pid](const Application& application) { return application.info->pid == pid; });
+                [wanted = pid](const Application& application) { return application.info->pid == wanted; });
             if (!known) {
                 fail(path, "no application with pid " + std::to_string(pid));
             }

@@ -40,10 +40,15 @@ extern "C" NSPasteboardType const NSPasteboardTypeString;
 - (BOOL)setString:(NSString*)string forType:(NSPasteboardType)type;
 @end
 
+typedef NS_OPTIONS(NSUInteger, NSPasteboardContentsOptions) {
+    NSPasteboardContentsCurrentHostOnly = 1 << 0,
+};
+
 @interface NSPasteboard : NSObject
 @property(class, readonly, strong) NSPasteboard* generalPasteboard;
 @property(readonly) NSInteger changeCount;
 - (NSInteger)clearContents;
+- (NSInteger)prepareForNewContentsWithOptions:(NSPasteboardContentsOptions)options;
 - (BOOL)writeObjects:(NSArray<id<NSPasteboardWriting>>*)objects;
 @end
 

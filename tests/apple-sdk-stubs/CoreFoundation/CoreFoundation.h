@@ -138,4 +138,42 @@ typedef const struct CF_BRIDGED_TYPE(NSData) __CFData* CFDataRef;
 
 CFDataRef CFDataCreate(CFAllocatorRef allocator, const UInt8* bytes, CFIndex length);
 
+// CFDate.h
+typedef double CFTimeInterval;
+typedef CFTimeInterval CFAbsoluteTime;
+
+CFAbsoluteTime CFAbsoluteTimeGetCurrent(void);
+
+// CFRunLoop.h
+typedef unsigned long CFOptionFlags;
+typedef CFStringRef CFRunLoopMode;
+typedef struct __CFRunLoop* CFRunLoopRef;
+typedef struct CF_BRIDGED_MUTABLE_TYPE(NSTimer) __CFRunLoopTimer* CFRunLoopTimerRef;
+typedef void (*CFRunLoopTimerCallBack)(CFRunLoopTimerRef timer, void* info);
+typedef struct {
+    CFIndex version;
+    void* info;
+    const void* (*retain)(const void* info);
+    void (*release)(const void* info);
+    CFStringRef (*copyDescription)(const void* info);
+} CFRunLoopTimerContext;
+
+typedef enum CFRunLoopRunResult : int32_t {
+    kCFRunLoopRunFinished = 1,
+    kCFRunLoopRunStopped = 2,
+    kCFRunLoopRunTimedOut = 3,
+    kCFRunLoopRunHandledSource = 4,
+} CFRunLoopRunResult;
+
+extern const CFRunLoopMode kCFRunLoopDefaultMode;
+
+CFRunLoopRef CFRunLoopGetCurrent(void);
+CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
+                                      Boolean returnAfterSourceHandled);
+CFRunLoopTimerRef CFRunLoopTimerCreate(CFAllocatorRef allocator, CFAbsoluteTime fireDate,
+                                       CFTimeInterval interval, CFOptionFlags flags, CFIndex order,
+                                       CFRunLoopTimerCallBack callout, CFRunLoopTimerContext* context);
+void CFRunLoopAddTimer(CFRunLoopRef rl, CFRunLoopTimerRef timer, CFRunLoopMode mode);
+void CFRunLoopTimerInvalidate(CFRunLoopTimerRef timer);
+
 } // extern "C"

@@ -18,6 +18,9 @@ typedef bool BOOL;
 typedef long NSInteger;
 typedef unsigned long NSUInteger;
 typedef double NSTimeInterval;
+#define NS_OPTIONS(type, name)                                                                               \
+    type name;                                                                                               \
+    enum : type
 
 _Pragma("clang assume_nonnull begin")
 
@@ -79,6 +82,7 @@ typedef struct {
 // NSThread.h
 @interface NSThread : NSObject
 + (void)sleepForTimeInterval:(NSTimeInterval)ti;
+@property(class, readonly) BOOL isMainThread;
 @end
 
 _Pragma("clang assume_nonnull end")
