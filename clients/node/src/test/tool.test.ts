@@ -27,6 +27,16 @@ describe('modes against the simulated Chrome', () => {
     );
   });
 
+  it('stops a tool it gives up on so that the tool puts the page switch back', async () => {
+    // The page is gone, so the tool switches Chrome's page accessibility on and waits for it.
+    const events = [{ when: { call: 'AXIsProcessTrusted', count: 1 }, do: [{ remove: 'w1-page' }] }];
+    const path = scratch.patched('realistic-chrome', { events, realTime: true });
+    const tool = Tool.simulated(HARNESS, path, { journal: scratch.journal, timeoutMs: 600 });
+    await assert.rejects(tool.deliver({ profileName: 'Work', allowedOrigins: ACCOUNTS, windowNumber: 4101 }, SECRET), /no answer within/);
+    const switches = scratch.journalLines().filter((line) => line.attribute === 'AXManualAccessibility').map((line) => line.value);
+    assert.deepEqual(switches, [true, false]);
+  });
+
   it('delivers a secret and wipes the buffer it was given', async () => {
     const secret = new TextEncoder().encode(SECRET);
     const delivery = await sim('realistic-chrome').deliver({ profileName: 'Work', allowedOrigins: ACCOUNTS, windowNumber: 4101 }, secret);
