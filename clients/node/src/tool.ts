@@ -42,8 +42,9 @@ export interface Delivery {
 }
 
 export interface CapturedKey {
-  /** The secret itself: keep it out of logs and answers. */
-  key: string;
+  /** The secret itself: keep it out of logs and answers (it is not enumerable, so that logging
+   * the object shows the fingerprint only). */
+  readonly key: string;
   fingerprint: string;
   pageSwitch?: Record<string, number>;
 }
@@ -337,7 +338,9 @@ export class Tool {
     const request = { ...this.request(target), baseline: validation.checkBaseline(baseline) };
     const answer = await this.singleLine(['--key-capture'], request, KEY_REQUEST_MAXIMUM, 'keyCapture');
     const key = answer.key as string;
-    const captured: CapturedKey = { key, fingerprint: createHash('sha256').update(key, 'utf8').digest('hex') };
+    const captured = { fingerprint: createHash('sha256').update(key, 'utf8').digest('hex') } as CapturedKey;
+    // Not enumerable: logging the answer (console.log, JSON.stringify) shows its fingerprint only.
+    Object.defineProperty(captured, 'key', { value: key, enumerable: false });
     if (answer.pageSwitch) captured.pageSwitch = answer.pageSwitch as Record<string, number>;
     return captured;
   }

@@ -3,6 +3,7 @@
 
 import assert from 'node:assert/strict';
 import { after, describe, it } from 'node:test';
+import { inspect } from 'node:util';
 
 import { Refusal, Tool, ToolError, UsageError } from '../index.js';
 import { HARNESS, SECRET, Scratch, scenario } from './support.js';
@@ -100,6 +101,7 @@ describe('modes against the simulated Chrome', () => {
     assert.equal(baseline.length, 2);
     const captured = await sim('developer-console-after').keyCapture(target, baseline);
     assert.match(captured.key, /^sk_live_/);
+    assert.ok(!JSON.stringify(captured).includes('sk_live_') && !inspect(captured).includes('sk_live_'));
     assert.match(captured.fingerprint, /^[0-9a-f]{64}$/);
     await assert.rejects(sim('developer-console-before').keyCapture(target, baseline),
       (error: Refusal) => error.reason === 'page_key_not_found' && /already in the baseline/.test(error.diagnosis));
