@@ -218,9 +218,6 @@ os.write(1, b'{{"ok":true,"typed":true}}\\n')
         self.assertFalse(hold.running)
 
 
-if __name__ == "__main__":
-    unittest.main()
-
 
 class Example(HarnessTest):
     def test_the_four_flows_example_runs(self):
@@ -237,3 +234,27 @@ class Example(HarnessTest):
         self.assertIn("has 2 windows among Chrome's 5: name one with windowNumber", done.stdout)
         self.assertNotIn("sk_live_", done.stdout)
         self.assertNotIn(SECRET.decode(), done.stdout)
+
+    def test_the_readme_delivery_runs_as_written(self):
+        import itertools
+        import os
+        import re
+        import subprocess
+        import sys
+        import textwrap
+
+        from support import ROOT
+
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as source:
+            readme = source.read()
+        # The indented block after the paragraph that introduces it, up to the next paragraph.
+        lines = re.split(r"Saved as\s+`deliver\.py`", readme, 1)[1].split("\n\n", 1)[1].splitlines()
+        block = list(itertools.takewhile(lambda line: line.startswith("    ") or not line, lines))
+        code = textwrap.dedent("\n".join(block)).replace("build/default/main/platform/simulated/chrome-private-input-sim", HARNESS)
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60, cwd=ROOT,
+                              env={**os.environ, "PYTHONPATH": os.path.join(ROOT, "clients", "python")})
+        self.assertEqual((done.returncode, done.stdout, done.stderr), (0, "typed\n", ""))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -2,11 +2,15 @@
 // refusal, with what the exception tells.
 
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { readFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { pathToFileURL } from 'node:url';
 import { after, describe, it } from 'node:test';
 import { inspect } from 'node:util';
 
 import { Refusal, Tool, ToolError, UsageError } from '../index.js';
-import { HARNESS, SECRET, Scratch, scenario } from './support.js';
+import { HARNESS, ROOT, SECRET, Scratch, scenario } from './support.js';
 
 const ACCOUNTS = ['https://accounts.example.com'];
 const CONSOLE = ['https://console.example.dev'];
@@ -167,4 +171,19 @@ describe('usage errors before the tool starts', () => {
     await assert.rejects(tool.countWindows('\u{1F44B}\u{1F3FD}'.repeat(80)), /cannot start/);
     await assert.rejects(tool.deliver({ ...target, windowNumber: 2 ** 32 - 1 }, '\u00e9\u{1F600}'), /cannot start/);
   });
+});
+
+it("runs the README's delivery as written", () => {
+  // The indented block after the paragraph that introduces it, up to the next paragraph.
+  const readme = readFileSync(join(ROOT, 'README.md'), 'utf8');
+  const lines = readme.split(/Saved as\s+`deliver\.mjs`/)[1]!.split('\n\n').slice(1).join('\n\n').split('\n');
+  const end = lines.findIndex((line) => line !== '' && !line.startsWith('    '));
+  const code = lines
+    .slice(0, end)
+    .map((line) => line.slice(4))
+    .join('\n')
+    .replace('./clients/node/dist/index.js', pathToFileURL(join(ROOT, 'clients', 'node', 'dist', 'index.js')).href)
+    .replace('build/default/main/platform/simulated/chrome-private-input-sim', HARNESS);
+  const done = spawnSync(process.execPath, ['--input-type=module', '-e', code], { cwd: ROOT, encoding: 'utf8', timeout: 60000 });
+  assert.deepEqual([done.status, done.stdout, done.stderr], [0, 'typed\n', '']);
 });
