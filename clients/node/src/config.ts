@@ -99,7 +99,10 @@ export function loadConfig(path: string): ServerConfig {
   try {
     document = JSON.parse(text);
   } catch (error) {
-    throw new ConfigError(`the configuration ${path} is not JSON: ${(error as Error).message}`);
+    // Only where: newer versions of Node quote the text around the error, which could be a
+    // secret pasted into the file by mistake.
+    const where = /at position \d+(?: \(line \d+ column \d+\))?/.exec((error as Error).message)?.[0];
+    throw new ConfigError(`the configuration ${path} is not JSON${where ? ` (${where})` : ''}`);
   }
   return parseConfig(document);
 }

@@ -80,7 +80,10 @@ describe('configuration', () => {
     });
   }
   it('accepts a complete target', () => {
-    const config = parseConfig({ ...good, targets: { t: { ...good.targets.t, windowNumber: 4101, captureTo: 'keychain:a/b', returnCapturedKey: false } } });
+    // 1Password names may hold spaces: the reference reaches `op read` as one argument.
+    const secret = 'op://Private/Work Login/password';
+    const config = parseConfig({ ...good, targets: { t: { ...good.targets.t, windowNumber: 4101, secret, captureTo: 'keychain:a/b', returnCapturedKey: false } } });
     assert.equal(config.targets.t?.windowNumber, 4101);
+    assert.equal(config.targets.t?.secret, secret);
   });
 });
