@@ -170,6 +170,7 @@ describe('usage errors before the tool starts', () => {
   it('lets the bounds through', async () => {
     await assert.rejects(tool.countWindows('\u{1F44B}\u{1F3FD}'.repeat(80)), /cannot start/);
     await assert.rejects(tool.deliver({ ...target, windowNumber: 2 ** 32 - 1 }, '\u00e9\u{1F600}'), /cannot start/);
+    await assert.rejects(tool.deliver({ ...target, allowedOrigins: ['https://[fe80::1]'] }, SECRET), /cannot start/);
   });
 });
 
