@@ -55,6 +55,8 @@ export function parseConfig(document: unknown): ServerConfig {
   }
   for (const [name, raw] of Object.entries(document.targets)) {
     const where = `targets.${name}`;
+    // Assigning it would set the map's prototype instead: the target would silently vanish.
+    if (name === '__proto__') throw new ConfigError(`${where}: "__proto__" cannot name a target`);
     if (!isObject(raw)) throw new ConfigError(`${where} must be an object`);
     checkKeys(raw, TARGET_KEYS, where);
     try {

@@ -73,6 +73,7 @@ describe('configuration', () => {
     ['tool as a string', { ...good, tool: 'chrome-private-input' }, /"tool"/],
     ['no targets', { ...good, targets: {} }, /at least one/],
     ['unknown top-level key', { ...good, secrets: {} }, /unknown key "secrets"/],
+    ['a target named __proto__', JSON.parse(`{"tool":["x"],"targets":{"__proto__":${JSON.stringify(good.targets.t)}}}`), /cannot name a target/],
   ];
   for (const [name, document, words] of table) {
     it(`refuses ${name}`, () => {
