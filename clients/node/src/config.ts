@@ -55,6 +55,8 @@ export function parseConfig(document: unknown): ServerConfig {
   }
   for (const [name, raw] of Object.entries(document.targets)) {
     const where = `targets.${name}`;
+    // Assigning it would set the map's prototype instead: the target would silently vanish.
+    if (name === '__proto__') throw new ConfigError(`${where}: "__proto__" cannot name a target`);
     if (!isObject(raw)) throw new ConfigError(`${where} must be an object`);
     checkKeys(raw, TARGET_KEYS, where);
     try {
@@ -99,7 +101,10 @@ export function loadConfig(path: string): ServerConfig {
   try {
     document = JSON.parse(text);
   } catch (error) {
-    throw new ConfigError(`the configuration ${path} is not JSON: ${(error as Error).message}`);
+    // Only where: newer versions of Node quote the text around the error, which could be a
+    // secret pasted into the file by mistake.
+    const where = /at position \d+(?: \(line \d+ column \d+\))?/.exec((error as Error).message)?.[0];
+    throw new ConfigError(`the configuration ${path} is not JSON${where ? ` (${where})` : ''}`);
   }
   return parseConfig(document);
 }

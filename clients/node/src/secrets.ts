@@ -9,7 +9,7 @@ export class SecretError extends Error {
   override name = 'SecretError';
 }
 
-export const SECRET_REFERENCE = /^(env:[A-Za-z_][A-Za-z0-9_]*|keychain:[^/\n"]+\/[^\n"]+|op:\/\/\S+|pass:[^\n]+)$/;
+export const SECRET_REFERENCE = /^(env:[A-Za-z_][A-Za-z0-9_]*|keychain:[^/\n"]+\/[^\n"]+|op:\/\/[^\n]+|pass:[^\n]+)$/;
 export const CAPTURE_REFERENCE = /^(keychain:[^/\n"]+\/[^\n"]+|file:.+)$/;
 
 interface RunResult {

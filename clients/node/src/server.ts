@@ -71,6 +71,13 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
     return target;
   };
   const toolTarget = (target: TargetConfig, windowNumber?: number): Target => {
+    // A window pinned by the configuration is part of where the secret may go: the model cannot
+    // move it to another window.
+    if (windowNumber !== undefined && target.windowNumber !== undefined && windowNumber !== target.windowNumber) {
+      throw new UsageError(
+        `this target is pinned to window ${target.windowNumber} by the server's configuration; windowNumber ${windowNumber} is not allowed (leave it out)`,
+      );
+    }
     const result: Target = { profileName: target.profileName, allowedOrigins: target.allowedOrigins };
     const number = windowNumber ?? target.windowNumber;
     if (number !== undefined) result.windowNumber = number;
@@ -81,14 +88,18 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
     return resolveSecret(target.secret, env);
   };
 
-  const targetArgument = { target: z.string().describe(`the name of a configured target: ${targetNames.join(', ')}`) };
-  const windowArgument = {
+  const targetName = { target: z.string().describe(`the name of a configured target: ${targetNames.join(', ')}`) };
+  const windowNumber = {
     windowNumber: z
       .number()
       .int()
       .optional()
       .describe("the window's number from count_windows, when the profile has several windows"),
   };
+  // Strict: an argument the server does not know ("windownumber", "window_number") is refused
+  // rather than dropped, so that a misspelled window pin is never silently lost.
+  const targetArgument = z.object(targetName).strict();
+  const targetAndWindowArguments = z.object({ ...targetName, ...windowNumber }).strict();
 
   server.registerTool(
     'list_targets',
@@ -130,7 +141,7 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
     {
       description:
         "Types the target's secret into the focused field of its Chrome window, after the tool has confirmed the profile, the origin and the field. The secret never appears in the answer.",
-      inputSchema: { ...targetArgument, ...windowArgument },
+      inputSchema: targetAndWindowArguments,
     },
     async ({ target, windowNumber }) => {
       const guard: Buffer[] = [];
@@ -163,7 +174,7 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
     {
       description:
         "Takes the fingerprints of the key-like texts on the target's page before a new key is issued; key_capture compares against them. Only the count is returned.",
-      inputSchema: { ...targetArgument, ...windowArgument },
+      inputSchema: targetAndWindowArguments,
     },
     async ({ target, windowNumber }) => {
       try {
@@ -187,7 +198,7 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
     {
       description:
         "Captures the one new key on the target's page (against the baseline of key_baseline) and stores it where the configuration says; only its fingerprint and where it went are returned.",
-      inputSchema: { ...targetArgument, ...windowArgument },
+      inputSchema: targetAndWindowArguments,
     },
     async ({ target, windowNumber }) => {
       try {
@@ -281,7 +292,7 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
     'window_visibility',
     {
       description: "How many windows of a process (the agent's own browser) exist and are on screen.",
-      inputSchema: { pid: z.number().int().describe('the process identifier of the browser') },
+      inputSchema: z.object({ pid: z.number().int().describe('the process identifier of the browser') }).strict(),
     },
     async ({ pid }) => {
       try {

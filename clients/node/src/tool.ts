@@ -17,6 +17,8 @@ export const KEY_REQUEST_MAXIMUM = 65536;
 export const SECRET_MAXIMUM = 1048576;
 export const CLIPBOARD_SECRET_MAXIMUM = 262144;
 export const HOLD_MILLISECONDS = 20000;
+// How long a tool that is being stopped may take to restore what it changed before it is killed.
+const STOP_MILLISECONDS = 2000;
 const CHECK_KEYS = ['windowCheck', 'originCheck', 'keyCheck', 'pageSwitch'] as const;
 
 export interface Target {
@@ -40,8 +42,9 @@ export interface Delivery {
 }
 
 export interface CapturedKey {
-  /** The secret itself: keep it out of logs and answers. */
-  key: string;
+  /** The secret itself: keep it out of logs and answers (it is not enumerable, so that logging
+   * the object shows the fingerprint only). */
+  readonly key: string;
   fingerprint: string;
   pageSwitch?: Record<string, number>;
 }
@@ -140,7 +143,7 @@ class Run {
       if (this.outputEnded) return null;
       const remaining = deadline - Date.now();
       if (remaining <= 0) {
-        this.kill();
+        await this.stop();
         throw new ToolError(`no ${what} within ${timeoutMs / 1000} seconds`, null, what);
       }
       await new Promise<void>((resolve) => {
@@ -190,7 +193,7 @@ class Run {
     const status = await Promise.race([this.exited, timedOut]);
     clearTimeout(timer);
     if (status === null) {
-      this.kill();
+      await this.stop();
       throw new ToolError('the tool did not end in time and was stopped', null, 'end');
     }
     return status;
@@ -202,6 +205,21 @@ class Run {
 
   kill(): void {
     if (this.running()) this.child.kill('SIGKILL');
+  }
+
+  /** Stops the tool if it still runs. SIGTERM first: the delivery and key modes answer it by
+   * putting Chrome's page accessibility back (SIGKILL would leave it switched on) and the
+   * clipboard handoff by taking the secret off; SIGKILL only when it does not end soon. */
+  async stop(): Promise<void> {
+    if (!this.running()) return;
+    this.child.kill('SIGTERM');
+    let timer: NodeJS.Timeout | undefined;
+    const late = new Promise<false>((resolve) => {
+      timer = setTimeout(() => resolve(false), STOP_MILLISECONDS);
+    });
+    const ended = await Promise.race([this.exited.then(() => true), late]);
+    clearTimeout(timer);
+    if (!ended) this.kill();
   }
 }
 
@@ -320,7 +338,9 @@ export class Tool {
     const request = { ...this.request(target), baseline: validation.checkBaseline(baseline) };
     const answer = await this.singleLine(['--key-capture'], request, KEY_REQUEST_MAXIMUM, 'keyCapture');
     const key = answer.key as string;
-    const captured: CapturedKey = { key, fingerprint: createHash('sha256').update(key, 'utf8').digest('hex') };
+    const captured = { fingerprint: createHash('sha256').update(key, 'utf8').digest('hex') } as CapturedKey;
+    // Not enumerable: logging the answer (console.log, JSON.stringify) shows its fingerprint only.
+    Object.defineProperty(captured, 'key', { value: key, enumerable: false });
     if (answer.pageSwitch) captured.pageSwitch = answer.pageSwitch as Record<string, number>;
     return captured;
   }
@@ -422,8 +442,15 @@ export class Tool {
   private async silentEnd(run: Run, mode: string, stage: string): Promise<ToolError> {
     const status = await run.finish(this.timeoutMs);
     this.harnessProblem(run, status);
+    // After the interim line the request was fine: only the secret frame can be at fault.
     const explanation =
-      status === 1 ? 'the request frame was not accepted or did not decode' : status === 2 ? 'the command line was not recognised' : 'it ended unexpectedly';
+      stage === 'final' && status === 1
+        ? 'the secret frame was missing, too large, not UTF-8 or empty'
+        : status === 1
+          ? 'the request frame was not accepted or did not decode'
+          : status === 2
+            ? 'the command line was not recognised'
+            : 'it ended unexpectedly';
     return new ToolError(`${mode}: the tool wrote no line (${statusText(status)}: ${explanation})`, status, stage);
   }
 
@@ -434,11 +461,11 @@ export class Tool {
     try {
       answer = JSON.parse(line.toString('utf8'));
     } catch {
-      run.kill();
+      await run.stop();
       throw new ToolError(`${mode}: the tool wrote a line that is not JSON`, null, stage);
     }
     if (typeof answer !== 'object' || answer === null || Array.isArray(answer)) {
-      run.kill();
+      await run.stop();
       throw new ToolError(`${mode}: the tool wrote a line that is not a JSON object`, null, stage);
     }
     return answer as Answer;
@@ -461,7 +488,7 @@ export class Tool {
       if (anyVerdict || answer.ok === true) return answer;
       throw this.refusal(answer, request, mode);
     } finally {
-      run.kill();
+      await run.stop();
     }
   }
 
@@ -489,7 +516,7 @@ export class Tool {
       final = await this.readAnswer(run, 'deliver', 'final');
       await run.finish(this.timeoutMs);
     } finally {
-      run.kill();
+      await run.stop();
     }
     if (final.ok === true && final.typed === true) {
       const delivery: Delivery = { typed: true };

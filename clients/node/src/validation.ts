@@ -6,7 +6,8 @@ import { UsageError } from './errors.js';
 export const MAX_PROFILE_CHARACTERS = 80;
 export const MAX_ORIGINS = 16;
 export const MAX_WINDOW_NUMBER = 4294967295;
-const ORIGIN = /^https:\/\/[a-z0-9\-._~%!$&'()*+,;=]+$/;
+// A lower-case host name, or an IPv6 literal in brackets as the tool writes a page's origin.
+const ORIGIN = /^https:\/\/(?:[a-z0-9\-._~%!$&'()*+,;=]+|\[[0-9a-f:.]+\])$/;
 const FINGERPRINT = /^[0-9a-f]{64}$/;
 const segmenter = new Intl.Segmenter(undefined, { granularity: 'grapheme' });
 

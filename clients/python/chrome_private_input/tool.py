@@ -25,6 +25,8 @@ KEY_REQUEST_MAXIMUM = 65536
 SECRET_MAXIMUM = 1048576
 CLIPBOARD_SECRET_MAXIMUM = 262144
 HOLD_SECONDS = 20.0
+# How long a tool that is being stopped may take to restore what it changed before it is killed.
+STOP_SECONDS = 2.0
 CHECK_KEYS = ("windowCheck", "originCheck", "keyCheck", "pageSwitch")
 
 
@@ -152,9 +154,16 @@ class _Process:
         return getattr(self, "stderr", "")
 
     def kill(self) -> None:
+        """Stops the tool if it still runs. SIGTERM first: the delivery and key modes answer it by
+        putting Chrome's page accessibility back (SIGKILL would leave it switched on) and the
+        clipboard handoff by taking the secret off; SIGKILL only when it does not end soon."""
         if self.popen.poll() is None:
-            self.popen.kill()
-            self.popen.wait()
+            self.popen.terminate()
+            try:
+                self.popen.wait(STOP_SECONDS)
+            except subprocess.TimeoutExpired:
+                self.popen.kill()
+                self.popen.wait()
         for stream in (self.popen.stdin, self.popen.stdout, self.popen.stderr):
             try:
                 stream.close()
@@ -371,10 +380,14 @@ class Tool:
     def _silent_end(self, process: _Process, mode: str, stage: str) -> ToolError:
         status = process.finish(self.timeout)
         self._raise_harness_problem(process, status)
-        explanation = {
-            1: "the request frame was not accepted or did not decode",
-            2: "the command line was not recognised",
-        }.get(status, "it ended unexpectedly")
+        if stage == "final" and status == 1:
+            # After the interim line the request was fine: only the secret frame can be at fault.
+            explanation = "the secret frame was missing, too large, not UTF-8 or empty"
+        else:
+            explanation = {
+                1: "the request frame was not accepted or did not decode",
+                2: "the command line was not recognised",
+            }.get(status, "it ended unexpectedly")
         return ToolError(f"{mode}: the tool wrote no line ({_status_text(status)}: {explanation})",
                          status=status, stage=stage)
 

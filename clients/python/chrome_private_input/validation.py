@@ -15,7 +15,8 @@ MAX_ORIGINS = 16
 MAX_WINDOW_NUMBER = 4294967295
 MAX_BASELINE = 64
 FINGERPRINT = re.compile(r"[0-9a-f]{64}")
-_ORIGIN = re.compile(r"https://[a-z0-9\-._~%!$&'()*+,;=]+")
+# A lower-case host name, or an IPv6 literal in brackets as the tool writes a page's origin.
+_ORIGIN = re.compile(r"https://(?:[a-z0-9\-._~%!$&'()*+,;=]+|\[[0-9a-f:.]+\])")
 # Well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF), matched on the
 # bytes themselves so that no text copy of a secret is made.
 _UTF8 = re.compile(

@@ -96,6 +96,17 @@ class Modes(HarnessTest):
         self.assertTrue(caught.exception.secret_sent)
         self.assertTrue(caught.exception.retry)
 
+    def test_a_tool_stopped_at_the_timeout_puts_the_page_switch_back(self):
+        # The page is gone, so the tool switches Chrome's page accessibility on and waits for it;
+        # the client gives up first and must stop the tool in a way that lets it switch back.
+        events = [{"when": {"call": "AXIsProcessTrusted", "count": 1}, "do": [{"remove": "w1-page"}]}]
+        tool = self.tool(self.patched("realistic-chrome", events=events, realTime=True), timeout=0.6)
+        with self.assertRaisesRegex(ToolError, "no answer within"):
+            tool.deliver("Work", ACCOUNTS, SECRET, window_number=4101)
+        switches = [line["value"] for line in self.journal() if line.get("attribute") == "AXManualAccessibility"]
+        self.assertEqual(switches, [True, False])
+        self.assertEqual(self.writes(), [])
+
     def test_key_baseline_then_capture(self):
         baseline = self.tool("developer-console-before").key_baseline("Work", CONSOLE)
         self.assertEqual(len(baseline), 2)
@@ -188,7 +199,7 @@ os.write(1, b'{{"ok":true,"typed":true}}\\n')
 
     def test_silent_exit_after_interim_line(self):
         script = self.fake_tool("os.read(0, 100); os.write(1, b'{\"ok\":true}\\n'); sys.exit(1)\n")
-        with self.assertRaisesRegex(ToolError, "no line") as caught:
+        with self.assertRaisesRegex(ToolError, "no line .*the secret frame") as caught:
             Tool([script]).deliver("Work", ACCOUNTS, SECRET)
         self.assertEqual((caught.exception.status, caught.exception.stage), (1, "final"))
 
@@ -207,9 +218,6 @@ os.write(1, b'{{"ok":true,"typed":true}}\\n')
         self.assertFalse(hold.running)
 
 
-if __name__ == "__main__":
-    unittest.main()
-
 
 class Example(HarnessTest):
     def test_the_four_flows_example_runs(self):
@@ -226,3 +234,27 @@ class Example(HarnessTest):
         self.assertIn("has 2 windows among Chrome's 5: name one with windowNumber", done.stdout)
         self.assertNotIn("sk_live_", done.stdout)
         self.assertNotIn(SECRET.decode(), done.stdout)
+
+    def test_the_readme_delivery_runs_as_written(self):
+        import itertools
+        import os
+        import re
+        import subprocess
+        import sys
+        import textwrap
+
+        from support import ROOT
+
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as source:
+            readme = source.read()
+        # The indented block after the paragraph that introduces it, up to the next paragraph.
+        lines = re.split(r"Saved as\s+`deliver\.py`", readme, 1)[1].split("\n\n", 1)[1].splitlines()
+        block = list(itertools.takewhile(lambda line: line.startswith("    ") or not line, lines))
+        code = textwrap.dedent("\n".join(block)).replace("build/default/main/platform/simulated/chrome-private-input-sim", HARNESS)
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60, cwd=ROOT,
+                              env={**os.environ, "PYTHONPATH": os.path.join(ROOT, "clients", "python")})
+        self.assertEqual((done.returncode, done.stdout, done.stderr), (0, "typed\n", ""))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -50,6 +50,7 @@ class UsageErrors(unittest.TestCase):
             ("80 characters", lambda: TOOL.count_windows("x" * 80)),
             ("80 emoji with skin tones", lambda: TOOL.count_windows("\U0001F44B\U0001F3FD" * 80)),
             ("16 origins", lambda: TOOL.deliver("Work", [f"https://h{i}.example" for i in range(16)], b"s")),
+            ("an IPv6 origin", lambda: TOOL.deliver("Work", ["https://[fe80::1]"], b"s")),
             ("largest window number", lambda: TOOL.deliver("Work", ORIGIN, b"s", window_number=2 ** 32 - 1)),
         ]:
             with self.subTest(name), self.assertRaisesRegex(Exception, "cannot start"):

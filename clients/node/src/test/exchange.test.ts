@@ -39,7 +39,7 @@ os.write(1, b"{\\"ok\\":true,\\"typed\\":true}\\n")
 
 it('reports a silent end after the interim line', async () => {
   const fake = python('silent', 'os.read(0, 100); os.write(1, b"{\\"ok\\":true}\\n"); sys.exit(1)');
-  await assert.rejects(new Tool([fake]).deliver(target, SECRET), (error: ToolError) => error.status === 1 && error.stage === 'final' && /no line/.test(error.message));
+  await assert.rejects(new Tool([fake]).deliver(target, SECRET), (error: ToolError) => error.status === 1 && error.stage === 'final' && /no line .*the secret frame/.test(error.message));
 });
 
 it('gives up on a tool that does not answer', async () => {

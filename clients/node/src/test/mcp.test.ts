@@ -97,6 +97,18 @@ describe('MCP server', () => {
     assert.match(unknown.body.error as string, /no target named "nobody"/);
   });
 
+  it('refuses an argument it does not know and a window other than the pinned one', async () => {
+    // Not JSON answers of the server but the SDK's validation error: kept out of `responses`.
+    const misspelled = (await client.callTool({ name: 'deliver_secret', arguments: { target: 'work-login', windownumber: 4101 } })) as {
+      content: { text: string }[]; isError?: boolean;
+    };
+    assert.equal(misspelled.isError, true);
+    assert.match(misspelled.content[0]!.text, /Unrecognized key.*windownumber/);
+    const moved = await call('deliver_secret', { target: 'work-login', windowNumber: 4102 });
+    assert.equal(moved.isError, true);
+    assert.match(moved.body.error as string, /pinned to window 4101/);
+  });
+
   it('captures a key into a file and returns only its fingerprint', async () => {
     copyFileSync(scenario('developer-console-before'), page);
     const early = await call('key_capture', { target: 'console-key' });

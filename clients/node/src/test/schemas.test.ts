@@ -85,6 +85,7 @@ describe('request schema', () => {
   const table: [string, unknown, boolean][] = [
     ['a plain request', { profileName: 'Work', allowedOrigins: ['https://accounts.example.com'] }, true],
     ['with window and baseline', { profileName: 'Work', allowedOrigins: ['https://a.example'], windowNumber: 4101, baseline: ['0'.repeat(64)] }, true],
+    ['an IPv6 origin', { profileName: 'Work', allowedOrigins: ['https://[fe80::1]'] }, true],
     ['origin with capitals', { profileName: 'Work', allowedOrigins: ['https://Accounts.example.com'] }, false],
     ['origin with trailing slash', { profileName: 'Work', allowedOrigins: ['https://accounts.example.com/'] }, false],
     ['misspelled windowNumber', { profileName: 'Work', allowedOrigins: ['https://a.example'], windownumber: 4101 }, false],

@@ -73,6 +73,7 @@ describe('configuration', () => {
     ['tool as a string', { ...good, tool: 'chrome-private-input' }, /"tool"/],
     ['no targets', { ...good, targets: {} }, /at least one/],
     ['unknown top-level key', { ...good, secrets: {} }, /unknown key "secrets"/],
+    ['a target named __proto__', JSON.parse(`{"tool":["x"],"targets":{"__proto__":${JSON.stringify(good.targets.t)}}}`), /cannot name a target/],
   ];
   for (const [name, document, words] of table) {
     it(`refuses ${name}`, () => {
@@ -80,7 +81,10 @@ describe('configuration', () => {
     });
   }
   it('accepts a complete target', () => {
-    const config = parseConfig({ ...good, targets: { t: { ...good.targets.t, windowNumber: 4101, captureTo: 'keychain:a/b', returnCapturedKey: false } } });
+    // 1Password names may hold spaces: the reference reaches `op read` as one argument.
+    const secret = 'op://Private/Work Login/password';
+    const config = parseConfig({ ...good, targets: { t: { ...good.targets.t, windowNumber: 4101, secret, captureTo: 'keychain:a/b', returnCapturedKey: false } } });
     assert.equal(config.targets.t?.windowNumber, 4101);
+    assert.equal(config.targets.t?.secret, secret);
   });
 });

@@ -2,10 +2,15 @@
 // refusal, with what the exception tells.
 
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { readFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { pathToFileURL } from 'node:url';
 import { after, describe, it } from 'node:test';
+import { inspect } from 'node:util';
 
 import { Refusal, Tool, ToolError, UsageError } from '../index.js';
-import { HARNESS, SECRET, Scratch, scenario } from './support.js';
+import { HARNESS, ROOT, SECRET, Scratch, scenario } from './support.js';
 
 const ACCOUNTS = ['https://accounts.example.com'];
 const CONSOLE = ['https://console.example.dev'];
@@ -25,6 +30,16 @@ describe('modes against the simulated Chrome', () => {
       sim(scratch.patched('realistic-chrome', { trusted: false })).countWindows('Work'),
       (error: Refusal) => error.reason === 'accessibility_unavailable' && /System Settings/.test(error.diagnosis),
     );
+  });
+
+  it('stops a tool it gives up on so that the tool puts the page switch back', async () => {
+    // The page is gone, so the tool switches Chrome's page accessibility on and waits for it.
+    const events = [{ when: { call: 'AXIsProcessTrusted', count: 1 }, do: [{ remove: 'w1-page' }] }];
+    const path = scratch.patched('realistic-chrome', { events, realTime: true });
+    const tool = Tool.simulated(HARNESS, path, { journal: scratch.journal, timeoutMs: 600 });
+    await assert.rejects(tool.deliver({ profileName: 'Work', allowedOrigins: ACCOUNTS, windowNumber: 4101 }, SECRET), /no answer within/);
+    const switches = scratch.journalLines().filter((line) => line.attribute === 'AXManualAccessibility').map((line) => line.value);
+    assert.deepEqual(switches, [true, false]);
   });
 
   it('delivers a secret and wipes the buffer it was given', async () => {
@@ -90,6 +105,7 @@ describe('modes against the simulated Chrome', () => {
     assert.equal(baseline.length, 2);
     const captured = await sim('developer-console-after').keyCapture(target, baseline);
     assert.match(captured.key, /^sk_live_/);
+    assert.ok(!JSON.stringify(captured).includes('sk_live_') && !inspect(captured).includes('sk_live_'));
     assert.match(captured.fingerprint, /^[0-9a-f]{64}$/);
     await assert.rejects(sim('developer-console-before').keyCapture(target, baseline),
       (error: Refusal) => error.reason === 'page_key_not_found' && /already in the baseline/.test(error.diagnosis));
@@ -154,5 +170,21 @@ describe('usage errors before the tool starts', () => {
   it('lets the bounds through', async () => {
     await assert.rejects(tool.countWindows('\u{1F44B}\u{1F3FD}'.repeat(80)), /cannot start/);
     await assert.rejects(tool.deliver({ ...target, windowNumber: 2 ** 32 - 1 }, '\u00e9\u{1F600}'), /cannot start/);
+    await assert.rejects(tool.deliver({ ...target, allowedOrigins: ['https://[fe80::1]'] }, SECRET), /cannot start/);
   });
+});
+
+it("runs the README's delivery as written", () => {
+  // The indented block after the paragraph that introduces it, up to the next paragraph.
+  const readme = readFileSync(join(ROOT, 'README.md'), 'utf8');
+  const lines = readme.split(/Saved as\s+`deliver\.mjs`/)[1]!.split('\n\n').slice(1).join('\n\n').split('\n');
+  const end = lines.findIndex((line) => line !== '' && !line.startsWith('    '));
+  const code = lines
+    .slice(0, end)
+    .map((line) => line.slice(4))
+    .join('\n')
+    .replace('./clients/node/dist/index.js', pathToFileURL(join(ROOT, 'clients', 'node', 'dist', 'index.js')).href)
+    .replace('build/default/main/platform/simulated/chrome-private-input-sim', HARNESS);
+  const done = spawnSync(process.execPath, ['--input-type=module', '-e', code], { cwd: ROOT, encoding: 'utf8', timeout: 60000 });
+  assert.deepEqual([done.status, done.stdout, done.stderr], [0, 'typed\n', '']);
 });
