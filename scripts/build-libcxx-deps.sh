@@ -17,7 +17,7 @@ stamp=$prefix/.complete-v1
 cc=${CPI_LIBCXX_CC:-clang-19}
 cxx=${CPI_LIBCXX_CXX:-clang++-19}
 jobs=$(nproc 2>/dev/null || echo 2)
-flags=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx"
+flags=(-G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx"
        -DCMAKE_CXX_FLAGS=-stdlib=libc++ -DCMAKE_EXE_LINKER_FLAGS=-stdlib=libc++
        -DCMAKE_SHARED_LINKER_FLAGS=-stdlib=libc++ -DCMAKE_INSTALL_PREFIX="$prefix"
        -DCMAKE_INSTALL_LIBDIR=lib -DBUILD_SHARED_LIBS=OFF)
