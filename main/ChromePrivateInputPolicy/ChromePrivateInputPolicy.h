@@ -10,6 +10,8 @@
 // characters (extended grapheme clusters).
 #pragma once
 
+#include "ChromePrivateInputPolicy/AccessibilityNames.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -93,8 +95,9 @@ public:
                                      std::string_view profileName);
     static std::optional<std::string> windowListRefusal(std::optional<std::size_t> count);
     static std::optional<std::size_t> uniqueMatchIndex(const std::vector<bool>& matches);
-    static std::optional<std::size_t> confirmedWindowIndex(
-        const std::vector<std::optional<std::uint32_t>>& windowNumbers, std::uint32_t confirmed);
+    static std::optional<std::size_t>
+    confirmedWindowIndex(const std::vector<std::optional<std::uint32_t>>& windowNumbers,
+                         std::uint32_t confirmed);
     static CheckMap windowCheck(std::int64_t windows, std::int64_t numbersRead, bool confirmedGiven,
                                 std::int64_t numberMatches, std::int64_t targetAvatar,
                                 std::optional<std::int64_t> avatarWindows);
@@ -106,9 +109,10 @@ public:
     // Origin -----------------------------------------------------------------------------------
     static std::optional<std::string> httpsOrigin(std::string_view url);
     static bool addressShowsOrigin(std::string_view address, std::string_view pageOrigin);
-    static std::optional<std::size_t> originPageIndex(const std::optional<std::string>& address,
-                                                      const std::vector<std::optional<std::string>>& pageOrigins,
-                                                      const std::vector<std::string>& allowedOrigins);
+    static std::optional<std::size_t>
+    originPageIndex(const std::optional<std::string>& address,
+                    const std::vector<std::optional<std::string>>& pageOrigins,
+                    const std::vector<std::string>& allowedOrigins);
     static CheckMap originCheck(bool addressFound, const std::optional<std::string>& address,
                                 const std::vector<std::optional<std::string>>& pageOrigins,
                                 const std::vector<std::string>& allowedOrigins);
@@ -123,10 +127,11 @@ public:
     static bool shouldTurnOnPageSwitch(bool confirmedWindow, const std::optional<std::string>& reason,
                                        const std::optional<CheckMap>& originCheck, bool switchAlreadyOn);
     static constexpr std::array<PageSwitchAttribute, 2> pageSwitchAttributes{{
-        {"AXManualAccessibility", "manual"},
-        {"AXEnhancedUserInterface", "enhanced"},
+        {ax::manualAccessibility, "manual"},
+        {ax::enhancedUserInterface, "enhanced"},
     }};
-    static CheckMap pageSwitchReport(const SwitchCodes& setCodes, const std::optional<SwitchCodes>& restoreCodes);
+    static CheckMap pageSwitchReport(const SwitchCodes& setCodes,
+                                     const std::optional<SwitchCodes>& restoreCodes);
     static bool supportsFocusedField(std::string_view role, const std::optional<std::string>& subrole);
     static std::optional<std::string> mutationFailure(bool setSucceeded, bool targetStillMatches);
 
@@ -140,10 +145,12 @@ public:
     static bool isKeyTextNode(std::string_view role, const std::optional<std::string>& subrole);
     static std::vector<std::string> keyRuns(std::string_view text);
     static std::string keyFingerprint(std::string_view run);
-    static NewKeyResult newKey(const std::vector<std::string>& runs, const std::vector<std::string>& focusedRuns,
+    static NewKeyResult newKey(const std::vector<std::string>& runs,
+                               const std::vector<std::string>& focusedRuns,
                                const std::set<std::string>& baseline);
     static CheckMap keyCheck(std::int64_t textNodes, const std::vector<std::string>& runs,
-                             const std::vector<std::string>& focusedRuns, const std::set<std::string>& baseline);
+                             const std::vector<std::string>& focusedRuns,
+                             const std::set<std::string>& baseline);
 };
 
 } // namespace cpi

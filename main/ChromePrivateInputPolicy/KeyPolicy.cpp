@@ -90,10 +90,10 @@ std::size_t stretchEnd(const unsigned char* bytes, std::size_t at, std::size_t s
 
 bool ChromePrivateInputPolicy::isKeyTextNode(std::string_view role,
                                              const std::optional<std::string>& subrole) {
-    if (role != "AXStaticText" && role != "AXTextField" && role != "AXTextArea") {
+    if (role != axRole::staticText && role != axRole::textField && role != axRole::textArea) {
         return false;
     }
-    return !subrole || *subrole != "AXSecureTextField";
+    return !subrole || *subrole != axSubrole::secureTextField;
 }
 
 // The text splits into maximal stretches of key characters; a stretch of 40 to 4096 of them is a

@@ -176,7 +176,7 @@ CheckMap ChromePrivateInputPolicy::originCheck(bool addressFound, const std::opt
 
 bool ChromePrivateInputPolicy::isAddressBar(const std::optional<std::string>& role,
                                             const std::optional<std::string>& description) {
-    if (!role || (*role != "AXComboBox" && *role != "AXTextField")) {
+    if (!role || (*role != axRole::comboBox && *role != axRole::textField)) {
         return false;
     }
     const std::optional<std::string> folded = text::caseFolded(description.value_or(std::string()));

@@ -42,10 +42,10 @@ CheckMap ChromePrivateInputPolicy::pageSwitchReport(const SwitchCodes& setCodes,
 
 bool ChromePrivateInputPolicy::supportsFocusedField(std::string_view role,
                                                     const std::optional<std::string>& subrole) {
-    if (role != "AXTextField" && role != "AXSecureTextField") {
+    if (role != axRole::textField && role != axRole::secureTextField) {
         return false;
     }
-    return !subrole || (*subrole != "AXAddressField" && *subrole != "AXSearchField");
+    return !subrole || (*subrole != axSubrole::addressField && *subrole != axSubrole::searchField);
 }
 
 std::optional<std::string> ChromePrivateInputPolicy::mutationFailure(bool setSucceeded,

@@ -18,16 +18,16 @@ std::int64_t capped(std::int64_t count) {
 } // namespace
 
 bool ChromePrivateInputPolicy::shouldDescend(std::string_view role, bool pruneWebContent) {
-    return !pruneWebContent || role != "AXWebArea";
+    return !pruneWebContent || role != axRole::webArea;
 }
 
 bool ChromePrivateInputPolicy::isMainToolbar(const std::vector<std::string>& subtreeRoles) {
-    return std::find(subtreeRoles.begin(), subtreeRoles.end(), "AXTextField") != subtreeRoles.end();
+    return std::find(subtreeRoles.begin(), subtreeRoles.end(), axRole::textField) != subtreeRoles.end();
 }
 
 std::optional<std::size_t> ChromePrivateInputPolicy::avatarIndex(const std::vector<std::string>& childRoles) {
     const std::size_t n = childRoles.size();
-    if (n < 2 || childRoles[n - 1] != "AXPopUpButton" || childRoles[n - 2] != "AXButton") {
+    if (n < 2 || childRoles[n - 1] != axRole::popUpButton || childRoles[n - 2] != axRole::button) {
         return std::nullopt;
     }
     return n - 2;
@@ -38,7 +38,7 @@ std::string ChromePrivateInputPolicy::windowKind(bool hasMainToolbar,
     if (hasMainToolbar) {
         return "browser";
     }
-    if (subrole && (*subrole == "AXDialog" || *subrole == "AXSystemDialog")) {
+    if (subrole && (*subrole == axSubrole::dialog || *subrole == axSubrole::systemDialog)) {
         return "dialog";
     }
     return "other";
@@ -64,7 +64,7 @@ bool ChromePrivateInputPolicy::isProfileAvatarLabel(std::string_view role, bool 
                                                     const std::optional<std::string>& title,
                                                     const std::optional<std::string>& description,
                                                     std::string_view profileName) {
-    if (role != "AXButton" || !isDirectToolbarChild || profileName.empty()) {
+    if (role != axRole::button || !isDirectToolbarChild || profileName.empty()) {
         return false;
     }
     const std::optional<std::string> name = text::nfc(profileName);

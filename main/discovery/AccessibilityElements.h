@@ -13,6 +13,7 @@
 // never kept in hashed containers.
 #pragma once
 
+#include "ChromePrivateInputPolicy/AccessibilityNames.h"
 #include "platform/Platform.h"
 
 #include <cstddef>
@@ -26,31 +27,6 @@
 #include <vector>
 
 namespace cpi {
-
-// Attribute names, as the platform spells them.
-namespace ax {
-inline constexpr std::string_view role = "AXRole";
-inline constexpr std::string_view subrole = "AXSubrole";
-inline constexpr std::string_view children = "AXChildren";
-inline constexpr std::string_view windows = "AXWindows";
-inline constexpr std::string_view focusedWindow = "AXFocusedWindow";
-inline constexpr std::string_view mainWindow = "AXMainWindow";
-inline constexpr std::string_view title = "AXTitle";
-inline constexpr std::string_view description = "AXDescription";
-inline constexpr std::string_view url = "AXURL";
-inline constexpr std::string_view value = "AXValue";
-inline constexpr std::string_view focused = "AXFocused";
-} // namespace ax
-
-// Roles the discovery code looks for.
-namespace axRole {
-inline constexpr std::string_view window = "AXWindow";
-inline constexpr std::string_view toolbar = "AXToolbar";
-inline constexpr std::string_view webArea = "AXWebArea";
-inline constexpr std::string_view textField = "AXTextField";
-inline constexpr std::string_view tabGroup = "AXTabGroup";
-inline constexpr std::string_view radioButton = "AXRadioButton";
-} // namespace axRole
 
 // ---------------------------------------------------------------------------------------------
 // Conversions of one read to the expected kind (absent: failed, no value, or another kind).
