@@ -67,11 +67,11 @@ std::optional<WindowDescription> describeFrontWindow(Platform& platform, const E
 
 } // namespace
 
-std::optional<nlohmann::ordered_json> profileWindowCount(Platform& platform, const CountRequest& request) {
+nlohmann::ordered_json profileWindowCount(Platform& platform, std::string_view profileName) {
     if (!platform.isProcessTrusted()) {
         return refusal(reason::accessibilityUnavailable);
     }
-    if (!Policy::isProfileNameUsable(request.profileName)) {
+    if (!Policy::isProfileNameUsable(profileName)) {
         return refusal(reason::siteConfigurationInvalid);
     }
 
@@ -97,7 +97,7 @@ std::optional<nlohmann::ordered_json> profileWindowCount(Platform& platform, con
         return refusal(reason::chromeWindowUnavailable);
     }
 
-    AvatarSearch search = avatarWindows(platform, *windows, request.profileName);
+    AvatarSearch search = avatarWindows(platform, *windows, profileName);
     if (!search.windows) {
         return refusal(search.reason.value_or(std::string(reason::selectedChromeProfileNotConfirmed)));
     }

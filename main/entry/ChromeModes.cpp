@@ -1,6 +1,6 @@
 #include "entry/ChromeModes.h"
 
-#include "entry/Frames.h"
+#include "protocol/Frames.h"
 #include "entry/Modes.h"
 #include "inspection/PageSwitch.h"
 #include "inspection/Settle.h"

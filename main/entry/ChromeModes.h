@@ -2,7 +2,7 @@
 // and the key modes.
 #pragma once
 
-#include "entry/Requests.h"
+#include "protocol/Requests.h"
 #include "inspection/Inspection.h"
 #include "platform/Platform.h"
 

@@ -8,9 +8,9 @@
 // before it is read.
 #include "discovery/AccessibilityElements.h"
 #include "entry/ChromeModes.h"
-#include "entry/Frames.h"
+#include "protocol/Frames.h"
 #include "entry/Modes.h"
-#include "entry/Requests.h"
+#include "protocol/Requests.h"
 #include "inspection/Inspection.h"
 #include "inspection/PageSwitch.h"
 #include "inspection/Settle.h"

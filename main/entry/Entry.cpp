@@ -58,7 +58,7 @@ void runTool(Platform& platform, const std::vector<std::string>& arguments) {
     case Mode::unrecognised:
         break;
     }
-    endProcess(platform, exitUnrecognised);
+    endProcess(platform, exitUsageError);
 }
 
 } // namespace cpi

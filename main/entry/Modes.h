@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "protocol/ExitStatus.h"
 
 #include <cstdlib>
 #include <string>
@@ -18,12 +19,6 @@ inline constexpr std::string_view clipboardHandoffSwitch = "--copy-delivered-sec
 inline constexpr std::string_view profileWindowCountSwitch = "--profile-window-count";
 inline constexpr std::string_view keyBaselineSwitch = "--key-baseline";
 inline constexpr std::string_view keyCaptureSwitch = "--key-capture";
-
-// Exit statuses.
-inline constexpr int exitSuccess = 0;
-inline constexpr int exitRefused = 1; // a refusal, a stop signal or unusable input
-inline constexpr int exitUnrecognised =
-    2; // an unrecognised command line; the clipboard handoff's unusable input
 
 // Ends the process with `status` through the platform's normal exit path.
 [[noreturn]] inline void endProcess(Platform& platform, int status) {

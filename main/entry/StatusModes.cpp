@@ -1,6 +1,6 @@
 #include "entry/StatusModes.h"
 
-#include "entry/Frames.h"
+#include "protocol/Frames.h"
 #include "entry/Modes.h"
 
 #include <charconv>

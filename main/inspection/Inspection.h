@@ -9,7 +9,7 @@
 #pragma once
 
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
-#include "entry/Requests.h"
+#include "protocol/Requests.h"
 #include "platform/Platform.h"
 
 #include <cstdint>

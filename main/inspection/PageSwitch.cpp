@@ -1,6 +1,6 @@
 #include "inspection/PageSwitch.h"
 
-#include "entry/Frames.h"
+#include "protocol/Frames.h"
 #include "platform/Process.h"
 
 #include <atomic>

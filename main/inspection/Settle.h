@@ -6,7 +6,7 @@
 // is final at once.
 #pragma once
 
-#include "entry/Requests.h"
+#include "protocol/Requests.h"
 #include "inspection/Inspection.h"
 #include "platform/Platform.h"
 

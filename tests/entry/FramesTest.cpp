@@ -1,4 +1,4 @@
-#include "entry/Frames.h"
+#include "protocol/Frames.h"
 
 #include "StandardStreams.h"
 

@@ -3,7 +3,7 @@
 // from the platform calls.
 #pragma once
 
-#include "entry/Requests.h"
+#include "protocol/Requests.h"
 #include "platform/Platform.h"
 #include "platform/simulated/SimulatedPlatform.h"
 

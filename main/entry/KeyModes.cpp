@@ -6,9 +6,9 @@
 // decides between several). The page's text never leaves the process otherwise.
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "entry/ChromeModes.h"
-#include "entry/Frames.h"
+#include "protocol/Frames.h"
 #include "entry/Modes.h"
-#include "entry/Requests.h"
+#include "protocol/Requests.h"
 #include "inspection/PageSwitch.h"
 #include "inspection/Settle.h"
 #include "keycapture/PageKeyRuns.h"
