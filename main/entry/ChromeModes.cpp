@@ -20,11 +20,11 @@ SettledRequest settleRequest(Platform& platform, std::uint32_t maximum, bool pag
         request = decodeRequest(*frame);
     }
     if (!request) {
-        endProcess(platform, exitRefused);
+        endGuarded(platform, exitRefused);
     }
     std::optional<ChromeTarget> target = settle(platform, *request, page);
     if (!target) {
-        endProcess(platform, exitRefused);
+        endGuarded(platform, exitRefused);
     }
     return SettledRequest{std::move(*request), std::move(*target)};
 }

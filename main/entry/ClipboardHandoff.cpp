@@ -50,6 +50,41 @@ void onStopSignal(int signal) {
     process::endBySignal(signal);
 }
 
+// With the mutex held: a stop that has begun (even one whose thread has not taken it yet) wins
+// over whatever the main thread was about to do; the main thread then ends the hold itself.
+void endIfStopped(Handoff& state) {
+    if (const int signal = process::stopSignalRequested()) {
+        endHold(state);
+        process::endBySignal(signal);
+    }
+}
+
+// The main thread's hold of the mutex around a change of the pasteboard or the ready byte.
+class CommitLock {
+public:
+    explicit CommitLock(Handoff& state) : state_(state) {
+        state_.mutex.lock();
+        process::setInCommit(true);
+        endIfStopped(state_);
+    }
+    ~CommitLock() {
+        process::setInCommit(false);
+        state_.mutex.unlock();
+    }
+    CommitLock(const CommitLock&) = delete;
+    CommitLock& operator=(const CommitLock&) = delete;
+
+private:
+    Handoff& state_;
+};
+
+// Outside the mutex: once a stop has begun, the main thread does nothing more.
+void parkIfStopped() {
+    if (process::stopRequested()) {
+        process::parkForever();
+    }
+}
+
 bool isCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -78,7 +113,7 @@ std::optional<int> publishSecret(Platform& platform, double deadline) {
         return exitRefused;
     }
     Handoff& state = handoff();
-    const std::lock_guard lock(state.mutex);
+    const CommitLock lock(state);
     platform.clearPasteboard();
     const std::array<PasteboardItem*, 1> items{item.get()};
     if (!platform.writePasteboardItems(items)) {
@@ -117,11 +152,18 @@ void runClipboardHandoff(Platform& platform, const std::string& deadlineArgument
     if (const std::optional<int> failure = publishSecret(platform, *deadline)) {
         endProcess(platform, *failure);
     }
-    // A reader that has gone away does not matter: the hold and the clearing still happen.
-    process::writeStandardOutput(std::span(&readyByte, 1));
+    parkIfStopped();
+    {
+        const CommitLock lock(state);
+        // A reader that has gone away does not matter: the hold and the clearing still happen.
+        process::writeStandardOutput(std::span(&readyByte, 1));
+    }
+    parkIfStopped();
     platform.sleep(clipboardHoldSeconds);
 
     state.mutex.lock(); // kept: a stop signal from now on waits for the normal end
+    process::setInCommit(true);
+    endIfStopped(state);
     endHold(state);
     endProcess(platform, exitSuccess);
 }

@@ -4,8 +4,8 @@
 // find the very target settling found, the write of "AXValue", one more inspection, the final line.
 // The secret lives in exactly two places: the frame buffer it arrived in (validated in place, never
 // decoded into another buffer) and the platform's mutable secret string made from it. Both are
-// emptied before the process ends on every path after the secret was read; core dumps are off
-// before it is read.
+// held by the page-switch state from the moment the frame is read, which empties them before the
+// process ends on every path, a stop signal's included; core dumps are off before it is read.
 #include "discovery/AccessibilityElements.h"
 #include "entry/ChromeModes.h"
 #include "protocol/Frames.h"
@@ -31,33 +31,36 @@ bool sameElement(Platform& platform, const Element& first, const Element& second
     return platform.elementsEqual(first, second);
 }
 
-// Every way out once the secret has been read: both copies are emptied first.
-[[noreturn]] void endDelivery(Platform& platform, SecretText* mutableSecret, SecureBytes& secretFrame,
-                              int status) {
-    if (mutableSecret != nullptr) {
-        mutableSecret->clear();
-    }
-    wipeContents(secretFrame);
-    endProcess(platform, status);
-}
-
 } // namespace
 
 [[noreturn]] void runDelivery(Platform& platform) {
     const auto [request, settled] = settleRequest(platform, deliveryRequestFrameMaximum, false);
-    writeResult(nlohmann::ordered_json{{"ok", true}});
+    writeInterim(nlohmann::ordered_json{{"ok", true}});
 
     std::optional<SecureBytes> secretFrame = readFrame(deliverySecretFrameMaximum);
     if (!secretFrame) {
-        endProcess(platform, exitRefused);
+        endGuarded(platform, exitRefused);
     }
-    const std::optional<std::span<const char>> text = secretText(*secretFrame);
-    if (!text || text->empty()) {
-        endDelivery(platform, nullptr, *secretFrame, exitRefused);
+    PageSwitchState& state = *pageSwitchState();
+    // From here on every way out, the stop path included, wipes the frame and the mutable secret.
+    std::unique_ptr<SecretText> mutableSecret;
+    state.holdSecrets([&] {
+        if (mutableSecret) {
+            mutableSecret->clear();
+        }
+        wipeContents(*secretFrame);
+    });
+    {
+        // Read and copied under the lock, so that a stop never wipes a secret that is being copied.
+        const PageSwitchState::Commit commit(state);
+        const std::optional<std::span<const char>> text = secretText(*secretFrame);
+        if (text && !text->empty()) {
+            mutableSecret = platform.createSecretText(*text);
+        }
     }
-    const std::unique_ptr<SecretText> mutableSecret = platform.createSecretText(*text);
+    // Not UTF-8, empty, or no platform string: the frame is wiped on the way out.
     if (!mutableSecret) {
-        endDelivery(platform, mutableSecret.get(), *secretFrame, exitRefused);
+        endGuarded(platform, exitRefused);
     }
 
     // The target must not have moved since settling.
@@ -67,10 +70,15 @@ bool sameElement(Platform& platform, const Element& first, const Element& second
                               sameElement(platform, before.target->focused, settled.focused);
     if (!stillSettled) {
         writeFinal({{"ok", false}, {"reason", before.reason.value_or(std::string(reason::focusChanged))}});
-        endDelivery(platform, mutableSecret.get(), *secretFrame, exitRefused);
+        endGuarded(platform, exitRefused);
     }
 
-    const AXError setError = platform.setAttributeValue(before.target->focused, ax::value, *mutableSecret);
+    AXError setError = axErrorSuccess;
+    {
+        // A stop that has begun wins over the write; one that comes during it waits for it.
+        const PageSwitchState::Commit commit(state);
+        setError = platform.setAttributeValue(before.target->focused, ax::value, *mutableSecret);
+    }
 
     // Nor after the write.
     const InspectionResult after = inspect(platform, request, false);
@@ -80,11 +88,11 @@ bool sameElement(Platform& platform, const Element& first, const Element& second
     if (const std::optional<std::string> failure =
             ChromePrivateInputPolicy::mutationFailure(setError == axErrorSuccess, targetStillMatches)) {
         writeFinal({{"ok", false}, {"reason", *failure}});
-        endDelivery(platform, mutableSecret.get(), *secretFrame, exitRefused);
+        endGuarded(platform, exitRefused);
     }
 
     writeFinal({{"ok", true}, {"typed", true}});
-    endDelivery(platform, mutableSecret.get(), *secretFrame, exitSuccess);
+    endGuarded(platform, exitSuccess);
 }
 
 } // namespace cpi

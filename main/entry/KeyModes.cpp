@@ -25,7 +25,7 @@ using Policy = ChromePrivateInputPolicy;
 
 [[noreturn]] void refuse(Platform& platform, std::string_view reason) {
     writeFinal({{"ok", false}, {"reason", reason}});
-    endProcess(platform, exitRefused);
+    endGuarded(platform, exitRefused);
 }
 
 [[noreturn]] void takeBaseline(Platform& platform, PageKeyRuns& page) {
@@ -39,7 +39,7 @@ using Policy = ChromePrivateInputPolicy;
     }
     // A std::set iterates in ascending byte order: the order the line carries.
     writeFinal({{"ok", true}, {"baseline", fingerprints}});
-    endProcess(platform, exitSuccess);
+    endGuarded(platform, exitSuccess);
 }
 
 [[noreturn]] void captureKey(Platform& platform, const Request& request, PageKeyRuns& page) {
@@ -51,14 +51,14 @@ using Policy = ChromePrivateInputPolicy;
     if (found.key) {
         page.wipe();
         writeFinal({{"ok", true}, {"key", std::move(*found.key)}});
-        endProcess(platform, exitSuccess);
+        endGuarded(platform, exitSuccess);
     }
     const CheckMap check = Policy::keyCheck(page.textNodes, page.runs, page.focusedRuns, baseline);
     page.wipe();
     writeFinal({{"ok", false},
                 {"reason", found.reason.value_or(std::string(reason::pageKeyNotFound))},
                 {"keyCheck", checkMapJson(check)}});
-    endProcess(platform, exitRefused);
+    endGuarded(platform, exitRefused);
 }
 
 } // namespace
@@ -68,6 +68,10 @@ void runKeyMode(Platform& platform, std::string_view keyMode) {
     std::optional<PageKeyRuns> page = pageKeyRuns(platform, target.focused);
     if (!page) {
         refuse(platform, reason::pageTextUnavailable);
+    }
+    // The page's key runs are wiped however the mode ends, a stop included.
+    if (PageSwitchState* state = pageSwitchState()) {
+        state->holdSecrets([&page] { page->wipe(); });
     }
     if (keyMode == keyBaselineSwitch) {
         takeBaseline(platform, *page);

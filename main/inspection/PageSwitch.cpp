@@ -5,16 +5,60 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace cpi {
 
+// ---------------------------------------------------------------------------------------------
+// Commits
+
+PageSwitchState::Commit::Commit(PageSwitchState& state) : state_(state) {
+    state_.pageSwitchLock_.lock();
+    process::setInCommit(true);
+    state_.stopIfRequested();
+}
+
+PageSwitchState::Commit::~Commit() {
+    process::setInCommit(false);
+    state_.pageSwitchLock_.unlock();
+    // A stop that began during the commit is the stop thread's to finish; nothing more happens here.
+    if (process::stopRequested()) {
+        process::parkForever();
+    }
+}
+
+void PageSwitchState::stopIfRequested() {
+    if (process::stopRequested()) {
+        stopLocked();
+    }
+}
+
+void PageSwitchState::stopLocked() {
+    restoreLocked();
+    closeLocked();
+    platform_->terminateProcess(1);
+    std::abort(); // not reached: the call above does not return
+}
+
+void PageSwitchState::closeLocked() {
+    closed_.store(true);
+    if (heldSecrets_) {
+        heldSecrets_();
+        heldSecrets_ = nullptr;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The switch
+
 bool PageSwitchState::turnOn(const Element& app) {
-    const std::lock_guard lock(pageSwitchLock_);
+    const Commit commit(*this);
     if (pageSwitchApp_) {
         return false;
     }
     pageSwitchApp_ = app;
     for (const PageSwitchAttribute& row : ChromePrivateInputPolicy::pageSwitchAttributes) {
+        stopIfRequested();
         // Held before the call, so that an attempt Chrome refused is put back too.
         pageSwitchHeld_.emplace_back(std::string(row.attribute), std::string(row.name));
         const AXError code = platform_->setAttributeValue(app, row.attribute, true);
@@ -27,13 +71,11 @@ bool PageSwitchState::turnOn(const Element& app) {
     return true;
 }
 
-void PageSwitchState::restore() {
-    const std::lock_guard lock(pageSwitchLock_);
+void PageSwitchState::restoreLocked() {
     if (!pageSwitchApp_) {
         return;
     }
-    // Cleared first: a second caller, on any thread, finds nothing owed. The element is released
-    // before the lock (declared after it).
+    // Cleared first: whoever comes next finds nothing owed.
     const Element app = std::move(*pageSwitchApp_);
     pageSwitchApp_.reset();
     SwitchCodes codes;
@@ -46,44 +88,110 @@ void PageSwitchState::restore() {
         ChromePrivateInputPolicy::pageSwitchReport(pageSwitchSetCodes_, pageSwitchRestoreCodes_);
 }
 
-void PageSwitchState::startOver(Platform& platform) {
+void PageSwitchState::restore() {
+    // A closed state has restored already, and its lock is never given back.
+    if (closed_.load()) {
+        return;
+    }
     const std::lock_guard lock(pageSwitchLock_);
+    if (!closed_.load()) {
+        restoreLocked();
+    }
+}
+
+void PageSwitchState::holdSecrets(std::function<void()> wipe) {
+    const Commit commit(*this);
+    heldSecrets_ = std::move(wipe);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The end
+
+void PageSwitchState::writeFinal(nlohmann::ordered_json map) {
+    pageSwitchLock_.lock(); // kept until the process ends
+    heldForEnd_ = true;
+    process::setInCommit(true);
+    stopIfRequested();
+    restoreLocked();
+    if (pageSwitchReport_) {
+        map["pageSwitch"] = checkMapJson(*pageSwitchReport_);
+    }
+    // A stop that came while the switch was put back still wins over the line.
+    stopIfRequested();
+    closed_.store(true);
+    writeResult(map);
+}
+
+void PageSwitchState::end(int status) {
+    if (!heldForEnd_) {
+        pageSwitchLock_.lock(); // kept until the process ends
+        heldForEnd_ = true;
+        process::setInCommit(true);
+        stopIfRequested();
+        restoreLocked();
+    }
+    closeLocked();
+    platform_->exitProcess(status);
+    std::abort(); // not reached
+}
+
+void PageSwitchState::stop() {
+    pageSwitchLock_.lock(); // never given back; blocks for good once the main thread is ending
+    stopLocked();
+}
+
+void PageSwitchState::startOver(Platform& platform) {
+    if (heldForEnd_) {
+        heldForEnd_ = false; // the lock this thread kept for the end of an earlier run
+        process::setInCommit(false);
+    } else {
+        pageSwitchLock_.lock();
+    }
     platform_ = &platform;
     pageSwitchApp_.reset();
     pageSwitchHeld_.clear();
     pageSwitchSetCodes_.clear();
     pageSwitchRestoreCodes_.reset();
     pageSwitchReport_.reset();
+    heldSecrets_ = nullptr;
+    closed_.store(false);
+    pageSwitchLock_.unlock();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Observations
+
+template <typename Read>
+auto PageSwitchState::observe(Read read) const {
+    if (heldForEnd_) {
+        return read();
+    }
+    const std::lock_guard lock(pageSwitchLock_);
+    return read();
 }
 
 std::optional<CheckMap> PageSwitchState::report() const {
-    const std::lock_guard lock(pageSwitchLock_);
-    return pageSwitchReport_;
+    return observe([this] { return pageSwitchReport_; });
 }
 
 bool PageSwitchState::restoreOwed() const {
-    const std::lock_guard lock(pageSwitchLock_);
-    return pageSwitchApp_.has_value();
+    return observe([this] { return pageSwitchApp_.has_value(); });
 }
 
 std::vector<HeldSwitch> PageSwitchState::held() const {
-    const std::lock_guard lock(pageSwitchLock_);
-    return pageSwitchHeld_;
+    return observe([this] { return pageSwitchHeld_; });
 }
 
 SwitchCodes PageSwitchState::setCodes() const {
-    const std::lock_guard lock(pageSwitchLock_);
-    return pageSwitchSetCodes_;
+    return observe([this] { return pageSwitchSetCodes_; });
 }
 
 std::optional<SwitchCodes> PageSwitchState::restoreCodes() const {
-    const std::lock_guard lock(pageSwitchLock_);
-    return pageSwitchRestoreCodes_;
+    return observe([this] { return pageSwitchRestoreCodes_; });
 }
 
 Platform& PageSwitchState::platform() const {
-    const std::lock_guard lock(pageSwitchLock_);
-    return *platform_;
+    return *observe([this] { return platform_; });
 }
 
 bool PageSwitchState::lockIsFree() const {
@@ -93,6 +201,9 @@ bool PageSwitchState::lockIsFree() const {
     pageSwitchLock_.unlock();
     return true;
 }
+
+// ---------------------------------------------------------------------------------------------
+// The process-wide state
 
 namespace {
 
@@ -129,11 +240,9 @@ void installRestoreGuard() {
         process::handleStopSignals([](int) {
             PageSwitchState* state = pageSwitchState();
             if (state == nullptr) {
-                std::exit(1);
+                ::_exit(1);
             }
-            state->restore();
-            // Through the normal exit path: the exit handler runs once more and finds nothing owed.
-            state->platform().exitProcess(1);
+            state->stop();
         });
     });
 }
@@ -153,13 +262,28 @@ nlohmann::ordered_json checkMapJson(const CheckMap& map) {
 }
 
 void writeFinal(nlohmann::ordered_json map) {
-    restorePageSwitch();
     if (PageSwitchState* state = pageSwitchState()) {
-        if (const std::optional<CheckMap> report = state->report()) {
-            map["pageSwitch"] = checkMapJson(*report);
-        }
+        state->writeFinal(std::move(map));
+        return;
     }
     writeResult(map);
+}
+
+void writeInterim(const nlohmann::ordered_json& map) {
+    if (PageSwitchState* state = pageSwitchState()) {
+        const PageSwitchState::Commit commit(*state);
+        writeResult(map);
+        return;
+    }
+    writeResult(map);
+}
+
+void endGuarded(Platform& platform, int status) {
+    if (PageSwitchState* state = pageSwitchState()) {
+        state->end(status);
+    }
+    platform.exitProcess(status);
+    std::abort(); // not reached
 }
 
 } // namespace cpi

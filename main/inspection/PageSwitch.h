@@ -1,19 +1,32 @@
-// Chrome's page accessibility switch, as this process has touched it, and the guard that puts it
-// back however the process ends.
+// Chrome's page accessibility switch, as this process has touched it, the guard that puts it back
+// however the process ends, and the one lock that orders the main thread's commits against a stop.
 //
 // Settling may turn the switch on (two boolean attributes of Chrome's application element) and
 // leaves it on while the caller works on the target. The process-wide state below records what was
-// turned on; `restorePageSwitch` writes false to every attribute that was tried, at most once per
-// turn-on, whichever of the final line, the exit handler or a stop signal comes first.
+// turned on; the restore writes false to every attribute that was tried, at most once per turn-on,
+// whichever of the final line, the exit handler or a stop signal comes first.
 //
-// One non-recursive lock guards the state. It is held for the turn-on, for the whole restore and
-// for reading the report, never across an inspection, a sleep or a write to standard output, and
-// no path takes it twice.
+// The stop path is exclusive and terminal. The stop-signal thread takes the lock and never gives
+// it back: it restores the switch, closes the state, wipes the secret's copies that the main thread
+// holds, and ends the process with status 1 at once, without exit handlers. The main thread takes
+// the same lock for every step that commits something: the turn-on, the write of the secret, each
+// result line, the end of the process. Inside the lock it looks for a stop that has begun (a stop
+// signal taken, or one pending that its thread has not taken yet) and, when there is one, takes the
+// stop path itself; after a commit it parks for good when a stop began meanwhile. So once a stop
+// signal has reached the process, nothing more is written into Chrome but the restore, no line is
+// written, and exactly one thread ends the process, with status 1. A write already inside the
+// platform when the signal arrives completes; nothing after it does.
+//
+// The main thread holds the lock for the turn-on, for the write of the secret, for an interim line,
+// and from the final line to the end of the process; never across an inspection or a sleep, and no
+// path takes it twice.
 #pragma once
 
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "platform/Platform.h"
 
+#include <atomic>
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -33,20 +46,50 @@ public:
     PageSwitchState(const PageSwitchState&) = delete;
     PageSwitchState& operator=(const PageSwitchState&) = delete;
 
-    // The turn-on step of settling, under the lock: unless a restore is already owed, remembers
-    // `app` and sets the switch's attributes to true in table order, holding each before its set
-    // call and stopping at the first that Chrome accepts; then recomputes the report without
-    // restore codes. Returns false (and does nothing) when a restore was already owed.
+    // One commit of the main thread: holds the lock for its lifetime. Taking it when a stop has
+    // begun takes the stop path instead; releasing it when a stop began meanwhile parks the thread.
+    class [[nodiscard]] Commit {
+    public:
+        explicit Commit(PageSwitchState& state);
+        ~Commit();
+        Commit(const Commit&) = delete;
+        Commit& operator=(const Commit&) = delete;
+
+    private:
+        PageSwitchState& state_;
+    };
+
+    // The turn-on step of settling, a commit: unless a restore is already owed, remembers `app` and
+    // sets the switch's attributes to true in table order, holding each before its set call and
+    // stopping at the first that Chrome accepts; then recomputes the report without restore codes.
+    // Returns false (and does nothing) when a restore was already owed.
     bool turnOn(const Element& app);
 
     // Puts the switch back: writes false to every held attribute in order and records the codes.
-    // Does nothing when no restore is owed. Safe from any thread, any number of times.
+    // Does nothing when no restore is owed or the state is closed. Safe from any thread, any number
+    // of times (the exit handler's path).
     void restore();
+
+    // How to wipe the copies of a secret that the main thread holds; the stop path and the end of
+    // the process run it. Replaces what was held before. Taken as a commit.
+    void holdSecrets(std::function<void()> wipe);
+
+    // The final line, a commit that lasts until the process ends: restores the switch, adds the
+    // report under "pageSwitch" when one exists, closes the state and writes the line. The caller
+    // then only wipes and ends the process (`end`).
+    void writeFinal(nlohmann::ordered_json map);
+
+    // Ends the process with `status` through the normal exit path, after the restore and the wipe
+    // of the held secrets; a commit.
+    [[noreturn]] void end(int status);
+
+    // The stop-signal handler: the stop path, from the thread that takes the signal.
+    [[noreturn]] void stop();
 
     // The report of the latest turn-on or restore; absent until the first turn-on.
     std::optional<CheckMap> report() const;
 
-    // Observations (each takes the lock briefly).
+    // Observations (each takes the lock briefly, unless this thread holds it for the end).
     bool restoreOwed() const;
     std::vector<HeldSwitch> held() const;
     SwitchCodes setCodes() const;
@@ -57,8 +100,16 @@ public:
 
 private:
     friend PageSwitchState& createPageSwitchState(Platform& platform);
-    // Back to the initial state, on `platform`.
+    // Back to the initial state, on `platform` (also after a final line, on the thread that wrote it).
     void startOver(Platform& platform);
+
+    void restoreLocked();
+    // With the lock held: the stop path when a stop has begun.
+    void stopIfRequested();
+    [[noreturn]] void stopLocked();
+    void closeLocked();
+    template <typename Read>
+    auto observe(Read read) const;
 
     Platform* platform_;
     mutable std::mutex pageSwitchLock_;
@@ -67,6 +118,11 @@ private:
     SwitchCodes pageSwitchSetCodes_;
     std::optional<SwitchCodes> pageSwitchRestoreCodes_;
     std::optional<CheckMap> pageSwitchReport_;
+    std::function<void()> heldSecrets_;
+    // Set under the lock by whoever ends the process; read without it by the exit handler.
+    std::atomic<bool> closed_{false};
+    // The main thread holds the lock until the process ends (after the final line); main thread only.
+    bool heldForEnd_ = false;
 };
 
 // The process-wide state of the delivery and key modes. Creating it (again) starts from the
@@ -77,17 +133,23 @@ PageSwitchState& createPageSwitchState(Platform& platform);
 PageSwitchState* pageSwitchState();
 
 // Installs the restore guard, once per process: an exit handler that restores, and SIGTERM,
-// SIGINT and SIGHUP taken off their default action and handled on a dedicated thread, which
-// restores and ends the process with status 1 through the platform (no line is written). Call
-// from the main thread after `createPageSwitchState` and before any other thread exists.
+// SIGINT and SIGHUP taken off their default action and handled on a dedicated thread, which takes
+// the stop path (no line is written, status 1). Call from the main thread after
+// `createPageSwitchState` and before any other thread exists.
 void installRestoreGuard();
 
 // Restores the process-wide state; does nothing before it exists or when nothing is owed.
 void restorePageSwitch();
 
-// The writer of every final line of the delivery and key modes: restores the switch, adds the
-// report under "pageSwitch" when one exists, then writes the line.
+// The writer of every final line of the delivery and key modes (the process-wide state's
+// `writeFinal`; a plain line when there is no state).
 void writeFinal(nlohmann::ordered_json map);
+
+// An interim line of the delivery and key modes: written as a commit, so never after a stop began.
+void writeInterim(const nlohmann::ordered_json& map);
+
+// The end of a delivery or key mode (the process-wide state's `end`).
+[[noreturn]] void endGuarded(Platform& platform, int status);
 
 // A check map as a JSON object, keys in their order.
 nlohmann::ordered_json checkMapJson(const CheckMap& map);

@@ -2,6 +2,7 @@
 
 #include "discovery/AccessibilityElements.h"
 #include "inspection/PageSwitch.h"
+#include "platform/Process.h"
 
 #include <nlohmann/json.hpp>
 
@@ -50,6 +51,10 @@ std::optional<ChromeTarget> settle(Platform& platform, const Request& request, b
             state->turnOn(*app);
         }
         for (int attempt = 0; attempt < settleAttempts; ++attempt) {
+            // No more waiting once a stop has begun: its thread ends the process.
+            if (process::stopRequested()) {
+                process::parkForever();
+            }
             platform.sleep(settleInterval);
             result = inspect(platform, request, page);
             if (!Policy::shouldWaitForPage(result.reason, result.checkMap)) {

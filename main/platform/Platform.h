@@ -196,6 +196,9 @@ public:
     virtual void sleep(double seconds) = 0;  // NSThread sleepForTimeInterval:
     // Ends the process through the normal exit path (exit handlers run) with `status`.
     [[noreturn]] virtual void exitProcess(int status) = 0;
+    // Ends the process at once with `status`: no exit handler or static destructor runs (_exit).
+    // The stop path ends this way, from the stop-signal thread, while the main thread is parked.
+    [[noreturn]] virtual void terminateProcess(int status) = 0;
 };
 
 } // namespace cpi

@@ -53,7 +53,9 @@ void writeStandardOutput(std::span<const std::uint8_t> bytes) noexcept {
     }
 }
 
-void ignoreBrokenPipe() noexcept { ::signal(SIGPIPE, SIG_IGN); }
+void ignoreBrokenPipe() noexcept {
+    ::signal(SIGPIPE, SIG_IGN);
+}
 
 void disableCoreDumps() noexcept {
     struct rlimit limit {};
@@ -66,6 +68,9 @@ void disableCoreDumps() noexcept {
 }
 
 namespace {
+
+std::atomic<std::uint64_t> stopsTaken{0};
+std::atomic<int> firstTaken{0};
 
 sigset_t stopSignalSet() {
     sigset_t set;
@@ -85,10 +90,52 @@ void handleStopSignals(std::function<void(int signal)> handler) {
         for (;;) {
             int signal = 0;
             if (sigwait(&set, &signal) == 0) {
+                int none = 0;
+                firstTaken.compare_exchange_strong(none, signal, std::memory_order_seq_cst);
+                stopsTaken.fetch_add(1, std::memory_order_seq_cst);
                 handler(signal);
             }
         }
     }).detach();
+}
+
+std::uint64_t stopSignalsTaken() noexcept {
+    return stopsTaken.load(std::memory_order_seq_cst);
+}
+
+int stopSignalRequested() noexcept {
+    if (const int taken = firstTaken.load(std::memory_order_seq_cst); taken != 0) {
+        return taken;
+    }
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) == 0) {
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            if (sigismember(&pending, signal) == 1) {
+                return signal;
+            }
+        }
+    }
+    // Taken between the two looks.
+    return firstTaken.load(std::memory_order_seq_cst);
+}
+
+namespace {
+thread_local bool commitOpen = false;
+} // namespace
+
+void setInCommit(bool inCommit) noexcept {
+    commitOpen = inCommit;
+}
+
+bool inCommit() noexcept {
+    return commitOpen;
+}
+
+void parkForever() noexcept {
+    for (;;) {
+        ::pause();
+    }
 }
 
 void endBySignal(int signal) noexcept {

@@ -33,6 +33,26 @@ inline constexpr int stopSignalHangUp = 1;     // SIGHUP
 // thread exists. The handler is expected to end the process.
 void handleStopSignals(std::function<void(int signal)> handler);
 
+// How many stop signals the stop-signal thread has taken so far; counted as soon as one is taken,
+// before its handler runs.
+std::uint64_t stopSignalsTaken() noexcept;
+
+// The stop signal that has begun a stop: the first one the stop-signal thread has taken, or else
+// one that is pending for the process and not taken yet (its thread may not have been scheduled
+// yet); 0 when none. Once a stop has begun it stays begun for the rest of the process.
+int stopSignalRequested() noexcept;
+inline bool stopRequested() noexcept {
+    return stopSignalRequested() != 0;
+}
+
+// Blocks the calling thread for good: the thread that handles the stop ends the process.
+[[noreturn]] void parkForever() noexcept;
+
+// Whether the calling thread is inside one of the tool's commits: it holds the lock that the stop
+// path takes, so a stop-signal handler cannot go on until the commit is done. Set by the commits.
+void setInCommit(bool inCommit) noexcept;
+bool inCommit() noexcept;
+
 // Ends the process by `signal` with its default action, as if it had never been caught.
 [[noreturn]] void endBySignal(int signal) noexcept;
 

@@ -101,6 +101,10 @@ public:
         inner_.exitProcess(status);
         std::abort();
     }
+    [[noreturn]] void terminateProcess(int status) override {
+        inner_.terminateProcess(status);
+        std::abort();
+    }
 
 private:
     Platform& inner_;

@@ -86,6 +86,7 @@ public:
     double currentTime() override { return inner_->currentTime(); }
     void sleep(double seconds) override { inner_->sleep(seconds); }
     [[noreturn]] void exitProcess(int status) override { throw ProcessEnded{status}; }
+    [[noreturn]] void terminateProcess(int status) override { throw ProcessEnded{status}; }
 
 private:
     std::unique_ptr<cpi::SimulatedPlatform> inner_;

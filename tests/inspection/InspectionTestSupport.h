@@ -179,6 +179,10 @@ public:
         inner_.exitProcess(status);
         std::abort();
     }
+    [[noreturn]] void terminateProcess(int status) override {
+        inner_.terminateProcess(status);
+        std::abort();
+    }
 
     std::string nameOf(const Element& element) const { return inner_.elementName(element); }
 

@@ -45,6 +45,7 @@ public:
     double currentTime() override;
     void sleep(double seconds) override;
     [[noreturn]] void exitProcess(int status) override;
+    [[noreturn]] void terminateProcess(int status) override;
 };
 
 } // namespace cpi

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <unistd.h>
 #include <utility>
 
 #if !__has_feature(objc_arc)
@@ -676,6 +677,10 @@ void MacPlatform::sleep(double seconds) {
 
 void MacPlatform::exitProcess(int status) {
     std::exit(status);
+}
+
+void MacPlatform::terminateProcess(int status) {
+    ::_exit(status);
 }
 
 } // namespace cpi

@@ -30,6 +30,7 @@ namespace {
 
 // How long a "signal" action waits for the stop-signal thread to end the process.
 constexpr auto signalWait = std::chrono::seconds(10);
+constexpr auto signalPoll = std::chrono::milliseconds(1);
 
 // A failed read of an element of a process that is not running.
 constexpr AXError deadApplicationError = axErrorCannotComplete;
@@ -83,14 +84,10 @@ std::once_flag exitWriterRegistration;
 
 // -- journal ---------------------------------------------------------------------------------
 
-void writeLine(const State& state, std::string& line) {
-    if (state.journalFd < 0) {
-        return;
-    }
-    line.push_back('\n');
+void writeBytes(const State& state, const char* bytes, std::size_t size) {
     std::size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t count = ::write(state.journalFd, line.data() + written, line.size() - written);
+    while (written < size) {
+        const ssize_t count = ::write(state.journalFd, bytes + written, size - written);
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -99,6 +96,14 @@ void writeLine(const State& state, std::string& line) {
         }
         written += static_cast<std::size_t>(count);
     }
+}
+
+void writeLine(const State& state, std::string& line) {
+    if (state.journalFd < 0) {
+        return;
+    }
+    line.push_back('\n');
+    writeBytes(state, line.data(), line.size());
 }
 
 void journal(const State& state, const nlohmann::ordered_json& entry) {
@@ -264,11 +269,18 @@ void runAction(State& state, Lock& lock, const Action& action) {
         // The signal goes to the whole process. Where this thread blocks it, the tool's stop-signal
         // thread takes it and ends the process; wait here (without the lock, which that thread
         // needs) so that it is handled at this point of the run and not after later calls.
+        // Inside one of the tool's commits the stop-signal thread needs a lock this thread holds:
+        // once it has taken the signal, waiting longer gains nothing, and the call goes on.
         lock.unlock();
         const bool blocked = process::isSignalBlocked(action.signal);
+        const std::uint64_t taken = process::stopSignalsTaken();
         ::kill(::getpid(), action.signal);
         if (blocked) {
-            std::this_thread::sleep_for(signalWait);
+            const auto deadline = std::chrono::steady_clock::now() + signalWait;
+            while (std::chrono::steady_clock::now() < deadline &&
+                   !(process::inCommit() && process::stopSignalsTaken() != taken)) {
+                std::this_thread::sleep_for(signalPoll);
+            }
         }
         lock.lock();
         break;
@@ -420,12 +432,88 @@ AttributeRead readAttribute(const State& state, const Element& element, std::str
     return {axErrorSuccess, converted(state, value)};
 }
 
-struct Written {
-    Value value;                       // what a later read returns
-    nlohmann::ordered_json journalled; // the "value" of the journal line
-};
+// Appends `text` to `line` as a JSON string (escaped as the journal's serialiser escapes it).
+void appendJsonString(SecureString& line, std::string_view text) {
+    static constexpr char digits[] = "0123456789abcdef";
+    line.push_back('"');
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"':
+            line.append("\\\"");
+            break;
+        case '\\':
+            line.append("\\\\");
+            break;
+        case '\b':
+            line.append("\\b");
+            break;
+        case '\f':
+            line.append("\\f");
+            break;
+        case '\n':
+            line.append("\\n");
+            break;
+        case '\r':
+            line.append("\\r");
+            break;
+        case '\t':
+            line.append("\\t");
+            break;
+        default:
+            if (byte < 0x20) {
+                line.append("\\u00");
+                line.push_back(digits[byte >> 4]);
+                line.push_back(digits[byte & 15]);
+            } else {
+                line.push_back(c);
+            }
+        }
+    }
+    line.push_back('"');
+}
 
-AXError setAttribute(State& state, const Element& element, std::string_view attribute, Written written,
+// The journal line of a set, built in memory that is wiped: its value may be the secret. Names and
+// the value are valid UTF-8 here (the secret is checked before it is made, scenario names are JSON).
+void journalSet(const State& state, const std::string& element, std::string_view attribute,
+                const Value& value, AXError result) {
+    if (state.journalFd < 0) {
+        return;
+    }
+    const std::string_view text(value.text.data(), value.text.size());
+    SecureString line;
+    line.reserve(96 + element.size() + attribute.size() + text.size() * 6);
+    line.append("{\"op\":\"set\",\"element\":");
+    appendJsonString(line, element);
+    line.append(",\"attribute\":");
+    appendJsonString(line, attribute);
+    line.append(",\"value\":");
+    if (value.kind == Value::Kind::boolean) {
+        line.append(value.boolean ? "true" : "false");
+    } else {
+        appendJsonString(line, text);
+    }
+    line.append(",\"result\":");
+    const std::string code = std::to_string(result);
+    line.append(code.begin(), code.end());
+    line.append("}\n");
+    writeBytes(state, line.data(), line.size());
+}
+
+// Whether a "set" trigger's value is the one written (a string or a boolean), compared in place.
+bool sameWritten(const nlohmann::json& wanted, const Value& written) {
+    if (wanted.is_boolean()) {
+        return written.kind == Value::Kind::boolean && wanted.get<bool>() == written.boolean;
+    }
+    if (wanted.is_string()) {
+        const auto& text = wanted.get_ref<const std::string&>();
+        return written.kind == Value::Kind::string &&
+               std::string_view(written.text.data(), written.text.size()) == text;
+    }
+    return false;
+}
+
+AXError setAttribute(State& state, const Element& element, std::string_view attribute, Value written,
                      const std::string& name) {
     Lock lock(state.mutex);
     enter(state, lock, simulated::call::setAttributeValue, true);
@@ -438,32 +526,24 @@ AXError setAttribute(State& state, const Element& element, std::string_view attr
         } else {
             auto existing = node.attributes.find(attribute);
             if (existing == node.attributes.end()) {
-                node.attributes.emplace(std::string(attribute), written.value);
+                node.attributes.emplace(std::string(attribute), written);
             } else {
-                existing->second = written.value;
+                existing->second = written;
             }
         }
     }
-    nlohmann::ordered_json line;
-    line["op"] = "set";
-    line["element"] = name;
-    line["attribute"] = std::string(attribute);
-    line["value"] = written.journalled;
-    line["result"] = result;
-    journal(state, line);
-    wipeStrings(line);
+    journalSet(state, name, attribute, written, result);
 
     if (result == axErrorSuccess) {
         for (Event& event : state.events) {
             if (!event.triggered && event.when.kind == Trigger::Kind::set &&
                 event.when.element == target.node && event.when.attribute == attribute &&
-                (!event.when.value || event.when.value->dump() == written.journalled.dump())) {
+                (!event.when.value || sameWritten(*event.when.value, written))) {
                 trigger(state, event);
             }
         }
         fireDue(state, lock);
     }
-    wipeStrings(written.journalled);
     return result;
 }
 
@@ -542,23 +622,27 @@ std::optional<Rect> rectangleFrom(const nlohmann::json& bounds) {
     return Rect{parts[0], parts[1], parts[2], parts[3]};
 }
 
+void journalExit(State& state, Lock&) {
+    nlohmann::ordered_json line;
+    line["op"] = "exit";
+    line["status"] = state.exitStatus.value_or(0);
+    nlohmann::ordered_json calls = nlohmann::ordered_json::object();
+    for (const auto& [name, count] : state.calls) {
+        calls[name] = count;
+    }
+    line["calls"] = std::move(calls);
+    line["roundTrips"] = state.roundTrips;
+    line["clock"] = static_cast<double>(nowMicros(state)) / 1e6;
+    journal(state, line);
+}
+
 void writeExitLine() {
     State* state = exitingState.load();
     if (state == nullptr) {
         return;
     }
     Lock lock(state->mutex);
-    nlohmann::ordered_json line;
-    line["op"] = "exit";
-    line["status"] = state->exitStatus.value_or(0);
-    nlohmann::ordered_json calls = nlohmann::ordered_json::object();
-    for (const auto& [name, count] : state->calls) {
-        calls[name] = count;
-    }
-    line["calls"] = std::move(calls);
-    line["roundTrips"] = state->roundTrips;
-    line["clock"] = static_cast<double>(nowMicros(*state)) / 1e6;
-    journal(*state, line);
+    journalExit(*state, lock);
 }
 
 } // namespace
@@ -700,10 +784,9 @@ SimulatedPlatform::copyAttributeValues(const Element& element, std::span<const s
 }
 
 AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string_view attribute, bool value) {
-    Written written;
-    written.value.kind = Value::Kind::boolean;
-    written.value.boolean = value;
-    written.journalled = value;
+    Value written;
+    written.kind = Value::Kind::boolean;
+    written.boolean = value;
     return setAttribute(*state_, element, attribute, std::move(written), elementName(element));
 }
 
@@ -715,10 +798,9 @@ AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string
         enter(*state_, lock, simulated::call::setAttributeValue, true);
         return axErrorIllegalArgument;
     }
-    Written written;
-    written.value.kind = Value::Kind::string;
-    written.value.text = secret->text();
-    written.journalled = std::string(secret->text().begin(), secret->text().end());
+    Value written;
+    written.kind = Value::Kind::string;
+    written.text = secret->text();
     return setAttribute(*state_, element, attribute, std::move(written), elementName(element));
 }
 
@@ -943,6 +1025,13 @@ void SimulatedPlatform::sleep(double seconds) {
             return;
         }
     }
+}
+
+void SimulatedPlatform::terminateProcess(int status) {
+    Lock lock(state_->mutex);
+    state_->exitStatus = status;
+    journalExit(*state_, lock);
+    ::_exit(status);
 }
 
 void SimulatedPlatform::exitProcess(int status) {

@@ -97,6 +97,8 @@ public:
     // by an exit handler registered when the first platform was created, so it follows whatever
     // the tool's own exit handlers do.
     [[noreturn]] void exitProcess(int status) override;
+    // Records `status`, writes the journal's exit line at once and ends the process with _exit.
+    [[noreturn]] void terminateProcess(int status) override;
 
     struct State; // the scenario's live state (SimulatedPlatform.cpp)
 
