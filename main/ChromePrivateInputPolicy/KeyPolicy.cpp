@@ -148,21 +148,21 @@ std::string ChromePrivateInputPolicy::keyFingerprint(std::string_view run) {
     return hex;
 }
 
-NewKeyResult ChromePrivateInputPolicy::newKey(const std::vector<std::string>& runs,
-                                              const std::vector<std::string>& focusedRuns,
-                                              const std::set<std::string>& baseline) {
+Verdict<std::string> ChromePrivateInputPolicy::newKey(const std::vector<std::string>& runs,
+                                                      const std::vector<std::string>& focusedRuns,
+                                                      const std::set<std::string>& baseline) {
     const std::set<std::string> fresh = freshRuns(runs, baseline);
     if (fresh.empty()) {
-        return {std::nullopt, std::string(reason::pageKeyNotFound)};
+        return ReasonCode::pageKeyNotFound;
     }
     if (fresh.size() == 1) {
-        return {*fresh.begin(), std::nullopt};
+        return *fresh.begin();
     }
     const std::set<std::string> focused = focusedAmong(fresh, focusedRuns);
     if (focused.size() == 1) {
-        return {*focused.begin(), std::nullopt};
+        return *focused.begin();
     }
-    return {std::nullopt, std::string(reason::pageKeyAmbiguous)};
+    return ReasonCode::pageKeyAmbiguous;
 }
 
 CheckMap ChromePrivateInputPolicy::keyCheck(std::int64_t textNodes, const std::vector<std::string>& runs,

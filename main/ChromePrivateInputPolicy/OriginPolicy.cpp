@@ -115,10 +115,9 @@ bool ChromePrivateInputPolicy::addressShowsOrigin(std::string_view address, std:
     return text::sameText(std::string(httpsPrefix) + *host, pageOrigin);
 }
 
-std::optional<std::size_t>
-ChromePrivateInputPolicy::originPageIndex(const std::optional<std::string>& address,
-                                          const std::vector<std::optional<std::string>>& pageOrigins,
-                                          const std::vector<std::string>& allowedOrigins) {
+std::optional<std::size_t> ChromePrivateInputPolicy::originPageIndex(
+    const std::optional<std::string>& address, const std::vector<std::optional<std::string>>& pageOrigins,
+    const std::vector<bool>& pagesReportUrl, const std::vector<std::string>& allowedOrigins) {
     if (!address) {
         return std::nullopt;
     }
@@ -134,8 +133,12 @@ ChromePrivateInputPolicy::originPageIndex(const std::optional<std::string>& addr
     if (anyMatch) {
         return uniqueMatchIndex(matches);
     }
-    // A single web area that reports no usable URL is accepted on the address bar's full URL.
-    if (pageOrigins.size() == 1 && !pageOrigins.front()) {
+    // A single web area without an origin is accepted on the address bar's full URL, but only
+    // while the page itself says nothing: one that reports a URL off every https origin (plain
+    // http, another port, about:blank) contradicts the address bar, which may be showing text the
+    // user is typing or a navigation that has not replaced the page yet.
+    const bool reportsUrl = !pagesReportUrl.empty() && pagesReportUrl.front();
+    if (pageOrigins.size() == 1 && !pageOrigins.front() && !reportsUrl) {
         const std::optional<std::string> shown = httpsOrigin(*address);
         if (shown && isAllowed(*shown, allowedOrigins)) {
             return 0;

@@ -17,8 +17,8 @@ std::int64_t capped(std::int64_t count) {
 
 } // namespace
 
-bool ChromePrivateInputPolicy::shouldDescend(std::string_view role, bool pruneWebContent) {
-    return !pruneWebContent || role != axRole::webArea;
+bool ChromePrivateInputPolicy::shouldDescend(std::string_view role, WebContent webContent) {
+    return webContent == WebContent::enter || role != axRole::webArea;
 }
 
 bool ChromePrivateInputPolicy::isMainToolbar(const std::vector<std::string>& subtreeRoles) {
@@ -90,12 +90,12 @@ bool ChromePrivateInputPolicy::isProfileAvatarLabel(std::string_view role, bool 
     return false;
 }
 
-std::optional<std::string> ChromePrivateInputPolicy::windowListRefusal(std::optional<std::size_t> count) {
+std::optional<ReasonCode> ChromePrivateInputPolicy::windowListRefusal(std::optional<std::size_t> count) {
     if (!count || *count > windowListLimit) {
-        return std::string(reason::chromeWindowUnavailable);
+        return ReasonCode::chromeWindowUnavailable;
     }
     if (*count == 0) {
-        return std::string(reason::chromeWindowNotOnCurrentSpace);
+        return ReasonCode::chromeWindowNotOnCurrentSpace;
     }
     return std::nullopt;
 }

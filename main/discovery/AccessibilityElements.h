@@ -13,7 +13,7 @@
 // never kept in hashed containers.
 #pragma once
 
-#include "ChromePrivateInputPolicy/AccessibilityNames.h"
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "platform/Platform.h"
 
 #include <cstddef>
@@ -63,10 +63,6 @@ public:
     std::optional<std::vector<Element>> elements(std::string_view attribute) const {
         return elementsFrom(at(attribute));
     }
-    std::optional<std::string> url(std::string_view attribute) const { return urlFrom(at(attribute)); }
-    std::optional<std::string> urlOrString(std::string_view attribute) const {
-        return urlOrStringFrom(at(attribute));
-    }
     std::optional<AttributeValue> rawValue(std::string_view attribute) const {
         return rawValueFrom(at(attribute));
     }
@@ -91,8 +87,6 @@ std::optional<bool> readBoolean(Platform& platform, const Element& element, std:
 std::optional<std::vector<Element>> readElements(Platform& platform, const Element& element,
                                                  std::string_view attribute);
 std::optional<std::string> readUrlOrString(Platform& platform, const Element& element,
-                                           std::string_view attribute);
-std::optional<AttributeValue> readRawValue(Platform& platform, const Element& element,
                                            std::string_view attribute);
 // "AXRole", the empty string when absent.
 std::string readRole(Platform& platform, const Element& element);
@@ -124,12 +118,12 @@ struct WalkedTree {
 // round trip; enters an element's children when `ChromePrivateInputPolicy::shouldDescend` says so.
 // Absent as soon as the walk would take more than `limit` elements (no partial result), so `limit`
 // bounds the work also for trees that repeat elements or loop.
-std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, bool pruneWebContent,
+std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebContent webContent,
                                    std::size_t limit, std::span<const std::string_view> extraAttributes = {});
 
-// The elements of `walkTree`, in walk order.
-std::optional<std::vector<Element>> descendants(Platform& platform, const Element& root, bool pruneWebContent,
-                                                std::size_t limit);
+// The elements of `walkTree`, in walk order (the tests' view of a walk).
+std::optional<std::vector<Element>> descendants(Platform& platform, const Element& root,
+                                                WebContent webContent, std::size_t limit);
 
 // `elements` in order, each element kept only the first time it occurs (platform equality).
 std::vector<Element> uniqueAXElements(Platform& platform, const std::vector<Element>& elements);

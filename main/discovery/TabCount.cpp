@@ -32,7 +32,7 @@ bool walkUntil(Platform& platform, const Element& root, std::string_view stopRol
             onStopRole(element);
             continue;
         }
-        if (ChromePrivateInputPolicy::shouldDescend(role, true)) {
+        if (ChromePrivateInputPolicy::shouldDescend(role, WebContent::prune)) {
             if (std::optional<std::vector<Element>> children = facts.elements(ax::children)) {
                 for (Element& child : *children) {
                     stack.push_back(std::move(child));
@@ -45,22 +45,22 @@ bool walkUntil(Platform& platform, const Element& root, std::string_view stopRol
 
 } // namespace
 
-std::int64_t countTabs(Platform& platform, const Element& window) {
+std::optional<std::int64_t> countTabs(Platform& platform, const Element& window) {
     std::size_t examined = 0;
 
     std::vector<Element> tabGroups;
     if (!walkUntil(platform, window, axRole::tabGroup, tabStripSearchLimit, examined,
                    [&](const Element& group) { tabGroups.push_back(group); })) {
-        return -1;
+        return std::nullopt;
     }
     if (tabGroups.size() != 1) {
-        return -1;
+        return std::nullopt;
     }
 
     std::int64_t tabs = 0;
     if (!walkUntil(platform, tabGroups.front(), axRole::radioButton, tabCountLimit, examined,
                    [&](const Element&) { ++tabs; })) {
-        return -1;
+        return std::nullopt;
     }
     return tabs;
 }

@@ -1,8 +1,8 @@
 #include "entry/ClipboardHandoff.h"
 
-#include "protocol/Frames.h"
 #include "entry/Modes.h"
 #include "platform/Process.h"
+#include "protocol/Frames.h"
 
 #include <array>
 #include <cstdint>

@@ -6,13 +6,11 @@
 // decides between several). The page's text never leaves the process otherwise.
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "entry/ChromeModes.h"
-#include "protocol/Frames.h"
 #include "entry/Modes.h"
-#include "protocol/Requests.h"
 #include "inspection/PageSwitch.h"
-#include "inspection/Settle.h"
 #include "keycapture/PageKeyRuns.h"
-#include "platform/Process.h"
+#include "protocol/Frames.h"
+#include "protocol/ResultLines.h"
 
 #include <set>
 #include <string>
@@ -23,60 +21,61 @@ namespace {
 
 using Policy = ChromePrivateInputPolicy;
 
-[[noreturn]] void refuse(Platform& platform, std::string_view reason) {
-    writeFinal({{"ok", false}, {"reason", reason}});
-    endGuarded(platform, exitRefused);
+[[noreturn]] void finish(Platform& platform, const Verdict<nlohmann::ordered_json>& answer,
+                         std::string_view key) {
+    if (const Refusal* refusal = answer.refusal()) {
+        writeFinal(refusalLine(*refusal));
+        endGuarded(platform, exitRefused);
+    }
+    writeFinal(acceptedLine(key, answer.value()));
+    endGuarded(platform, exitSuccess);
 }
 
-[[noreturn]] void takeBaseline(Platform& platform, PageKeyRuns& page) {
+// The fingerprints of every run, in ascending byte order (the order a std::set iterates in).
+Verdict<nlohmann::ordered_json> takeBaseline(PageKeyRuns& page) {
     std::set<std::string> fingerprints;
     for (const std::string& run : page.runs) {
         fingerprints.insert(Policy::keyFingerprint(run));
     }
     page.wipe();
     if (fingerprints.size() > Policy::baselineLimit) {
-        refuse(platform, reason::pageTextUnavailable);
+        return ReasonCode::pageTextUnavailable;
     }
-    // A std::set iterates in ascending byte order: the order the line carries.
-    writeFinal({{"ok", true}, {"baseline", fingerprints}});
-    endGuarded(platform, exitSuccess);
+    return nlohmann::ordered_json(fingerprints);
 }
 
-[[noreturn]] void captureKey(Platform& platform, const Request& request, PageKeyRuns& page) {
+// The one run the baseline lacks, or a refusal with the "keyCheck" map.
+Verdict<nlohmann::ordered_json> captureKey(const Request& request, PageKeyRuns& page) {
     std::set<std::string> baseline;
     if (request.baseline) {
         baseline.insert(request.baseline->begin(), request.baseline->end());
     }
-    NewKeyResult found = Policy::newKey(page.runs, page.focusedRuns, baseline);
-    if (found.key) {
+    Verdict<std::string> found = Policy::newKey(page.runs, page.focusedRuns, baseline);
+    if (found) {
         page.wipe();
-        writeFinal({{"ok", true}, {"key", std::move(*found.key)}});
-        endGuarded(platform, exitSuccess);
+        return nlohmann::ordered_json(std::move(found.value()));
     }
-    const CheckMap check = Policy::keyCheck(page.textNodes, page.runs, page.focusedRuns, baseline);
+    CheckMap check = Policy::keyCheck(page.textNodes, page.runs, page.focusedRuns, baseline);
     page.wipe();
-    writeFinal({{"ok", false},
-                {"reason", found.reason.value_or(std::string(reason::pageKeyNotFound))},
-                {"keyCheck", checkMapJson(check)}});
-    endGuarded(platform, exitRefused);
+    return Refusal{found.refusal()->reason, NamedCheck{CheckName::keyCheck, std::move(check)}};
 }
 
 } // namespace
 
-void runKeyMode(Platform& platform, std::string_view keyMode) {
-    const auto [request, target] = settleRequest(platform, keyRequestFrameMaximum, true);
+void runKeyMode(Platform& platform, KeyMode mode) {
+    const auto [request, target] = settleRequest(platform, keyRequestFrameMaximum, InspectionGoal::page);
     std::optional<PageKeyRuns> page = pageKeyRuns(platform, target.focused);
     if (!page) {
-        refuse(platform, reason::pageTextUnavailable);
+        finish(platform, ReasonCode::pageTextUnavailable, {});
     }
     // The page's key runs are wiped however the mode ends, a stop included.
     if (PageSwitchState* state = pageSwitchState()) {
         state->holdSecrets([&page] { page->wipe(); });
     }
-    if (keyMode == keyBaselineSwitch) {
-        takeBaseline(platform, *page);
+    if (mode == KeyMode::baseline) {
+        finish(platform, takeBaseline(*page), "baseline");
     }
-    captureKey(platform, request, *page);
+    finish(platform, captureKey(request, *page), "key");
 }
 
 } // namespace cpi

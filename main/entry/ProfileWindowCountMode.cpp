@@ -1,6 +1,6 @@
 #include "discovery/ProfileWindowCount.h"
-#include "protocol/Frames.h"
 #include "entry/Modes.h"
+#include "protocol/Frames.h"
 #include "protocol/Requests.h"
 
 namespace cpi {

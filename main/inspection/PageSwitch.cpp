@@ -1,7 +1,8 @@
 #include "inspection/PageSwitch.h"
 
-#include "protocol/Frames.h"
 #include "platform/Process.h"
+#include "protocol/Frames.h"
+#include "protocol/ResultLines.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -251,14 +252,6 @@ void restorePageSwitch() {
     if (PageSwitchState* state = pageSwitchState()) {
         state->restore();
     }
-}
-
-nlohmann::ordered_json checkMapJson(const CheckMap& map) {
-    nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    for (const auto& [key, value] : map.entries()) {
-        object[key] = value;
-    }
-    return object;
 }
 
 void writeFinal(nlohmann::ordered_json map) {

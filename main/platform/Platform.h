@@ -11,10 +11,9 @@
 // layer in main/discovery and the policy).
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <string>
@@ -148,8 +147,8 @@ public:
     virtual ~Platform() = default;
 
     // Accessibility -------------------------------------------------------------------------
-    virtual bool isProcessTrusted() = 0;                               // AXIsProcessTrusted
-    virtual Element createApplicationElement(std::int32_t pid) = 0;    // AXUIElementCreateApplication
+    virtual bool isProcessTrusted() = 0;                             // AXIsProcessTrusted
+    virtual Element createApplicationElement(std::int32_t pid) = 0;  // AXUIElementCreateApplication
     virtual AttributeRead copyAttributeValue(const Element& element, // AXUIElementCopyAttributeValue
                                              std::string_view attribute) = 0;
     // Several attributes of one element in one round trip (AXUIElementCopyMultipleAttributeValues).
@@ -171,8 +170,8 @@ public:
     virtual bool elementsEqual(const Element& first, const Element& second) = 0; // CFEqual
 
     // Running applications -------------------------------------------------------------------
-    virtual std::vector<RunningApplicationRef> runningApplicationsWithBundleIdentifier(
-        std::string_view bundleIdentifier) = 0;
+    virtual std::vector<RunningApplicationRef>
+    runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) = 0;
     virtual RunningApplicationRef runningApplicationWithProcessIdentifier(std::int32_t pid) = 0; // null: none
 
     // Window server and display --------------------------------------------------------------
@@ -192,8 +191,8 @@ public:
     virtual std::int64_t pasteboardChangeCount() = 0;
 
     // Clock, sleep and the end of the process -----------------------------------------------
-    virtual double currentTime() = 0;        // seconds since 1970
-    virtual void sleep(double seconds) = 0;  // NSThread sleepForTimeInterval:
+    virtual double currentTime() = 0;       // seconds since 1970
+    virtual void sleep(double seconds) = 0; // NSThread sleepForTimeInterval:
     // Ends the process through the normal exit path (exit handlers run) with `status`.
     [[noreturn]] virtual void exitProcess(int status) = 0;
     // Ends the process at once with `status`: no exit handler or static destructor runs (_exit).

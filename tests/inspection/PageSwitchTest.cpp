@@ -1,6 +1,7 @@
 // The page-switch state: what a turn-on and a restore write to Chrome, what they report, and the
 // lock around them.
 #include "inspection/PageSwitch.h"
+#include "protocol/ResultLines.h"
 
 #include "InspectionTestSupport.h"
 
