@@ -9,25 +9,13 @@
 namespace cpi {
 namespace {
 
-constexpr std::int64_t countCap = 99;
 constexpr std::string_view httpsPrefix = "https://";
-
-std::int64_t capped(std::size_t count) {
-    return static_cast<std::int64_t>(std::min<std::size_t>(count, static_cast<std::size_t>(countCap)));
-}
 
 std::string_view rangeText(const UriTextRangeA& range) {
     if (range.first == nullptr || range.afterLast == nullptr) {
         return {};
     }
     return {range.first, static_cast<std::size_t>(range.afterLast - range.first)};
-}
-
-std::string asciiLowerCased(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-    return out;
 }
 
 // The port text is digits only (the parser admits nothing else). An empty port, as in
@@ -73,7 +61,7 @@ std::optional<std::string> ChromePrivateInputPolicy::httpsOrigin(std::string_vie
         return std::nullopt;
     }
     const UriUriA& uri = parsed.uri;
-    if (asciiLowerCased(rangeText(uri.scheme)) != "https") {
+    if (text::asciiLowerCased(rangeText(uri.scheme)) != "https") {
         return std::nullopt;
     }
     // Any user information, even an empty one ("https://@example.com"), refuses the URL.
@@ -83,7 +71,7 @@ std::optional<std::string> ChromePrivateInputPolicy::httpsOrigin(std::string_vie
     if (uri.hostText.first == nullptr) {
         return std::nullopt;
     }
-    std::string host = asciiLowerCased(rangeText(uri.hostText));
+    std::string host = text::asciiLowerCased(rangeText(uri.hostText));
     if (host.empty()) {
         return std::nullopt;
     }
@@ -170,10 +158,10 @@ CheckMap ChromePrivateInputPolicy::originCheck(bool addressFound, const std::opt
     map.set("addressFound", addressFound ? 1 : 0);
     map.set("addressRead", address ? 1 : 0);
     map.set("addressScheme", address && address->find("://") != std::string::npos ? 1 : 0);
-    map.set("webAreas", capped(pageOrigins.size()));
-    map.set("pageUrls", capped(pageUrls));
-    map.set("allowedPages", capped(allowedPages));
-    map.set("addressMatches", capped(addressMatches));
+    map.set("webAreas", cappedCount(pageOrigins.size()));
+    map.set("pageUrls", cappedCount(pageUrls));
+    map.set("allowedPages", cappedCount(allowedPages));
+    map.set("addressMatches", cappedCount(addressMatches));
     return map;
 }
 

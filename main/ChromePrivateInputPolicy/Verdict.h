@@ -16,11 +16,13 @@
 //   pageKeyNotFound, pageKeyAmbiguous newKey (keyCheck)
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -91,6 +93,17 @@ public:
 private:
     std::vector<Entry> entries_;
 };
+
+// A count as a check map reports it: at most `cap`, 99 unless a key says otherwise.
+template <typename Count>
+constexpr std::int64_t cappedCount(Count count, std::int64_t cap = 99) {
+    if constexpr (std::is_signed_v<Count>) {
+        return std::min(static_cast<std::int64_t>(count), cap);
+    } else {
+        return static_cast<std::int64_t>(
+            std::min(static_cast<std::uint64_t>(count), static_cast<std::uint64_t>(cap)));
+    }
+}
 
 // The key a refusal's check map is written under.
 enum class CheckName { windowCheck, originCheck, keyCheck };

@@ -8,12 +8,7 @@
 namespace cpi {
 namespace {
 
-constexpr std::int64_t countCap = 99;
 constexpr std::size_t labelLimit = 80; // user-perceived characters of a reported label
-
-std::int64_t capped(std::int64_t count) {
-    return std::min(count, countCap);
-}
 
 } // namespace
 
@@ -130,12 +125,12 @@ CheckMap ChromePrivateInputPolicy::windowCheck(std::int64_t windows, std::int64_
                                                std::int64_t targetAvatar,
                                                std::optional<std::int64_t> avatarWindows) {
     CheckMap map;
-    map.set("windows", capped(windows));
-    map.set("numbersRead", capped(numbersRead));
+    map.set("windows", cappedCount(windows));
+    map.set("numbersRead", cappedCount(numbersRead));
     map.set("confirmedGiven", confirmedGiven ? 1 : 0);
-    map.set("numberMatches", capped(numberMatches));
-    map.set("targetAvatar", capped(targetAvatar));
-    map.set("avatarWindows", avatarWindows ? capped(*avatarWindows) : 0);
+    map.set("numberMatches", cappedCount(numberMatches));
+    map.set("targetAvatar", cappedCount(targetAvatar));
+    map.set("avatarWindows", avatarWindows ? cappedCount(*avatarWindows) : 0);
     map.set("avatarRefused", avatarWindows ? 0 : 1);
     return map;
 }

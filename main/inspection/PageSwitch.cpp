@@ -1,6 +1,7 @@
 #include "inspection/PageSwitch.h"
 
 #include "platform/Process.h"
+#include "protocol/ExitStatus.h"
 #include "protocol/Frames.h"
 #include "protocol/ResultLines.h"
 
@@ -37,7 +38,7 @@ void PageSwitchState::stopIfRequested() {
 void PageSwitchState::stopLocked() {
     restoreLocked();
     closeLocked();
-    platform_->terminateProcess(1);
+    platform_->terminateProcess(exitRefused);
     std::abort(); // not reached: the call above does not return
 }
 
@@ -241,7 +242,7 @@ void installRestoreGuard() {
         process::handleStopSignals([](int) {
             PageSwitchState* state = pageSwitchState();
             if (state == nullptr) {
-                ::_exit(1);
+                ::_exit(exitRefused);
             }
             state->stop();
         });
