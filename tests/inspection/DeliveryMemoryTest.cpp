@@ -210,7 +210,10 @@ TEST_P(SecretLeftInMemory, NoCopyAfterARefusalBeforeTheWrite) {
 }
 
 // A short secret, and one that arrives in many reads.
-INSTANTIATE_TEST_SUITE_P(Lengths, SecretLeftInMemory, testing::Values(std::size_t{48}, std::size_t{300000}));
+INSTANTIATE_TEST_SUITE_P(Lengths, SecretLeftInMemory, testing::Values(std::size_t{48}, std::size_t{300000}),
+                         [](const testing::TestParamInfo<std::size_t>& length) {
+                             return std::to_string(length.param) + "Bytes";
+                         });
 
 } // namespace
 } // namespace cpi::test

@@ -23,6 +23,11 @@ struct InspectRow {
     std::string target = "w1-password"; // expected focused element on success
 };
 
+// A row prints as its name, so that a failing row names itself.
+void PrintTo(const InspectRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class InspectRows : public testing::TestWithParam<InspectRow> {};
 
 TEST_P(InspectRows, GivesTheExpectedTriple) {

@@ -1,9 +1,9 @@
 // The page-switch state: what a turn-on and a restore write to Chrome, what they report, and the
 // lock around them.
 #include "inspection/PageSwitch.h"
-#include "protocol/ResultLines.h"
 
 #include "InspectionTestSupport.h"
+#include "protocol/ResultLines.h"
 
 #include <future>
 #include <gtest/gtest.h>
@@ -51,6 +51,11 @@ struct SwitchRow {
     std::vector<SetCall> restoreSets;
     json reportAfterRestore;
 };
+
+// A row prints as its name, so that a failing row names itself.
+void PrintTo(const SwitchRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class PageSwitchRows : public testing::TestWithParam<SwitchRow> {};
 
