@@ -1,22 +1,9 @@
 // The one shape of every outcome that can be a refusal: a value, or a reason code with, for the
 // refusals that explain themselves, one named check map.
-//
-// Where each reason is decided:
-//   accessibilityUnavailable          the process is not trusted (inspection, count)
-//   siteConfigurationInvalid          isProfileNameUsable, isAllowedOriginCountUsable
-//   chromeWindowUnavailable           no single regular Chrome, windowListRefusal, a toolbar too
-//                                     large to walk, a profile tied to several avatars (count)
-//   chromeWindowNotOnCurrentSpace     windowListRefusal
-//   selectedChromeProfileNotConfirmed the window of the profile (inspection; windowCheck), avatarWindows
-//   originNotAllowed                  originPageIndex (originCheck)
-//   focusedFieldNotSupported          supportsFocusedField and the focused-field stage
-//   inputUnavailable                  mutationFailure; settling without a target
-//   focusChanged                      the target moved, mutationFailure
-//   pageTextUnavailable               the page's key runs, baselineLimit
-//   pageKeyNotFound, pageKeyAmbiguous newKey (keyCheck)
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -29,51 +16,37 @@
 
 namespace cpi {
 
-// The only values ever written under "reason".
+// The only values ever written under "reason", with where each is decided.
 enum class ReasonCode {
-    accessibilityUnavailable,
-    siteConfigurationInvalid,
-    chromeWindowUnavailable,
-    chromeWindowNotOnCurrentSpace,
-    selectedChromeProfileNotConfirmed,
-    originNotAllowed,
-    focusedFieldNotSupported,
-    inputUnavailable,
-    focusChanged,
-    pageTextUnavailable,
-    pageKeyNotFound,
-    pageKeyAmbiguous,
+    accessibilityUnavailable,          // not trusted (inspection, count)
+    siteConfigurationInvalid,          // isProfileNameUsable, isAllowedOriginCountUsable
+    chromeWindowUnavailable,           // no single Chrome, windowListRefusal, a toolbar too large
+    chromeWindowNotOnCurrentSpace,     // windowListRefusal
+    selectedChromeProfileNotConfirmed, // the window of the profile (windowCheck), avatarWindows
+    originNotAllowed,                  // originPageIndex (originCheck)
+    focusedFieldNotSupported,          // supportsFocusedField and the focused-field stage
+    inputUnavailable,                  // mutationFailure
+    focusChanged,                      // the target moved; mutationFailure
+    pageTextUnavailable,               // the page's key runs; baselineLimit
+    pageKeyNotFound,                   // newKey (keyCheck)
+    pageKeyAmbiguous,                  // newKey (keyCheck)
 };
 
 // The wire string of `code` ("origin_not_allowed", ...).
 constexpr std::string_view wireName(ReasonCode code) {
-    switch (code) {
-    case ReasonCode::accessibilityUnavailable:
-        return "accessibility_unavailable";
-    case ReasonCode::siteConfigurationInvalid:
-        return "site_configuration_invalid";
-    case ReasonCode::chromeWindowUnavailable:
-        return "chrome_window_unavailable";
-    case ReasonCode::chromeWindowNotOnCurrentSpace:
-        return "chrome_window_not_on_current_space";
-    case ReasonCode::selectedChromeProfileNotConfirmed:
-        return "selected_chrome_profile_not_confirmed";
-    case ReasonCode::originNotAllowed:
-        return "origin_not_allowed";
-    case ReasonCode::focusedFieldNotSupported:
-        return "focused_field_not_supported";
-    case ReasonCode::inputUnavailable:
-        return "input_unavailable";
-    case ReasonCode::focusChanged:
-        return "focus_changed";
-    case ReasonCode::pageTextUnavailable:
-        return "page_text_unavailable";
-    case ReasonCode::pageKeyNotFound:
-        return "page_key_not_found";
-    case ReasonCode::pageKeyAmbiguous:
-        return "page_key_ambiguous";
-    }
-    return {};
+    constexpr std::array<std::string_view, 12> names{"accessibility_unavailable",
+                                                     "site_configuration_invalid",
+                                                     "chrome_window_unavailable",
+                                                     "chrome_window_not_on_current_space",
+                                                     "selected_chrome_profile_not_confirmed",
+                                                     "origin_not_allowed",
+                                                     "focused_field_not_supported",
+                                                     "input_unavailable",
+                                                     "focus_changed",
+                                                     "page_text_unavailable",
+                                                     "page_key_not_found",
+                                                     "page_key_ambiguous"};
+    return names[static_cast<std::size_t>(code)];
 }
 
 // An ordered map from short keys to integers ("windowCheck", "originCheck", "pageSwitch",
@@ -109,15 +82,8 @@ constexpr std::int64_t cappedCount(Count count, std::int64_t cap = 99) {
 enum class CheckName { windowCheck, originCheck, keyCheck };
 
 constexpr std::string_view wireName(CheckName name) {
-    switch (name) {
-    case CheckName::windowCheck:
-        return "windowCheck";
-    case CheckName::originCheck:
-        return "originCheck";
-    case CheckName::keyCheck:
-        return "keyCheck";
-    }
-    return {};
+    constexpr std::array<std::string_view, 3> names{"windowCheck", "originCheck", "keyCheck"};
+    return names[static_cast<std::size_t>(name)];
 }
 
 struct NamedCheck {

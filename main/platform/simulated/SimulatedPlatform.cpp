@@ -658,40 +658,8 @@ std::unique_ptr<SimulatedPlatform> SimulatedPlatform::load(const nlohmann::json&
 
 std::unique_ptr<SimulatedPlatform> SimulatedPlatform::copy() const {
     Lock lock(state_->mutex);
-    const State& from = *state_;
-    auto state = std::make_unique<State>();
-    state->trusted = from.trusted;
-    state->nowMillis = from.nowMillis;
-    state->realTime = from.realTime;
-    state->roundTripMicros = from.roundTripMicros;
-    state->display = from.display;
-    state->nodes = from.nodes;
-    state->applications.reserve(from.applications.size());
-    for (const Application& application : from.applications) {
-        // The running-application facts are live and shared with the handles given out, so each
-        // copy gets its own.
-        auto info = std::make_shared<simulated::ApplicationInfo>();
-        info->pid = application.info->pid;
-        info->bundleIdentifier = application.info->bundleIdentifier;
-        info->activationPolicy = application.info->activationPolicy;
-        info->terminated = application.info->terminated.load();
-        state->applications.push_back(
-            Application{std::move(info), application.root, application.tokens, application.running});
-    }
-    state->ids = from.ids;
-    state->allWindows = from.allWindows;
-    state->onScreenWindows = from.onScreenWindows;
-    state->changeCount = from.changeCount;
-    state->failSetString = from.failSetString;
-    state->failSetData = from.failSetData;
-    state->failWrite = from.failWrite;
-    state->pasteboard = from.pasteboard;
-    state->events = from.events;
-    state->calls = from.calls;
-    state->roundTrips = from.roundTrips;
-    state->virtualMicros = from.virtualMicros;
-    state->exitStatus = from.exitStatus;
-    state->start = from.start;
+    auto state = std::make_unique<State>(*state_);
+    state->journalFd = -1; // a copy writes no journal
     return std::unique_ptr<SimulatedPlatform>(new SimulatedPlatform(std::move(state)));
 }
 
