@@ -7,10 +7,11 @@
 // coverage intact. Everything the modes set up once per process (the restore guard's exit handler
 // and signal thread) is set up once for the whole run, and the page-switch state starts over with
 // every run, as in a fresh process. The scenario is loaded once and every run starts from a copy of
-// it. Standard output goes to /dev/null.
+// it, freed at the end of the run. Standard output goes to /dev/null.
 #include "../support/ForwardingPlatform.h"
 #include "entry/Entry.h"
 #include "fuzz/StandardInput.h"
+#include "inspection/PageSwitch.h"
 #include "platform/simulated/SimulatedPlatform.h"
 
 #include <array>
@@ -64,10 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    // The platform of the latest run stays alive: the page-switch state and its exit handler refer
-    // to it until the next run starts the state over.
-    static std::unique_ptr<RunPlatform> platform;
-    platform = std::make_unique<RunPlatform>(realisticChrome().copy());
+    // Between runs the page-switch state (and its exit handler) works on an idle platform that
+    // lives as long as the process, so that each run's platform is freed at the end of its own run
+    // (a run that frees what it allocated is not run again for leaks).
+    static RunPlatform idle(realisticChrome().copy());
+    auto platform = std::make_unique<RunPlatform>(realisticChrome().copy());
     cpi::fuzz::setStandardInput(data + 1, size - 1);
     try {
         cpi::runTool(*platform, modes[data[0] % modes.size()]);
@@ -75,6 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (ended.status != 0 && ended.status != 1) {
             std::abort();
         }
+    }
+    if (cpi::pageSwitchState() != nullptr) {
+        cpi::createPageSwitchState(idle);
     }
     return 0;
 }
