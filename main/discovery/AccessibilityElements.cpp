@@ -217,7 +217,8 @@ std::optional<std::uint32_t> windowNumberOf(Platform& platform, const Element& e
 // ---------------------------------------------------------------------------------------------
 
 std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebContent webContent,
-                                   std::size_t limit, std::span<const std::string_view> extraAttributes) {
+                                   std::size_t limit, std::span<const std::string_view> extraAttributes,
+                                   std::optional<std::string_view> stopRole) {
     constexpr std::size_t noParent = std::numeric_limits<std::size_t>::max();
 
     std::vector<std::string_view> attributes{ax::role, ax::children};
@@ -253,7 +254,7 @@ std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebC
         ElementFacts facts = ElementFacts::read(platform, pending.element, attributes);
         std::string role = facts.role();
         std::optional<std::vector<std::size_t>> childPositions;
-        if (ChromePrivateInputPolicy::shouldDescend(role, webContent)) {
+        if (role != stopRole && ChromePrivateInputPolicy::shouldDescend(role, webContent)) {
             if (std::optional<std::vector<Element>> children = facts.elements(ax::children)) {
                 childPositions.emplace(children->size(), noParent);
                 for (std::size_t position = 0; position < children->size(); ++position) {

@@ -118,8 +118,10 @@ struct WalkedTree {
 // round trip; enters an element's children when `ChromePrivateInputPolicy::shouldDescend` says so.
 // Absent as soon as the walk would take more than `limit` elements (no partial result), so `limit`
 // bounds the work also for trees that repeat elements or loop.
+// An element of `stopRole` is listed but not entered.
 std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebContent webContent,
-                                   std::size_t limit, std::span<const std::string_view> extraAttributes = {});
+                                   std::size_t limit, std::span<const std::string_view> extraAttributes = {},
+                                   std::optional<std::string_view> stopRole = std::nullopt);
 
 // The elements of `walkTree`, in walk order (the tests' view of a walk).
 std::optional<std::vector<Element>> descendants(Platform& platform, const Element& root,
