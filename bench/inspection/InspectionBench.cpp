@@ -29,8 +29,9 @@ void inspectRealistic(benchmark::State& state, std::optional<std::uint32_t> wind
     const std::int64_t roundTripsBefore = platform->roundTrips();
     const double clockBefore = platform->clockSeconds();
     for (auto _ : state) {
-        cpi::InspectionResult result = cpi::inspect(*platform, request, page);
-        if (!result.target) {
+        cpi::InspectionResult result = cpi::inspect(
+            *platform, request, page ? cpi::InspectionGoal::page : cpi::InspectionGoal::writableField);
+        if (!result) {
             state.SkipWithError("the realistic scenario was refused");
             break;
         }

@@ -68,12 +68,12 @@ void BM_KeyCapture(benchmark::State& state) {
     Console console;
     const std::int64_t before = console.platform->roundTrips();
     for (auto _ : state) {
-        const cpi::InspectionResult result = cpi::inspect(*console.platform, console.request, true);
-        const std::optional<cpi::PageKeyRuns> page =
-            cpi::pageKeyRuns(*console.platform, result.target->focused);
-        const cpi::NewKeyResult key =
+        const cpi::InspectionResult result =
+            cpi::inspect(*console.platform, console.request, cpi::InspectionGoal::page);
+        const std::optional<cpi::PageKeyRuns> page = cpi::pageKeyRuns(*console.platform, result->focused);
+        const cpi::Verdict<std::string> key =
             cpi::ChromePrivateInputPolicy::newKey(page->runs, page->focusedRuns, std::set<std::string>{});
-        if (!key.key) {
+        if (!key) {
             state.SkipWithError("no key captured");
             break;
         }
@@ -85,7 +85,8 @@ void BM_KeyCapture(benchmark::State& state) {
 // Reading the page's runs alone.
 void BM_PageKeyRuns(benchmark::State& state) {
     Console console;
-    const cpi::Element page = cpi::inspect(*console.platform, console.request, true).target->focused;
+    const cpi::Element page =
+        cpi::inspect(*console.platform, console.request, cpi::InspectionGoal::page)->focused;
     const std::int64_t before = console.platform->roundTrips();
     for (auto _ : state) {
         std::optional<cpi::PageKeyRuns> runs = cpi::pageKeyRuns(*console.platform, page);
@@ -98,12 +99,14 @@ void BM_PageKeyRuns(benchmark::State& state) {
 // The same walk and reads, the texts not cut into runs: what the simulation itself costs.
 void BM_PageWalkOnly(benchmark::State& state) {
     Console console;
-    const cpi::Element page = cpi::inspect(*console.platform, console.request, true).target->focused;
+    const cpi::Element page =
+        cpi::inspect(*console.platform, console.request, cpi::InspectionGoal::page)->focused;
     constexpr std::array<std::string_view, 1> walkAttributes{cpi::ax::subrole};
     constexpr std::array<std::string_view, 2> textAttributes{cpi::ax::value, cpi::ax::focused};
     const std::int64_t before = console.platform->roundTrips();
     for (auto _ : state) {
-        auto tree = cpi::walkTree(*console.platform, page, false, cpi::pageWalkLimit, walkAttributes);
+        auto tree = cpi::walkTree(*console.platform, page, cpi::WebContent::enter, cpi::pageWalkLimit,
+                                  walkAttributes);
         for (std::size_t index = 0; index < tree->size(); ++index) {
             if (cpi::ChromePrivateInputPolicy::isKeyTextNode(tree->roles[index],
                                                              tree->facts[index].string(cpi::ax::subrole))) {

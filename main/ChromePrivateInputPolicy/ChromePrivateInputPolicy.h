@@ -10,6 +10,9 @@
 // characters (extended grapheme clusters).
 #pragma once
 
+#include "ChromePrivateInputPolicy/AccessibilityNames.h"
+#include "ChromePrivateInputPolicy/Verdict.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -22,39 +25,8 @@
 
 namespace cpi {
 
-// The only values ever written under "reason".
-namespace reason {
-inline constexpr std::string_view accessibilityUnavailable = "accessibility_unavailable";
-inline constexpr std::string_view siteConfigurationInvalid = "site_configuration_invalid";
-inline constexpr std::string_view chromeWindowUnavailable = "chrome_window_unavailable";
-inline constexpr std::string_view chromeWindowNotOnCurrentSpace = "chrome_window_not_on_current_space";
-inline constexpr std::string_view selectedChromeProfileNotConfirmed = "selected_chrome_profile_not_confirmed";
-inline constexpr std::string_view originNotAllowed = "origin_not_allowed";
-inline constexpr std::string_view focusedFieldNotSupported = "focused_field_not_supported";
-inline constexpr std::string_view inputUnavailable = "input_unavailable";
-inline constexpr std::string_view focusChanged = "focus_changed";
-inline constexpr std::string_view pageTextUnavailable = "page_text_unavailable";
-inline constexpr std::string_view pageKeyNotFound = "page_key_not_found";
-inline constexpr std::string_view pageKeyAmbiguous = "page_key_ambiguous";
-} // namespace reason
-
-// An ordered map from short keys to integers ("windowCheck", "originCheck", "pageSwitch",
-// "keyCheck"). Keys keep the order in which they were first set.
-class CheckMap {
-public:
-    using Entry = std::pair<std::string, std::int64_t>;
-
-    // Sets `key`; a key already present keeps its place and takes the new value.
-    void set(std::string_view key, std::int64_t value);
-    std::optional<std::int64_t> get(std::string_view key) const;
-    const std::vector<Entry>& entries() const { return entries_; }
-    bool empty() const { return entries_.empty(); }
-    std::size_t size() const { return entries_.size(); }
-    friend bool operator==(const CheckMap&, const CheckMap&) = default;
-
-private:
-    std::vector<Entry> entries_;
-};
+// Whether a walk enters the web content of a window (web areas) or leaves it out.
+enum class WebContent { enter, prune };
 
 // One row of the page-switch attribute table: the application attribute and its short name.
 struct PageSwitchAttribute {
@@ -66,11 +38,6 @@ struct PageSwitchAttribute {
 using SwitchCode = std::pair<std::string, std::int64_t>;
 using SwitchCodes = std::vector<SwitchCode>;
 
-struct NewKeyResult {
-    std::optional<std::string> key;
-    std::optional<std::string> reason;
-};
-
 class ChromePrivateInputPolicy {
 public:
     ChromePrivateInputPolicy() = delete;
@@ -81,7 +48,7 @@ public:
     static constexpr std::size_t profileNameLimit = 80; // user-perceived characters
     static constexpr std::size_t allowedOriginsLimit = 16;
 
-    static bool shouldDescend(std::string_view role, bool pruneWebContent);
+    static bool shouldDescend(std::string_view role, WebContent webContent);
     static bool isMainToolbar(const std::vector<std::string>& subtreeRoles);
     static std::optional<std::size_t> avatarIndex(const std::vector<std::string>& childRoles);
     static std::string windowKind(bool hasMainToolbar, const std::optional<std::string>& subrole);
@@ -91,10 +58,11 @@ public:
                                      const std::optional<std::string>& title,
                                      const std::optional<std::string>& description,
                                      std::string_view profileName);
-    static std::optional<std::string> windowListRefusal(std::optional<std::size_t> count);
+    static std::optional<ReasonCode> windowListRefusal(std::optional<std::size_t> count);
     static std::optional<std::size_t> uniqueMatchIndex(const std::vector<bool>& matches);
-    static std::optional<std::size_t> confirmedWindowIndex(
-        const std::vector<std::optional<std::uint32_t>>& windowNumbers, std::uint32_t confirmed);
+    static std::optional<std::size_t>
+    confirmedWindowIndex(const std::vector<std::optional<std::uint32_t>>& windowNumbers,
+                         std::uint32_t confirmed);
     static CheckMap windowCheck(std::int64_t windows, std::int64_t numbersRead, bool confirmedGiven,
                                 std::int64_t numberMatches, std::int64_t targetAvatar,
                                 std::optional<std::int64_t> avatarWindows);
@@ -106,9 +74,10 @@ public:
     // Origin -----------------------------------------------------------------------------------
     static std::optional<std::string> httpsOrigin(std::string_view url);
     static bool addressShowsOrigin(std::string_view address, std::string_view pageOrigin);
-    static std::optional<std::size_t> originPageIndex(const std::optional<std::string>& address,
-                                                      const std::vector<std::optional<std::string>>& pageOrigins,
-                                                      const std::vector<std::string>& allowedOrigins);
+    static std::optional<std::size_t>
+    originPageIndex(const std::optional<std::string>& address,
+                    const std::vector<std::optional<std::string>>& pageOrigins,
+                    const std::vector<bool>& pagesReportUrl, const std::vector<std::string>& allowedOrigins);
     static CheckMap originCheck(bool addressFound, const std::optional<std::string>& address,
                                 const std::vector<std::optional<std::string>>& pageOrigins,
                                 const std::vector<std::string>& allowedOrigins);
@@ -118,17 +87,17 @@ public:
                              const std::optional<std::string>& description);
 
     // Page readiness, page switch and field ----------------------------------------------------
-    static bool shouldWaitForPage(const std::optional<std::string>& reason,
-                                  const std::optional<CheckMap>& originCheck);
-    static bool shouldTurnOnPageSwitch(bool confirmedWindow, const std::optional<std::string>& reason,
-                                       const std::optional<CheckMap>& originCheck, bool switchAlreadyOn);
+    // `refusal` is the inspection's (null: it found a target).
+    static bool shouldWaitForPage(const Refusal* refusal);
+    static bool shouldTurnOnPageSwitch(bool confirmedWindow, const Refusal* refusal, bool switchAlreadyOn);
     static constexpr std::array<PageSwitchAttribute, 2> pageSwitchAttributes{{
-        {"AXManualAccessibility", "manual"},
-        {"AXEnhancedUserInterface", "enhanced"},
+        {ax::manualAccessibility, "manual"},
+        {ax::enhancedUserInterface, "enhanced"},
     }};
-    static CheckMap pageSwitchReport(const SwitchCodes& setCodes, const std::optional<SwitchCodes>& restoreCodes);
+    static CheckMap pageSwitchReport(const SwitchCodes& setCodes,
+                                     const std::optional<SwitchCodes>& restoreCodes);
     static bool supportsFocusedField(std::string_view role, const std::optional<std::string>& subrole);
-    static std::optional<std::string> mutationFailure(bool setSucceeded, bool targetStillMatches);
+    static std::optional<ReasonCode> mutationFailure(bool setSucceeded, bool targetStillMatches);
 
     // Keys -------------------------------------------------------------------------------------
     static constexpr std::size_t baselineLimit = 64; // distinct fingerprints a baseline may hold
@@ -140,10 +109,13 @@ public:
     static bool isKeyTextNode(std::string_view role, const std::optional<std::string>& subrole);
     static std::vector<std::string> keyRuns(std::string_view text);
     static std::string keyFingerprint(std::string_view run);
-    static NewKeyResult newKey(const std::vector<std::string>& runs, const std::vector<std::string>& focusedRuns,
-                               const std::set<std::string>& baseline);
+    // The new key, or "page_key_not_found" / "page_key_ambiguous" (without the check map).
+    static Verdict<std::string> newKey(const std::vector<std::string>& runs,
+                                       const std::vector<std::string>& focusedRuns,
+                                       const std::set<std::string>& baseline);
     static CheckMap keyCheck(std::int64_t textNodes, const std::vector<std::string>& runs,
-                             const std::vector<std::string>& focusedRuns, const std::set<std::string>& baseline);
+                             const std::vector<std::string>& focusedRuns,
+                             const std::set<std::string>& baseline);
 };
 
 } // namespace cpi

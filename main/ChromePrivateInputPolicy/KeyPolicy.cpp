@@ -2,6 +2,7 @@
 // capture, and the "keyCheck" map.
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "ChromePrivateInputPolicy/Sha256.h"
+#include "ChromePrivateInputPolicy/Text.h"
 
 #include <algorithm>
 #include <array>
@@ -9,14 +10,9 @@
 namespace cpi {
 namespace {
 
-constexpr std::int64_t countCap = 99;
 constexpr std::int64_t textNodeCap = 99999;
 constexpr std::size_t shortestRun = 40;
 constexpr std::size_t longestRun = 4096;
-
-std::int64_t capped(std::size_t count, std::int64_t cap = countCap) {
-    return static_cast<std::int64_t>(std::min<std::size_t>(count, static_cast<std::size_t>(cap)));
-}
 
 // What a byte is to the run scanner. Bytes of non-ASCII characters are "other": neither key
 // characters nor forbidden neighbours. Only `keyCharacter` has bit 0 set, so that the classes of
@@ -90,10 +86,10 @@ std::size_t stretchEnd(const unsigned char* bytes, std::size_t at, std::size_t s
 
 bool ChromePrivateInputPolicy::isKeyTextNode(std::string_view role,
                                              const std::optional<std::string>& subrole) {
-    if (role != "AXStaticText" && role != "AXTextField" && role != "AXTextArea") {
+    if (role != axRole::staticText && role != axRole::textField && role != axRole::textArea) {
         return false;
     }
-    return !subrole || *subrole != "AXSecureTextField";
+    return !subrole || *subrole != axSubrole::secureTextField;
 }
 
 // The text splits into maximal stretches of key characters; a stretch of 40 to 4096 of them is a
@@ -137,32 +133,24 @@ std::vector<std::string> ChromePrivateInputPolicy::keyRuns(std::string_view text
 }
 
 std::string ChromePrivateInputPolicy::keyFingerprint(std::string_view run) {
-    static constexpr std::string_view digits = "0123456789abcdef";
-    const Sha256Digest digest = sha256(run);
-    std::string hex;
-    hex.reserve(digest.size() * 2);
-    for (const std::uint8_t byte : digest) {
-        hex.push_back(digits[byte >> 4]);
-        hex.push_back(digits[byte & 0x0F]);
-    }
-    return hex;
+    return text::hexEncoded(sha256(run));
 }
 
-NewKeyResult ChromePrivateInputPolicy::newKey(const std::vector<std::string>& runs,
-                                              const std::vector<std::string>& focusedRuns,
-                                              const std::set<std::string>& baseline) {
+Verdict<std::string> ChromePrivateInputPolicy::newKey(const std::vector<std::string>& runs,
+                                                      const std::vector<std::string>& focusedRuns,
+                                                      const std::set<std::string>& baseline) {
     const std::set<std::string> fresh = freshRuns(runs, baseline);
     if (fresh.empty()) {
-        return {std::nullopt, std::string(reason::pageKeyNotFound)};
+        return ReasonCode::pageKeyNotFound;
     }
     if (fresh.size() == 1) {
-        return {*fresh.begin(), std::nullopt};
+        return *fresh.begin();
     }
     const std::set<std::string> focused = focusedAmong(fresh, focusedRuns);
     if (focused.size() == 1) {
-        return {*focused.begin(), std::nullopt};
+        return *focused.begin();
     }
-    return {std::nullopt, std::string(reason::pageKeyAmbiguous)};
+    return ReasonCode::pageKeyAmbiguous;
 }
 
 CheckMap ChromePrivateInputPolicy::keyCheck(std::int64_t textNodes, const std::vector<std::string>& runs,
@@ -171,12 +159,12 @@ CheckMap ChromePrivateInputPolicy::keyCheck(std::int64_t textNodes, const std::v
     const std::size_t distinct = std::set<std::string>(runs.begin(), runs.end()).size();
     const std::set<std::string> fresh = freshRuns(runs, baseline);
     CheckMap map;
-    map.set("textNodes", std::min(textNodes, textNodeCap));
-    map.set("runs", capped(runs.size()));
-    map.set("distinct", capped(distinct));
-    map.set("known", capped(distinct - fresh.size()));
-    map.set("fresh", capped(fresh.size()));
-    map.set("focusedFresh", capped(focusedAmong(fresh, focusedRuns).size()));
+    map.set("textNodes", cappedCount(textNodes, textNodeCap));
+    map.set("runs", cappedCount(runs.size()));
+    map.set("distinct", cappedCount(distinct));
+    map.set("known", cappedCount(distinct - fresh.size()));
+    map.set("fresh", cappedCount(fresh.size()));
+    map.set("focusedFresh", cappedCount(focusedAmong(fresh, focusedRuns).size()));
     return map;
 }
 

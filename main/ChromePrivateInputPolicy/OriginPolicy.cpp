@@ -9,25 +9,13 @@
 namespace cpi {
 namespace {
 
-constexpr std::int64_t countCap = 99;
 constexpr std::string_view httpsPrefix = "https://";
-
-std::int64_t capped(std::size_t count) {
-    return static_cast<std::int64_t>(std::min<std::size_t>(count, static_cast<std::size_t>(countCap)));
-}
 
 std::string_view rangeText(const UriTextRangeA& range) {
     if (range.first == nullptr || range.afterLast == nullptr) {
         return {};
     }
     return {range.first, static_cast<std::size_t>(range.afterLast - range.first)};
-}
-
-std::string asciiLowerCased(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-    return out;
 }
 
 // The port text is digits only (the parser admits nothing else). An empty port, as in
@@ -73,7 +61,7 @@ std::optional<std::string> ChromePrivateInputPolicy::httpsOrigin(std::string_vie
         return std::nullopt;
     }
     const UriUriA& uri = parsed.uri;
-    if (asciiLowerCased(rangeText(uri.scheme)) != "https") {
+    if (text::asciiLowerCased(rangeText(uri.scheme)) != "https") {
         return std::nullopt;
     }
     // Any user information, even an empty one ("https://@example.com"), refuses the URL.
@@ -83,7 +71,7 @@ std::optional<std::string> ChromePrivateInputPolicy::httpsOrigin(std::string_vie
     if (uri.hostText.first == nullptr) {
         return std::nullopt;
     }
-    std::string host = asciiLowerCased(rangeText(uri.hostText));
+    std::string host = text::asciiLowerCased(rangeText(uri.hostText));
     if (host.empty()) {
         return std::nullopt;
     }
@@ -115,10 +103,9 @@ bool ChromePrivateInputPolicy::addressShowsOrigin(std::string_view address, std:
     return text::sameText(std::string(httpsPrefix) + *host, pageOrigin);
 }
 
-std::optional<std::size_t>
-ChromePrivateInputPolicy::originPageIndex(const std::optional<std::string>& address,
-                                          const std::vector<std::optional<std::string>>& pageOrigins,
-                                          const std::vector<std::string>& allowedOrigins) {
+std::optional<std::size_t> ChromePrivateInputPolicy::originPageIndex(
+    const std::optional<std::string>& address, const std::vector<std::optional<std::string>>& pageOrigins,
+    const std::vector<bool>& pagesReportUrl, const std::vector<std::string>& allowedOrigins) {
     if (!address) {
         return std::nullopt;
     }
@@ -134,8 +121,12 @@ ChromePrivateInputPolicy::originPageIndex(const std::optional<std::string>& addr
     if (anyMatch) {
         return uniqueMatchIndex(matches);
     }
-    // A single web area that reports no usable URL is accepted on the address bar's full URL.
-    if (pageOrigins.size() == 1 && !pageOrigins.front()) {
+    // A single web area without an origin is accepted on the address bar's full URL, but only
+    // while the page itself says nothing: one that reports a URL off every https origin (plain
+    // http, another port, about:blank) contradicts the address bar, which may be showing text the
+    // user is typing or a navigation that has not replaced the page yet.
+    const bool reportsUrl = !pagesReportUrl.empty() && pagesReportUrl.front();
+    if (pageOrigins.size() == 1 && !pageOrigins.front() && !reportsUrl) {
         const std::optional<std::string> shown = httpsOrigin(*address);
         if (shown && isAllowed(*shown, allowedOrigins)) {
             return 0;
@@ -167,16 +158,16 @@ CheckMap ChromePrivateInputPolicy::originCheck(bool addressFound, const std::opt
     map.set("addressFound", addressFound ? 1 : 0);
     map.set("addressRead", address ? 1 : 0);
     map.set("addressScheme", address && address->find("://") != std::string::npos ? 1 : 0);
-    map.set("webAreas", capped(pageOrigins.size()));
-    map.set("pageUrls", capped(pageUrls));
-    map.set("allowedPages", capped(allowedPages));
-    map.set("addressMatches", capped(addressMatches));
+    map.set("webAreas", cappedCount(pageOrigins.size()));
+    map.set("pageUrls", cappedCount(pageUrls));
+    map.set("allowedPages", cappedCount(allowedPages));
+    map.set("addressMatches", cappedCount(addressMatches));
     return map;
 }
 
 bool ChromePrivateInputPolicy::isAddressBar(const std::optional<std::string>& role,
                                             const std::optional<std::string>& description) {
-    if (!role || (*role != "AXComboBox" && *role != "AXTextField")) {
+    if (!role || (*role != axRole::comboBox && *role != axRole::textField)) {
         return false;
     }
     const std::optional<std::string> folded = text::caseFolded(description.value_or(std::string()));

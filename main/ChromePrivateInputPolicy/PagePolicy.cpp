@@ -6,20 +6,17 @@
 
 namespace cpi {
 
-bool ChromePrivateInputPolicy::shouldWaitForPage(const std::optional<std::string>& reason,
-                                                 const std::optional<CheckMap>& originCheck) {
-    if (!reason || *reason != reason::originNotAllowed || !originCheck) {
+bool ChromePrivateInputPolicy::shouldWaitForPage(const Refusal* refusal) {
+    if (refusal == nullptr || refusal->reason != ReasonCode::originNotAllowed || !refusal->check) {
         return false;
     }
-    const std::optional<std::int64_t> webAreas = originCheck->get("webAreas");
+    const std::optional<std::int64_t> webAreas = refusal->check->map.get("webAreas");
     return webAreas && *webAreas == 0;
 }
 
-bool ChromePrivateInputPolicy::shouldTurnOnPageSwitch(bool confirmedWindow,
-                                                      const std::optional<std::string>& reason,
-                                                      const std::optional<CheckMap>& originCheck,
+bool ChromePrivateInputPolicy::shouldTurnOnPageSwitch(bool confirmedWindow, const Refusal* refusal,
                                                       bool switchAlreadyOn) {
-    return confirmedWindow && !switchAlreadyOn && shouldWaitForPage(reason, originCheck);
+    return confirmedWindow && !switchAlreadyOn && shouldWaitForPage(refusal);
 }
 
 CheckMap ChromePrivateInputPolicy::pageSwitchReport(const SwitchCodes& setCodes,
@@ -42,19 +39,19 @@ CheckMap ChromePrivateInputPolicy::pageSwitchReport(const SwitchCodes& setCodes,
 
 bool ChromePrivateInputPolicy::supportsFocusedField(std::string_view role,
                                                     const std::optional<std::string>& subrole) {
-    if (role != "AXTextField" && role != "AXSecureTextField") {
+    if (role != axRole::textField && role != axRole::secureTextField) {
         return false;
     }
-    return !subrole || (*subrole != "AXAddressField" && *subrole != "AXSearchField");
+    return !subrole || (*subrole != axSubrole::addressField && *subrole != axSubrole::searchField);
 }
 
-std::optional<std::string> ChromePrivateInputPolicy::mutationFailure(bool setSucceeded,
-                                                                     bool targetStillMatches) {
+std::optional<ReasonCode> ChromePrivateInputPolicy::mutationFailure(bool setSucceeded,
+                                                                    bool targetStillMatches) {
     if (!setSucceeded) {
-        return std::string(reason::inputUnavailable);
+        return ReasonCode::inputUnavailable;
     }
     if (!targetStillMatches) {
-        return std::string(reason::focusChanged);
+        return ReasonCode::focusChanged;
     }
     return std::nullopt;
 }

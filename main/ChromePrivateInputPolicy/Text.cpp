@@ -109,6 +109,53 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
+std::string asciiLowerCased(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+    return out;
+}
+
+std::string hexEncoded(std::span<const std::uint8_t> bytes) {
+    static constexpr std::string_view digits = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const std::uint8_t byte : bytes) {
+        text.push_back(digits[byte >> 4]);
+        text.push_back(digits[byte & 0x0F]);
+    }
+    return text;
+}
+
+std::optional<std::string> hexDecoded(std::string_view digits) {
+    const auto value = [](char c) -> int {
+        if (c >= '0' && c <= '9') {
+            return c - '0';
+        }
+        if (c >= 'a' && c <= 'f') {
+            return c - 'a' + 10;
+        }
+        if (c >= 'A' && c <= 'F') {
+            return c - 'A' + 10;
+        }
+        return -1;
+    };
+    if (digits.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    bytes.reserve(digits.size() / 2);
+    for (std::size_t index = 0; index < digits.size(); index += 2) {
+        const int high = value(digits[index]);
+        const int low = value(digits[index + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        bytes.push_back(static_cast<char>(high * 16 + low));
+    }
+    return bytes;
+}
+
 std::string repaired(std::string_view bytes) {
     if (isValidUtf8(bytes)) {
         return std::string(bytes);
@@ -138,10 +185,7 @@ std::optional<std::string> nfc(std::string_view text) {
 
 std::optional<std::string> caseFolded(std::string_view text) {
     if (isAscii(text)) {
-        std::string out(text);
-        std::transform(out.begin(), out.end(), out.begin(),
-                       [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-        return out;
+        return asciiLowerCased(text);
     }
     return mapped(text, UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD);
 }

@@ -9,13 +9,23 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace cpi::text {
 
 bool isValidUtf8(std::string_view bytes);
+
+// The text with A to Z mapped to a to z and every other byte kept.
+std::string asciiLowerCased(std::string_view text);
+
+// Two lower-case hexadecimal digits per byte.
+std::string hexEncoded(std::span<const std::uint8_t> bytes);
+// The bytes of an even number of hexadecimal digits (either case); absent for anything else.
+std::optional<std::string> hexDecoded(std::string_view digits);
 
 // The bytes with every malformed sequence replaced by U+FFFD (valid text comes back unchanged).
 std::string repaired(std::string_view bytes);

@@ -8,26 +8,21 @@
 namespace cpi {
 namespace {
 
-constexpr std::int64_t countCap = 99;
 constexpr std::size_t labelLimit = 80; // user-perceived characters of a reported label
-
-std::int64_t capped(std::int64_t count) {
-    return std::min(count, countCap);
-}
 
 } // namespace
 
-bool ChromePrivateInputPolicy::shouldDescend(std::string_view role, bool pruneWebContent) {
-    return !pruneWebContent || role != "AXWebArea";
+bool ChromePrivateInputPolicy::shouldDescend(std::string_view role, WebContent webContent) {
+    return webContent == WebContent::enter || role != axRole::webArea;
 }
 
 bool ChromePrivateInputPolicy::isMainToolbar(const std::vector<std::string>& subtreeRoles) {
-    return std::find(subtreeRoles.begin(), subtreeRoles.end(), "AXTextField") != subtreeRoles.end();
+    return std::find(subtreeRoles.begin(), subtreeRoles.end(), axRole::textField) != subtreeRoles.end();
 }
 
 std::optional<std::size_t> ChromePrivateInputPolicy::avatarIndex(const std::vector<std::string>& childRoles) {
     const std::size_t n = childRoles.size();
-    if (n < 2 || childRoles[n - 1] != "AXPopUpButton" || childRoles[n - 2] != "AXButton") {
+    if (n < 2 || childRoles[n - 1] != axRole::popUpButton || childRoles[n - 2] != axRole::button) {
         return std::nullopt;
     }
     return n - 2;
@@ -38,7 +33,7 @@ std::string ChromePrivateInputPolicy::windowKind(bool hasMainToolbar,
     if (hasMainToolbar) {
         return "browser";
     }
-    if (subrole && (*subrole == "AXDialog" || *subrole == "AXSystemDialog")) {
+    if (subrole && (*subrole == axSubrole::dialog || *subrole == axSubrole::systemDialog)) {
         return "dialog";
     }
     return "other";
@@ -64,7 +59,7 @@ bool ChromePrivateInputPolicy::isProfileAvatarLabel(std::string_view role, bool 
                                                     const std::optional<std::string>& title,
                                                     const std::optional<std::string>& description,
                                                     std::string_view profileName) {
-    if (role != "AXButton" || !isDirectToolbarChild || profileName.empty()) {
+    if (role != axRole::button || !isDirectToolbarChild || profileName.empty()) {
         return false;
     }
     const std::optional<std::string> name = text::nfc(profileName);
@@ -90,12 +85,12 @@ bool ChromePrivateInputPolicy::isProfileAvatarLabel(std::string_view role, bool 
     return false;
 }
 
-std::optional<std::string> ChromePrivateInputPolicy::windowListRefusal(std::optional<std::size_t> count) {
+std::optional<ReasonCode> ChromePrivateInputPolicy::windowListRefusal(std::optional<std::size_t> count) {
     if (!count || *count > windowListLimit) {
-        return std::string(reason::chromeWindowUnavailable);
+        return ReasonCode::chromeWindowUnavailable;
     }
     if (*count == 0) {
-        return std::string(reason::chromeWindowNotOnCurrentSpace);
+        return ReasonCode::chromeWindowNotOnCurrentSpace;
     }
     return std::nullopt;
 }
@@ -130,12 +125,12 @@ CheckMap ChromePrivateInputPolicy::windowCheck(std::int64_t windows, std::int64_
                                                std::int64_t targetAvatar,
                                                std::optional<std::int64_t> avatarWindows) {
     CheckMap map;
-    map.set("windows", capped(windows));
-    map.set("numbersRead", capped(numbersRead));
+    map.set("windows", cappedCount(windows));
+    map.set("numbersRead", cappedCount(numbersRead));
     map.set("confirmedGiven", confirmedGiven ? 1 : 0);
-    map.set("numberMatches", capped(numberMatches));
-    map.set("targetAvatar", capped(targetAvatar));
-    map.set("avatarWindows", avatarWindows ? capped(*avatarWindows) : 0);
+    map.set("numberMatches", cappedCount(numberMatches));
+    map.set("targetAvatar", cappedCount(targetAvatar));
+    map.set("avatarWindows", avatarWindows ? cappedCount(*avatarWindows) : 0);
     map.set("avatarRefused", avatarWindows ? 0 : 1);
     return map;
 }

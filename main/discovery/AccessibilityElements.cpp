@@ -197,11 +197,6 @@ std::optional<std::string> readUrlOrString(Platform& platform, const Element& el
     return urlOrStringFrom(platform.copyAttributeValue(element, attribute));
 }
 
-std::optional<AttributeValue> readRawValue(Platform& platform, const Element& element,
-                                           std::string_view attribute) {
-    return rawValueFrom(platform.copyAttributeValue(element, attribute));
-}
-
 std::string readRole(Platform& platform, const Element& element) {
     return readString(platform, element, ax::role).value_or(std::string());
 }
@@ -221,8 +216,9 @@ std::optional<std::uint32_t> windowNumberOf(Platform& platform, const Element& e
 
 // ---------------------------------------------------------------------------------------------
 
-std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, bool pruneWebContent,
-                                   std::size_t limit, std::span<const std::string_view> extraAttributes) {
+std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebContent webContent,
+                                   std::size_t limit, std::span<const std::string_view> extraAttributes,
+                                   std::optional<std::string_view> stopRole) {
     constexpr std::size_t noParent = std::numeric_limits<std::size_t>::max();
 
     std::vector<std::string_view> attributes{ax::role, ax::children};
@@ -258,7 +254,7 @@ std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, bool
         ElementFacts facts = ElementFacts::read(platform, pending.element, attributes);
         std::string role = facts.role();
         std::optional<std::vector<std::size_t>> childPositions;
-        if (ChromePrivateInputPolicy::shouldDescend(role, pruneWebContent)) {
+        if (role != stopRole && ChromePrivateInputPolicy::shouldDescend(role, webContent)) {
             if (std::optional<std::vector<Element>> children = facts.elements(ax::children)) {
                 childPositions.emplace(children->size(), noParent);
                 for (std::size_t position = 0; position < children->size(); ++position) {
@@ -276,9 +272,9 @@ std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, bool
     return tree;
 }
 
-std::optional<std::vector<Element>> descendants(Platform& platform, const Element& root, bool pruneWebContent,
-                                                std::size_t limit) {
-    std::optional<WalkedTree> tree = walkTree(platform, root, pruneWebContent, limit);
+std::optional<std::vector<Element>> descendants(Platform& platform, const Element& root,
+                                                WebContent webContent, std::size_t limit) {
+    std::optional<WalkedTree> tree = walkTree(platform, root, webContent, limit);
     if (!tree) {
         return std::nullopt;
     }

@@ -13,6 +13,7 @@
 // never kept in hashed containers.
 #pragma once
 
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "platform/Platform.h"
 
 #include <cstddef>
@@ -26,31 +27,6 @@
 #include <vector>
 
 namespace cpi {
-
-// Attribute names, as the platform spells them.
-namespace ax {
-inline constexpr std::string_view role = "AXRole";
-inline constexpr std::string_view subrole = "AXSubrole";
-inline constexpr std::string_view children = "AXChildren";
-inline constexpr std::string_view windows = "AXWindows";
-inline constexpr std::string_view focusedWindow = "AXFocusedWindow";
-inline constexpr std::string_view mainWindow = "AXMainWindow";
-inline constexpr std::string_view title = "AXTitle";
-inline constexpr std::string_view description = "AXDescription";
-inline constexpr std::string_view url = "AXURL";
-inline constexpr std::string_view value = "AXValue";
-inline constexpr std::string_view focused = "AXFocused";
-} // namespace ax
-
-// Roles the discovery code looks for.
-namespace axRole {
-inline constexpr std::string_view window = "AXWindow";
-inline constexpr std::string_view toolbar = "AXToolbar";
-inline constexpr std::string_view webArea = "AXWebArea";
-inline constexpr std::string_view textField = "AXTextField";
-inline constexpr std::string_view tabGroup = "AXTabGroup";
-inline constexpr std::string_view radioButton = "AXRadioButton";
-} // namespace axRole
 
 // ---------------------------------------------------------------------------------------------
 // Conversions of one read to the expected kind (absent: failed, no value, or another kind).
@@ -87,10 +63,6 @@ public:
     std::optional<std::vector<Element>> elements(std::string_view attribute) const {
         return elementsFrom(at(attribute));
     }
-    std::optional<std::string> url(std::string_view attribute) const { return urlFrom(at(attribute)); }
-    std::optional<std::string> urlOrString(std::string_view attribute) const {
-        return urlOrStringFrom(at(attribute));
-    }
     std::optional<AttributeValue> rawValue(std::string_view attribute) const {
         return rawValueFrom(at(attribute));
     }
@@ -115,8 +87,6 @@ std::optional<bool> readBoolean(Platform& platform, const Element& element, std:
 std::optional<std::vector<Element>> readElements(Platform& platform, const Element& element,
                                                  std::string_view attribute);
 std::optional<std::string> readUrlOrString(Platform& platform, const Element& element,
-                                           std::string_view attribute);
-std::optional<AttributeValue> readRawValue(Platform& platform, const Element& element,
                                            std::string_view attribute);
 // "AXRole", the empty string when absent.
 std::string readRole(Platform& platform, const Element& element);
@@ -148,12 +118,14 @@ struct WalkedTree {
 // round trip; enters an element's children when `ChromePrivateInputPolicy::shouldDescend` says so.
 // Absent as soon as the walk would take more than `limit` elements (no partial result), so `limit`
 // bounds the work also for trees that repeat elements or loop.
-std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, bool pruneWebContent,
-                                   std::size_t limit, std::span<const std::string_view> extraAttributes = {});
+// An element of `stopRole` is listed but not entered.
+std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebContent webContent,
+                                   std::size_t limit, std::span<const std::string_view> extraAttributes = {},
+                                   std::optional<std::string_view> stopRole = std::nullopt);
 
-// The elements of `walkTree`, in walk order.
-std::optional<std::vector<Element>> descendants(Platform& platform, const Element& root, bool pruneWebContent,
-                                                std::size_t limit);
+// The elements of `walkTree`, in walk order (the tests' view of a walk).
+std::optional<std::vector<Element>> descendants(Platform& platform, const Element& root,
+                                                WebContent webContent, std::size_t limit);
 
 // `elements` in order, each element kept only the first time it occurs (platform equality).
 std::vector<Element> uniqueAXElements(Platform& platform, const std::vector<Element>& elements);

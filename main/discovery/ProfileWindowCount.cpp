@@ -2,9 +2,11 @@
 
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "discovery/AccessibilityElements.h"
+#include "discovery/RegularChrome.h"
 #include "discovery/TabCount.h"
 #include "discovery/Toolbars.h"
 #include "discovery/WindowsOnEverySpace.h"
+#include "protocol/ResultLines.h"
 
 #include <string_view>
 #include <vector>
@@ -15,14 +17,12 @@ namespace {
 
 using Policy = ChromePrivateInputPolicy;
 
-constexpr std::string_view chromeBundleIdentifier = "com.google.Chrome";
-
-nlohmann::ordered_json refusal(std::string_view reasonCode) {
-    nlohmann::ordered_json map;
-    map["ok"] = false;
-    map["reason"] = reasonCode;
-    return map;
+nlohmann::ordered_json refusal(ReasonCode reason) {
+    return refusalLine(Refusal{reason, std::nullopt});
 }
+
+// A window whose tabs cannot be counted is written with -1 tabs.
+constexpr std::int64_t uncountedTabs = -1;
 
 nlohmann::ordered_json answer(std::size_t count, std::size_t windows,
                               const std::vector<std::uint32_t>& numbers,
@@ -67,54 +67,47 @@ std::optional<WindowDescription> describeFrontWindow(Platform& platform, const E
 
 } // namespace
 
-std::optional<nlohmann::ordered_json> profileWindowCount(Platform& platform, const CountRequest& request) {
+nlohmann::ordered_json profileWindowCount(Platform& platform, std::string_view profileName) {
     if (!platform.isProcessTrusted()) {
-        return refusal(reason::accessibilityUnavailable);
+        return refusal(ReasonCode::accessibilityUnavailable);
     }
-    if (!Policy::isProfileNameUsable(request.profileName)) {
-        return refusal(reason::siteConfigurationInvalid);
+    if (!Policy::isProfileNameUsable(profileName)) {
+        return refusal(ReasonCode::siteConfigurationInvalid);
     }
 
-    std::vector<RunningApplicationRef> chromes;
-    for (RunningApplicationRef& application :
-         platform.runningApplicationsWithBundleIdentifier(chromeBundleIdentifier)) {
-        if (application && !application->isTerminated() &&
-            application->activationPolicy() == activationPolicyRegular) {
-            chromes.push_back(std::move(application));
-        }
-    }
+    const std::vector<RunningApplicationRef> chromes = regularChromes(platform);
     if (chromes.empty()) {
         return answer(0, 0, {}, {}, std::nullopt);
     }
     if (chromes.size() > 1) {
-        return refusal(reason::chromeWindowUnavailable);
+        return refusal(ReasonCode::chromeWindowUnavailable);
     }
 
     const std::int32_t pid = chromes.front()->processIdentifier();
     const Element app = platform.createApplicationElement(pid);
     std::optional<std::vector<Element>> windows = windowsOnEverySpace(platform, app, pid);
     if (!windows) {
-        return refusal(reason::chromeWindowUnavailable);
+        return refusal(ReasonCode::chromeWindowUnavailable);
     }
 
-    AvatarSearch search = avatarWindows(platform, *windows, request.profileName);
-    if (!search.windows) {
-        return refusal(search.reason.value_or(std::string(reason::selectedChromeProfileNotConfirmed)));
+    AvatarSearch search = avatarWindows(platform, *windows, profileName);
+    if (const Refusal* refused = search.refusal()) {
+        return refusalLine(*refused);
     }
 
     const std::optional<WindowDescription> front = describeFrontWindow(platform, app, *windows);
 
     std::vector<std::uint32_t> numbers;
     std::vector<std::int64_t> tabCounts;
-    for (const ProfiledWindow& profiled : *search.windows) {
+    for (const ProfiledWindow& profiled : search.value()) {
         std::optional<std::uint32_t> number = windowNumberOf(platform, profiled.window);
         if (!number) {
             continue;
         }
         numbers.push_back(*number);
-        tabCounts.push_back(countTabs(platform, profiled.window));
+        tabCounts.push_back(countTabs(platform, profiled.window).value_or(uncountedTabs));
     }
-    return answer(search.windows->size(), windows->size(), numbers, tabCounts, front);
+    return answer(search->size(), windows->size(), numbers, tabCounts, front);
 }
 
 } // namespace cpi

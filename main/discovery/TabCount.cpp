@@ -3,66 +3,32 @@
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "discovery/AccessibilityElements.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace cpi {
 
-namespace {
-
-// One depth-first walk from `root` that stops entering at `stopRole` (web areas are not entered
-// either) and hands every element of that role to `onStopRole`. Adds each examined element to
-// `examined`; false when the walk would go past `limit`.
-template <typename OnStopRole>
-bool walkUntil(Platform& platform, const Element& root, std::string_view stopRole, std::size_t limit,
-               std::size_t& examined, OnStopRole onStopRole) {
-    static constexpr std::string_view attributes[] = {ax::role, ax::children};
-    std::vector<Element> stack{root};
-    while (!stack.empty()) {
-        Element element = std::move(stack.back());
-        stack.pop_back();
-        if (examined >= limit) {
-            return false;
-        }
-        ElementFacts facts = ElementFacts::read(platform, element, attributes);
-        ++examined;
-        const std::string role = facts.role();
-        if (role == stopRole) {
-            onStopRole(element);
-            continue;
-        }
-        if (ChromePrivateInputPolicy::shouldDescend(role, true)) {
-            if (std::optional<std::vector<Element>> children = facts.elements(ax::children)) {
-                for (Element& child : *children) {
-                    stack.push_back(std::move(child));
-                }
-            }
-        }
+std::optional<std::int64_t> countTabs(Platform& platform, const Element& window) {
+    const auto countOf = [](const WalkedTree& tree, std::string_view role) {
+        return std::count(tree.roles.begin(), tree.roles.end(), role);
+    };
+    // The tab strip is looked for without entering tab strips; its tabs are counted without
+    // entering tabs.
+    const std::optional<WalkedTree> search =
+        walkTree(platform, window, WebContent::prune, tabStripSearchLimit, {}, axRole::tabGroup);
+    if (!search || countOf(*search, axRole::tabGroup) != 1) {
+        return std::nullopt;
     }
-    return true;
-}
-
-} // namespace
-
-std::int64_t countTabs(Platform& platform, const Element& window) {
-    std::size_t examined = 0;
-
-    std::vector<Element> tabGroups;
-    if (!walkUntil(platform, window, axRole::tabGroup, tabStripSearchLimit, examined,
-                   [&](const Element& group) { tabGroups.push_back(group); })) {
-        return -1;
+    const std::size_t tabGroup = static_cast<std::size_t>(
+        std::find(search->roles.begin(), search->roles.end(), axRole::tabGroup) - search->roles.begin());
+    const std::optional<WalkedTree> strip = walkTree(platform, search->nodes[tabGroup], WebContent::prune,
+                                                     tabCountLimit - search->size(), {}, axRole::radioButton);
+    if (!strip) {
+        return std::nullopt;
     }
-    if (tabGroups.size() != 1) {
-        return -1;
-    }
-
-    std::int64_t tabs = 0;
-    if (!walkUntil(platform, tabGroups.front(), axRole::radioButton, tabCountLimit, examined,
-                   [&](const Element&) { ++tabs; })) {
-        return -1;
-    }
-    return tabs;
+    return countOf(*strip, axRole::radioButton);
 }
 
 } // namespace cpi

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace cpi {
 
@@ -14,7 +15,7 @@ namespace cpi {
 inline constexpr std::size_t tabStripSearchLimit = 2500;
 inline constexpr std::size_t tabCountLimit = 5000;
 
-// The number of tabs of `window`; −1 when the tab strip is missing, not unique, or too large.
-std::int64_t countTabs(Platform& platform, const Element& window);
+// The number of tabs of `window`; absent when the tab strip is missing, not unique, or too large.
+std::optional<std::int64_t> countTabs(Platform& platform, const Element& window);
 
 } // namespace cpi

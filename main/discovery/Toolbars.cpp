@@ -11,7 +11,7 @@ namespace {
 
 using Policy = ChromePrivateInputPolicy;
 
-const std::string refusal(reason::selectedChromeProfileNotConfirmed);
+constexpr ReasonCode refusal = ReasonCode::selectedChromeProfileNotConfirmed;
 
 // A toolbar child's role and labels, read together.
 constexpr std::string_view buttonAttributes[] = {ax::role, ax::title, ax::description};
@@ -60,7 +60,7 @@ AvatarSearch avatarWindows(Platform& platform, const std::vector<Element>& windo
                            std::string_view profileName) {
     std::vector<ProfiledWindow> found;
     for (const Element& window : windows) {
-        std::optional<WalkedTree> tree = walkTree(platform, window, true, windowWalkLimit);
+        std::optional<WalkedTree> tree = walkTree(platform, window, WebContent::prune, windowWalkLimit);
         if (!tree) {
             continue; // too large to tell: neither counts nor refuses
         }
@@ -70,7 +70,7 @@ AvatarSearch avatarWindows(Platform& platform, const std::vector<Element>& windo
             std::optional<std::vector<Element>> children =
                 readElements(platform, tree->nodes[toolbar], ax::children);
             if (!children) {
-                return {std::nullopt, refusal};
+                return refusal;
             }
             std::size_t matches = 0;
             for (const Element& child : *children) {
@@ -81,7 +81,7 @@ AvatarSearch avatarWindows(Platform& platform, const std::vector<Element>& windo
                 }
             }
             if (matches >= 2) {
-                return {std::nullopt, refusal};
+                return refusal;
             }
             if (matches == 1) {
                 ++matchingToolbars;
@@ -91,19 +91,19 @@ AvatarSearch avatarWindows(Platform& platform, const std::vector<Element>& windo
             }
         }
         if (matchingToolbars >= 2) {
-            return {std::nullopt, refusal};
+            return refusal;
         }
         if (matchingToolbar) {
             Element toolbar = tree->nodes[*matchingToolbar];
             found.push_back({window, std::move(toolbar), std::move(tree->nodes), std::move(tree->roles)});
         }
     }
-    return {std::move(found), std::nullopt};
+    return found;
 }
 
 WindowDescription windowAvatar(Platform& platform, const Element& window) {
     std::optional<std::string> subrole = readString(platform, window, ax::subrole);
-    std::optional<WalkedTree> tree = walkTree(platform, window, true, windowWalkLimit);
+    std::optional<WalkedTree> tree = walkTree(platform, window, WebContent::prune, windowWalkLimit);
     if (tree) {
         std::vector<std::size_t> toolbars = mainToolbars(*tree);
         if (!toolbars.empty()) {

@@ -5,6 +5,7 @@
 // only; every decision on them is the policy's.
 #pragma once
 
+#include "ChromePrivateInputPolicy/Verdict.h"
 #include "discovery/AccessibilityElements.h"
 #include "platform/Platform.h"
 
@@ -24,11 +25,8 @@ struct ProfiledWindow {
     std::vector<std::string> roles; // "AXRole" of each of `nodes` as the walk read it ("" when absent)
 };
 
-// Exactly one side is present: the windows (possibly none) or the refusal reason.
-struct AvatarSearch {
-    std::optional<std::vector<ProfiledWindow>> windows;
-    std::optional<std::string> reason;
-};
+// The windows (possibly none), or "selected_chrome_profile_not_confirmed".
+using AvatarSearch = Verdict<std::vector<ProfiledWindow>>;
 
 struct WindowDescription {
     std::string kind; // "browser", "dialog" or "other"

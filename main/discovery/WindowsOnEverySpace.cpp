@@ -7,27 +7,6 @@
 
 namespace cpi {
 
-namespace {
-
-void writeLittleEndian(std::uint8_t* target, std::uint64_t value, std::size_t size) {
-    for (std::size_t index = 0; index < size; ++index) {
-        target[index] = static_cast<std::uint8_t>(value >> (8 * index));
-    }
-}
-
-constexpr std::uint32_t tokenMarker = 0x636F636F;
-
-} // namespace
-
-RemoteToken::RemoteToken(std::int32_t pid) {
-    writeLittleEndian(bytes_.data(), static_cast<std::uint32_t>(pid), 4);
-    writeLittleEndian(bytes_.data() + 8, tokenMarker, 4);
-}
-
-void RemoteToken::setElementIdentifier(std::uint64_t identifier) {
-    writeLittleEndian(bytes_.data() + 12, identifier, 8);
-}
-
 std::optional<std::vector<Element>> windowsOnEverySpace(Platform& platform, const Element& app,
                                                         std::int32_t pid) {
     // One more window than a usable list may hold makes the list unusable.

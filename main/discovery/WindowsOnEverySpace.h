@@ -7,6 +7,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/RemoteToken.h"
 
 #include <array>
 #include <cstdint>
@@ -15,20 +16,6 @@
 #include <vector>
 
 namespace cpi {
-
-// The 20-byte remote element token, little-endian: process identifier (4 bytes), zero (4 bytes),
-// 0x636F636F (4 bytes), element identifier (8 bytes). Built once; only the identifier changes.
-class RemoteToken {
-public:
-    static constexpr std::size_t size = 20;
-
-    explicit RemoteToken(std::int32_t pid);
-    void setElementIdentifier(std::uint64_t identifier);
-    std::span<const std::uint8_t> bytes() const { return bytes_; }
-
-private:
-    std::array<std::uint8_t, size> bytes_{};
-};
 
 // The ordinary window list of `app` followed by the windows found by token, each window number at
 // most once among the windows that have one. Absent when 65 or more windows would be listed.

@@ -1,16 +1,16 @@
 #include "entry/ChromeModes.h"
 
-#include "entry/Frames.h"
 #include "entry/Modes.h"
 #include "inspection/PageSwitch.h"
 #include "inspection/Settle.h"
 #include "platform/Process.h"
+#include "protocol/Frames.h"
 
 #include <optional>
 
 namespace cpi {
 
-SettledRequest settleRequest(Platform& platform, std::uint32_t maximum, bool page) {
+SettledRequest settleRequest(Platform& platform, std::uint32_t maximum, InspectionGoal goal) {
     process::disableCoreDumps();
     createPageSwitchState(platform);
     installRestoreGuard();
@@ -22,7 +22,7 @@ SettledRequest settleRequest(Platform& platform, std::uint32_t maximum, bool pag
     if (!request) {
         endGuarded(platform, exitRefused);
     }
-    std::optional<ChromeTarget> target = settle(platform, *request, page);
+    std::optional<ChromeTarget> target = settle(platform, *request, goal);
     if (!target) {
         endGuarded(platform, exitRefused);
     }

@@ -1,8 +1,8 @@
 #include "entry/ClipboardHandoff.h"
 
-#include "entry/Frames.h"
 #include "entry/Modes.h"
 #include "platform/Process.h"
+#include "protocol/Frames.h"
 
 #include <array>
 #include <cstdint>
@@ -96,10 +96,10 @@ std::optional<int> publishSecret(Platform& platform, double deadline) {
     std::optional<SecureBytes> frame = readFrame(clipboardSecretFrameMaximum);
     const std::optional<std::span<const char>> text = frame ? secretText(*frame) : std::nullopt;
     if (!text) {
-        return exitUnrecognised;
+        return exitUsageError;
     }
     if (!(platform.currentTime() * 1000.0 < deadline)) {
-        return exitUnrecognised;
+        return exitUsageError;
     }
     process::ignoreBrokenPipe();
     const std::unique_ptr<SecretText> secret = platform.createSecretText(*text);
@@ -146,7 +146,7 @@ void runClipboardHandoff(Platform& platform, const std::string& deadlineArgument
 
     const std::optional<double> deadline = parseDeadline(deadlineArgument);
     if (!deadline) {
-        endProcess(platform, exitUnrecognised);
+        endProcess(platform, exitUsageError);
     }
     process::disableCoreDumps();
     if (const std::optional<int> failure = publishSecret(platform, *deadline)) {

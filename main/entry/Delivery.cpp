@@ -8,14 +8,12 @@
 // process ends on every path, a stop signal's included; core dumps are off before it is read.
 #include "discovery/AccessibilityElements.h"
 #include "entry/ChromeModes.h"
-#include "entry/Frames.h"
 #include "entry/Modes.h"
-#include "entry/Requests.h"
 #include "inspection/Inspection.h"
 #include "inspection/PageSwitch.h"
-#include "inspection/Settle.h"
-#include "platform/Process.h"
 #include "platform/SecureMemory.h"
+#include "protocol/Frames.h"
+#include "protocol/ResultLines.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,71 +25,89 @@ namespace cpi {
 
 namespace {
 
-bool sameElement(Platform& platform, const Element& first, const Element& second) {
-    return platform.elementsEqual(first, second);
+// The secret's two places: the frame it arrived in and the platform's mutable string made from it.
+struct Secret {
+    std::optional<SecureBytes> frame;
+    std::unique_ptr<SecretText> text;
+};
+
+[[noreturn]] void refuse(Platform& platform, ReasonCode reason) {
+    writeFinal(refusalLine(Refusal{reason, std::nullopt}));
+    endGuarded(platform, exitRefused);
+}
+
+// Whether `inspection` found the very target `expected`: the same process, window and field.
+bool sameTarget(Platform& platform, const InspectionResult& inspection, const ChromeTarget& expected) {
+    return inspection && inspection->pid == expected.pid &&
+           platform.elementsEqual(inspection->window, expected.window) &&
+           platform.elementsEqual(inspection->focused, expected.focused);
+}
+
+// The secret frame, and the mutable string made from its text. Ends the process (status 1, no
+// line) when the frame is missing, not UTF-8 or empty, or the platform gives no string.
+void readSecret(Platform& platform, Secret& secret) {
+    secret.frame = readFrame(deliverySecretFrameMaximum);
+    if (!secret.frame) {
+        endGuarded(platform, exitRefused);
+    }
+    PageSwitchState& state = *pageSwitchState();
+    // From here on every way out, the stop path included, wipes the frame and the mutable secret.
+    state.holdSecrets([&secret] {
+        if (secret.text) {
+            secret.text->clear();
+        }
+        wipeContents(*secret.frame);
+    });
+    {
+        // Read and copied under the lock, so that a stop never wipes a secret that is being copied.
+        const PageSwitchState::Commit commit(state);
+        const std::optional<std::span<const char>> text = secretText(*secret.frame);
+        if (text && !text->empty()) {
+            secret.text = platform.createSecretText(*text);
+        }
+    }
+    // Not UTF-8, empty, or no platform string: the frame is wiped on the way out.
+    if (!secret.text) {
+        endGuarded(platform, exitRefused);
+    }
+}
+
+// The target must not have moved since settling: a fresh inspection finds the very one.
+ChromeTarget confirmTarget(Platform& platform, const Request& request, const ChromeTarget& settled) {
+    InspectionResult before = inspect(platform, request, InspectionGoal::writableField);
+    if (!sameTarget(platform, before, settled)) {
+        refuse(platform, before ? ReasonCode::focusChanged : before.refusal()->reason);
+    }
+    return std::move(before.value());
+}
+
+AXError writeSecret(Platform& platform, const ChromeTarget& target, const SecretText& secret) {
+    // A stop that has begun wins over the write; one that comes during it waits for it.
+    const PageSwitchState::Commit commit(*pageSwitchState());
+    return platform.setAttributeValue(target.focused, ax::value, secret);
+}
+
+// The write succeeded and the target is still the same after it.
+void verifyWrite(Platform& platform, const Request& request, const ChromeTarget& target, AXError setError) {
+    const InspectionResult after = inspect(platform, request, InspectionGoal::writableField);
+    if (const std::optional<ReasonCode> failure = ChromePrivateInputPolicy::mutationFailure(
+            setError == axErrorSuccess, sameTarget(platform, after, target))) {
+        refuse(platform, *failure);
+    }
 }
 
 } // namespace
 
 [[noreturn]] void runDelivery(Platform& platform) {
-    const auto [request, settled] = settleRequest(platform, deliveryRequestFrameMaximum, false);
-    writeInterim(nlohmann::ordered_json{{"ok", true}});
-
-    std::optional<SecureBytes> secretFrame = readFrame(deliverySecretFrameMaximum);
-    if (!secretFrame) {
-        endGuarded(platform, exitRefused);
-    }
-    PageSwitchState& state = *pageSwitchState();
-    // From here on every way out, the stop path included, wipes the frame and the mutable secret.
-    std::unique_ptr<SecretText> mutableSecret;
-    state.holdSecrets([&] {
-        if (mutableSecret) {
-            mutableSecret->clear();
-        }
-        wipeContents(*secretFrame);
-    });
-    {
-        // Read and copied under the lock, so that a stop never wipes a secret that is being copied.
-        const PageSwitchState::Commit commit(state);
-        const std::optional<std::span<const char>> text = secretText(*secretFrame);
-        if (text && !text->empty()) {
-            mutableSecret = platform.createSecretText(*text);
-        }
-    }
-    // Not UTF-8, empty, or no platform string: the frame is wiped on the way out.
-    if (!mutableSecret) {
-        endGuarded(platform, exitRefused);
-    }
-
-    // The target must not have moved since settling.
-    const InspectionResult before = inspect(platform, request, false);
-    const bool stillSettled = before.target && !before.reason && before.target->pid == settled.pid &&
-                              sameElement(platform, before.target->window, settled.window) &&
-                              sameElement(platform, before.target->focused, settled.focused);
-    if (!stillSettled) {
-        writeFinal({{"ok", false}, {"reason", before.reason.value_or(std::string(reason::focusChanged))}});
-        endGuarded(platform, exitRefused);
-    }
-
-    AXError setError = axErrorSuccess;
-    {
-        // A stop that has begun wins over the write; one that comes during it waits for it.
-        const PageSwitchState::Commit commit(state);
-        setError = platform.setAttributeValue(before.target->focused, ax::value, *mutableSecret);
-    }
-
-    // Nor after the write.
-    const InspectionResult after = inspect(platform, request, false);
-    const bool targetStillMatches = after.target && after.target->pid == settled.pid &&
-                                    sameElement(platform, after.target->window, before.target->window) &&
-                                    sameElement(platform, after.target->focused, before.target->focused);
-    if (const std::optional<std::string> failure =
-            ChromePrivateInputPolicy::mutationFailure(setError == axErrorSuccess, targetStillMatches)) {
-        writeFinal({{"ok", false}, {"reason", *failure}});
-        endGuarded(platform, exitRefused);
-    }
-
-    writeFinal({{"ok", true}, {"typed", true}});
+    const auto [request, settled] =
+        settleRequest(platform, deliveryRequestFrameMaximum, InspectionGoal::writableField);
+    writeInterim(acceptedLine());
+    Secret secret;
+    readSecret(platform, secret);
+    const ChromeTarget target = confirmTarget(platform, request, settled);
+    const AXError setError = writeSecret(platform, target, *secret.text);
+    verifyWrite(platform, request, target, setError);
+    writeFinal(acceptedLine("typed", true));
     endGuarded(platform, exitSuccess);
 }
 

@@ -2,16 +2,7 @@
 
 #include "entry/Modes.h"
 
-#include <algorithm>
-#include <array>
-
 namespace cpi {
-
-namespace {
-
-constexpr std::array keySwitches{keyBaselineSwitch, keyCaptureSwitch};
-
-} // namespace
 
 ModeChoice selectMode(const std::vector<std::string>& arguments) {
     // The two-argument switches come first, so that a two-word command line never reaches the
@@ -25,14 +16,14 @@ ModeChoice selectMode(const std::vector<std::string>& arguments) {
     if (arguments.size() == 2 && arguments[0] == clipboardHandoffSwitch) {
         return {Mode::clipboardHandoff, arguments[1]};
     }
-    const bool countMode = arguments.size() == 1 && arguments[0] == profileWindowCountSwitch;
-    const bool keyMode =
-        arguments.size() == 1 && std::ranges::find(keySwitches, arguments[0]) != keySwitches.end();
-    if (countMode) {
+    if (arguments.size() == 1 && arguments[0] == profileWindowCountSwitch) {
         return {Mode::profileWindowCount, {}};
     }
-    if (keyMode) {
-        return {Mode::keyMode, arguments[0]};
+    if (arguments.size() == 1 && arguments[0] == keyBaselineSwitch) {
+        return {Mode::keyBaseline, {}};
+    }
+    if (arguments.size() == 1 && arguments[0] == keyCaptureSwitch) {
+        return {Mode::keyCapture, {}};
     }
     if (arguments.empty()) {
         return {Mode::delivery, {}};
@@ -51,14 +42,16 @@ void runTool(Platform& platform, const std::vector<std::string>& arguments) {
         runClipboardHandoff(platform, choice.argument);
     case Mode::profileWindowCount:
         runProfileWindowCount(platform);
-    case Mode::keyMode:
-        runKeyMode(platform, choice.argument);
+    case Mode::keyBaseline:
+        runKeyMode(platform, KeyMode::baseline);
+    case Mode::keyCapture:
+        runKeyMode(platform, KeyMode::capture);
     case Mode::delivery:
         runDelivery(platform);
     case Mode::unrecognised:
         break;
     }
-    endProcess(platform, exitUnrecognised);
+    endProcess(platform, exitUsageError);
 }
 
 } // namespace cpi

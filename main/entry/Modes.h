@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "protocol/ExitStatus.h"
 
 #include <cstdlib>
 #include <string>
@@ -19,12 +20,6 @@ inline constexpr std::string_view profileWindowCountSwitch = "--profile-window-c
 inline constexpr std::string_view keyBaselineSwitch = "--key-baseline";
 inline constexpr std::string_view keyCaptureSwitch = "--key-capture";
 
-// Exit statuses.
-inline constexpr int exitSuccess = 0;
-inline constexpr int exitRefused = 1; // a refusal, a stop signal or unusable input
-inline constexpr int exitUnrecognised =
-    2; // an unrecognised command line; the clipboard handoff's unusable input
-
 // Ends the process with `status` through the platform's normal exit path.
 [[noreturn]] inline void endProcess(Platform& platform, int status) {
     platform.exitProcess(status);
@@ -36,13 +31,14 @@ enum class Mode {
     trustCheck,
     clipboardHandoff,
     profileWindowCount,
-    keyMode,
+    keyBaseline,
+    keyCapture,
     delivery,
     unrecognised,
 };
 
-// The mode a command line selects, with the argument the mode takes: the process identifier, the
-// deadline or the key switch itself; empty for the other modes.
+// The mode a command line selects, with the argument the mode takes: the process identifier or the
+// deadline; empty for the other modes.
 struct ModeChoice {
     Mode mode = Mode::unrecognised;
     std::string argument;
@@ -52,8 +48,10 @@ ModeChoice selectMode(const std::vector<std::string>& arguments);
 // Delivery of a secret into the focused field: request frame, then secret frame.
 [[noreturn]] void runDelivery(Platform& platform);
 
-// Key baseline or key capture; `keyMode` is the switch itself ("--key-baseline", "--key-capture").
-[[noreturn]] void runKeyMode(Platform& platform, std::string_view keyMode);
+enum class KeyMode { baseline, capture };
+
+// Key baseline ("--key-baseline") or key capture ("--key-capture").
+[[noreturn]] void runKeyMode(Platform& platform, KeyMode mode);
 
 // The profile window count: one request frame, one map.
 [[noreturn]] void runProfileWindowCount(Platform& platform);

@@ -1,7 +1,7 @@
 #include "discovery/ProfileWindowCount.h"
-#include "entry/Frames.h"
 #include "entry/Modes.h"
-#include "entry/Requests.h"
+#include "protocol/Frames.h"
+#include "protocol/Requests.h"
 
 namespace cpi {
 
@@ -13,12 +13,8 @@ void runProfileWindowCount(Platform& platform) {
     if (!request) {
         endProcess(platform, exitRefused);
     }
-    const std::optional<nlohmann::ordered_json> map = profileWindowCount(platform, *request);
-    if (!map) {
-        endProcess(platform, exitRefused);
-    }
     // Whatever the map says, the mode has answered.
-    writeResult(*map);
+    writeResult(profileWindowCount(platform, request->profileName));
     endProcess(platform, exitSuccess);
 }
 

@@ -1,7 +1,7 @@
 #include "entry/StatusModes.h"
 
-#include "entry/Frames.h"
 #include "entry/Modes.h"
+#include "protocol/Frames.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,7 +1,9 @@
 #include "inspection/PageSwitch.h"
 
-#include "entry/Frames.h"
 #include "platform/Process.h"
+#include "protocol/ExitStatus.h"
+#include "protocol/Frames.h"
+#include "protocol/ResultLines.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -36,7 +38,7 @@ void PageSwitchState::stopIfRequested() {
 void PageSwitchState::stopLocked() {
     restoreLocked();
     closeLocked();
-    platform_->terminateProcess(1);
+    platform_->terminateProcess(exitRefused);
     std::abort(); // not reached: the call above does not return
 }
 
@@ -240,7 +242,7 @@ void installRestoreGuard() {
         process::handleStopSignals([](int) {
             PageSwitchState* state = pageSwitchState();
             if (state == nullptr) {
-                ::_exit(1);
+                ::_exit(exitRefused);
             }
             state->stop();
         });
@@ -251,14 +253,6 @@ void restorePageSwitch() {
     if (PageSwitchState* state = pageSwitchState()) {
         state->restore();
     }
-}
-
-nlohmann::ordered_json checkMapJson(const CheckMap& map) {
-    nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    for (const auto& [key, value] : map.entries()) {
-        object[key] = value;
-    }
-    return object;
 }
 
 void writeFinal(nlohmann::ordered_json map) {

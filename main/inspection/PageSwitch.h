@@ -151,7 +151,4 @@ void writeInterim(const nlohmann::ordered_json& map);
 // The end of a delivery or key mode (the process-wide state's `end`).
 [[noreturn]] void endGuarded(Platform& platform, int status);
 
-// A check map as a JSON object, keys in their order.
-nlohmann::ordered_json checkMapJson(const CheckMap& map);
-
 } // namespace cpi

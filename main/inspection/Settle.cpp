@@ -3,8 +3,7 @@
 #include "discovery/AccessibilityElements.h"
 #include "inspection/PageSwitch.h"
 #include "platform/Process.h"
-
-#include <nlohmann/json.hpp>
+#include "protocol/ResultLines.h"
 
 namespace cpi {
 
@@ -34,8 +33,7 @@ std::optional<Element> switchTarget(Platform& platform, const Request& request,
         return std::nullopt;
     }
     const bool alreadyOn = switchAlreadyOn(platform, app);
-    if (!Policy::shouldTurnOnPageSwitch(request.windowNumber.has_value(), first.reason, first.checkMap,
-                                        alreadyOn)) {
+    if (!Policy::shouldTurnOnPageSwitch(request.windowNumber.has_value(), first.refusal(), alreadyOn)) {
         return std::nullopt;
     }
     return app;
@@ -43,8 +41,8 @@ std::optional<Element> switchTarget(Platform& platform, const Request& request,
 
 } // namespace
 
-std::optional<ChromeTarget> settle(Platform& platform, const Request& request, bool page) {
-    InspectionResult result = inspect(platform, request, page);
+std::optional<ChromeTarget> settle(Platform& platform, const Request& request, InspectionGoal goal) {
+    InspectionResult result = inspect(platform, request, goal);
 
     if (const std::optional<Element> app = switchTarget(platform, request, result)) {
         if (PageSwitchState* state = pageSwitchState()) {
@@ -56,24 +54,17 @@ std::optional<ChromeTarget> settle(Platform& platform, const Request& request, b
                 process::parkForever();
             }
             platform.sleep(settleInterval);
-            result = inspect(platform, request, page);
-            if (!Policy::shouldWaitForPage(result.reason, result.checkMap)) {
+            result = inspect(platform, request, goal);
+            if (!Policy::shouldWaitForPage(result.refusal())) {
                 break;
             }
         }
     }
 
-    if (result.target && !result.reason) {
-        return std::move(result.target);
+    if (result) {
+        return std::move(result.value());
     }
-    nlohmann::ordered_json line = nlohmann::ordered_json::object();
-    line["ok"] = false;
-    line["reason"] = result.reason.value_or(std::string(reason::inputUnavailable));
-    if (result.checkMap) {
-        line[result.reason == reason::originNotAllowed ? "originCheck" : "windowCheck"] =
-            checkMapJson(*result.checkMap);
-    }
-    writeFinal(std::move(line));
+    writeFinal(refusalLine(*result.refusal()));
     return std::nullopt;
 }
 

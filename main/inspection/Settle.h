@@ -6,9 +6,9 @@
 // is final at once.
 #pragma once
 
-#include "entry/Requests.h"
 #include "inspection/Inspection.h"
 #include "platform/Platform.h"
+#include "protocol/Requests.h"
 
 #include <optional>
 
@@ -19,6 +19,6 @@ inline constexpr double settleInterval = 0.25; // seconds
 
 // The target of the latest inspection, or none after the refusal line has been written with
 // `writeFinal`. Needs the process-wide page-switch state (createPageSwitchState).
-std::optional<ChromeTarget> settle(Platform& platform, const Request& request, bool page);
+std::optional<ChromeTarget> settle(Platform& platform, const Request& request, InspectionGoal goal);
 
 } // namespace cpi

@@ -33,7 +33,8 @@ void PageKeyRuns::wipe() noexcept {
 }
 
 std::optional<PageKeyRuns> pageKeyRuns(Platform& platform, const Element& root) {
-    const std::optional<WalkedTree> tree = walkTree(platform, root, false, pageWalkLimit, walkAttributes);
+    const std::optional<WalkedTree> tree =
+        walkTree(platform, root, WebContent::enter, pageWalkLimit, walkAttributes);
     if (!tree) {
         return std::nullopt;
     }

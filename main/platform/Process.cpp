@@ -44,9 +44,13 @@ long readStandardInput(std::span<std::uint8_t> buffer) noexcept {
 }
 
 void writeStandardOutput(std::span<const std::uint8_t> bytes) noexcept {
+    writeAll(STDOUT_FILENO, bytes);
+}
+
+void writeAll(int fd, std::span<const std::uint8_t> bytes) noexcept {
     std::size_t written = 0;
     while (written < bytes.size()) {
-        const ssize_t count = ::write(STDOUT_FILENO, bytes.data() + written, bytes.size() - written);
+        const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
         if (count < 0 && errno == EINTR) {
             continue;
         }

@@ -13,6 +13,10 @@ namespace cpi::process {
 // read, 0 at the end of input, -1 on an error.
 long readStandardInput(std::span<std::uint8_t> buffer) noexcept;
 
+// Writes all of `bytes` to `fd`, retrying on EINTR and after partial writes; stops at the first
+// error (a closed reader included) and drops it.
+void writeAll(int fd, std::span<const std::uint8_t> bytes) noexcept;
+
 // Writes all of `bytes` to file descriptor 1 (one write unless the system splits it); errors,
 // a closed reader included, are dropped.
 void writeStandardOutput(std::span<const std::uint8_t> bytes) noexcept;
@@ -22,10 +26,6 @@ void ignoreBrokenPipe() noexcept;
 
 // No core file may be written for this process (it may hold a secret in memory).
 void disableCoreDumps() noexcept;
-
-inline constexpr int stopSignalTerminate = 15; // SIGTERM
-inline constexpr int stopSignalInterrupt = 2;  // SIGINT
-inline constexpr int stopSignalHangUp = 1;     // SIGHUP
 
 // Takes over SIGTERM, SIGINT and SIGHUP: they are blocked in the calling thread (and so in every
 // thread it starts later) and a dedicated thread waits for them and calls `handler` with the

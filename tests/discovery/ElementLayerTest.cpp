@@ -104,7 +104,7 @@ Walk walk(const json& root, bool prune, std::size_t limit) {
     result.simulated = loadScenario(chromeWith(root));
     CountingPlatform platform(*result.simulated);
     Element app = platform.createApplicationElement(501);
-    result.nodes = descendants(platform, app, prune, limit);
+    result.nodes = descendants(platform, app, prune ? WebContent::prune : WebContent::enter, limit);
     result.roundTrips = platform.roundTrips();
     result.singleReads = platform.singleReads;
     return result;
@@ -194,7 +194,7 @@ TEST(WalkTree, RecordsChildPositionsAndExtraFacts) {
     auto simulated = loadScenario(chromeWith(rootC1C2D));
     Element app = simulated->createApplicationElement(501);
     const std::string_view extras[] = {ax::title};
-    std::optional<WalkedTree> tree = walkTree(*simulated, app, true, 10, extras);
+    std::optional<WalkedTree> tree = walkTree(*simulated, app, WebContent::prune, 10, extras);
     ASSERT_TRUE(tree);
     // Walk order root, c2, c1, d: root's children are c1 (position 2) then c2 (position 1).
     EXPECT_EQ(tree->children[0], (std::vector<std::size_t>{2, 1}));

@@ -30,7 +30,7 @@ std::optional<std::vector<Element>> plainDescendants(Platform& platform, const E
         }
         result.push_back(element);
         std::string role = readRole(platform, element);
-        if (Policy::shouldDescend(role, prune)) {
+        if (Policy::shouldDescend(role, prune ? WebContent::prune : WebContent::enter)) {
             if (auto children = readElements(platform, element, ax::children)) {
                 stack.insert(stack.end(), children->begin(), children->end());
             }
@@ -70,7 +70,7 @@ std::vector<Element> plainMainToolbars(Platform& platform, const std::vector<Ele
 
 AvatarSearch plainAvatarWindows(Platform& platform, const std::vector<Element>& windows,
                                 const std::string& profile) {
-    const std::string refusal = "selected_chrome_profile_not_confirmed";
+    const ReasonCode refusal = ReasonCode::selectedChromeProfileNotConfirmed;
     std::vector<ProfiledWindow> found;
     for (const Element& window : windows) {
         auto nodes = plainDescendants(platform, window, true, 2500);
@@ -81,7 +81,7 @@ AvatarSearch plainAvatarWindows(Platform& platform, const std::vector<Element>& 
         for (const Element& toolbar : plainMainToolbars(platform, *nodes)) {
             auto children = readElements(platform, toolbar, ax::children);
             if (!children) {
-                return {std::nullopt, refusal};
+                return refusal;
             }
             int matches = 0;
             for (const Element& child : *children) {
@@ -91,20 +91,20 @@ AvatarSearch plainAvatarWindows(Platform& platform, const std::vector<Element>& 
                 matches += Policy::isProfileAvatarLabel(role, true, title, description, profile) ? 1 : 0;
             }
             if (matches >= 2) {
-                return {std::nullopt, refusal};
+                return refusal;
             }
             if (matches == 1) {
                 matching.push_back(toolbar);
             }
         }
         if (matching.size() >= 2) {
-            return {std::nullopt, refusal};
+            return refusal;
         }
         if (matching.size() == 1) {
             found.push_back({window, matching.front(), *nodes, {}});
         }
     }
-    return {found, std::nullopt};
+    return found;
 }
 
 WindowDescription plainWindowAvatar(Platform& platform, const Element& window) {
@@ -253,7 +253,8 @@ TEST(OneReadAtATime, SameAnswersOnRandomTrees) {
         for (const Element& window : list) {
             for (std::size_t limit : {std::size_t{5}, std::size_t{40}, std::size_t{2500}}) {
                 for (bool prune : {true, false}) {
-                    auto fast = descendants(*platform, window, prune, limit);
+                    auto fast =
+                        descendants(*platform, window, prune ? WebContent::prune : WebContent::enter, limit);
                     auto plain = plainDescendants(*platform, window, prune, limit);
                     ASSERT_EQ(fast.has_value(), plain.has_value());
                     absentWalks += limit == 2500 && !fast ? 1 : 0;
@@ -272,17 +273,17 @@ TEST(OneReadAtATime, SameAnswersOnRandomTrees) {
         for (const char* profile : {"Work", "Home"}) {
             AvatarSearch fast = avatarWindows(*platform, list, profile);
             AvatarSearch plain = plainAvatarWindows(*platform, list, profile);
-            ASSERT_EQ(fast.reason, plain.reason);
-            ASSERT_EQ(fast.windows.has_value(), plain.windows.has_value());
-            if (!fast.windows) {
+            ASSERT_EQ(fast.accepted(), plain.accepted());
+            if (!fast) {
+                ASSERT_EQ(*fast.refusal(), *plain.refusal());
                 ++refusals;
                 continue;
             }
-            profiledWindows += static_cast<int>(fast.windows->size());
-            ASSERT_EQ(fast.windows->size(), plain.windows->size());
-            for (std::size_t i = 0; i < fast.windows->size(); ++i) {
-                const ProfiledWindow& a = (*fast.windows)[i];
-                const ProfiledWindow& b = (*plain.windows)[i];
+            profiledWindows += static_cast<int>(fast->size());
+            ASSERT_EQ(fast->size(), plain->size());
+            for (std::size_t i = 0; i < fast->size(); ++i) {
+                const ProfiledWindow& a = fast.value()[i];
+                const ProfiledWindow& b = plain.value()[i];
                 ASSERT_TRUE(platform->elementsEqual(a.window, b.window));
                 ASSERT_TRUE(platform->elementsEqual(a.toolbar, b.toolbar));
                 ASSERT_TRUE(sameElements(*platform, a.nodes, b.nodes));

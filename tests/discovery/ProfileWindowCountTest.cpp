@@ -13,7 +13,7 @@ using nlohmann::json;
 std::string countFor(const json& scenario, const std::string& profile, long* roundTrips = nullptr) {
     auto simulated = loadScenario(scenario);
     CountingPlatform platform(*simulated);
-    std::optional<nlohmann::ordered_json> map = profileWindowCount(platform, CountRequest{profile});
+    std::optional<nlohmann::ordered_json> map = profileWindowCount(platform, profile);
     if (roundTrips != nullptr) {
         *roundTrips = platform.roundTrips();
     }

@@ -30,7 +30,8 @@ struct Counted {
 Counted count(const json& window) {
     auto simulated = loadScenario(chromeWith(window));
     CountingPlatform platform(*simulated);
-    std::int64_t tabs = countTabs(platform, platform.createApplicationElement(501));
+    // -1: no count
+    std::int64_t tabs = countTabs(platform, platform.createApplicationElement(501)).value_or(-1);
     return {tabs, platform.roundTrips()};
 }
 

@@ -57,7 +57,8 @@ json windowWith(std::initializer_list<json> children, const std::string& title =
 // The titles of the main toolbars of `window`.
 Strings mainToolbarTitles(const json& window) {
     auto platform = loadScenario(chromeWith(window));
-    std::optional<WalkedTree> tree = walkTree(*platform, platform->createApplicationElement(501), true, 2500);
+    std::optional<WalkedTree> tree =
+        walkTree(*platform, platform->createApplicationElement(501), WebContent::prune, 2500);
     EXPECT_TRUE(tree);
     std::vector<Element> toolbars;
     for (std::size_t position : mainToolbars(*tree)) {
@@ -130,10 +131,11 @@ Search searchFor(const std::vector<json>& windows, const std::string& profile) {
     std::vector<Element> list = *readElements(platform, platform.createApplicationElement(501), ax::windows);
     AvatarSearch search = avatarWindows(platform, list, profile);
     Search result;
-    result.reason = search.reason;
-    if (search.windows) {
+    if (const Refusal* refusal = search.refusal()) {
+        result.reason = std::string(wireName(refusal->reason));
+    } else {
         std::vector<Element> found;
-        for (const ProfiledWindow& profiled : *search.windows) {
+        for (const ProfiledWindow& profiled : search.value()) {
             found.push_back(profiled.window);
             result.nodeCounts.push_back(profiled.nodes.size());
             EXPECT_EQ(profiled.nodes.size(), profiled.roles.size());

@@ -21,8 +21,8 @@ TEST(SelectMode, Table) {
         {{"--agent-browser-window-visibility", ""}, Mode::agentBrowserWindowVisibility, ""},
         {{"--copy-delivered-secret", "1765000060000"}, Mode::clipboardHandoff, "1765000060000"},
         {{"--profile-window-count"}, Mode::profileWindowCount, ""},
-        {{"--key-baseline"}, Mode::keyMode, "--key-baseline"},
-        {{"--key-capture"}, Mode::keyMode, "--key-capture"},
+        {{"--key-baseline"}, Mode::keyBaseline, ""},
+        {{"--key-capture"}, Mode::keyCapture, ""},
         // Wrong number of arguments.
         {{"--agent-browser-window-visibility"}, Mode::unrecognised, ""},
         {{"--agent-browser-window-visibility", "1", "2"}, Mode::unrecognised, ""},

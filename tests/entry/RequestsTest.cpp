@@ -1,4 +1,4 @@
-#include "entry/Requests.h"
+#include "protocol/Requests.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,8 +1,8 @@
 // Frames and requests: the input is standard input. Its first byte picks the frame maximum of one
 // of the uses; frames are read until one is refused, and each payload is decoded as a request and
 // as a count request.
-#include "entry/Frames.h"
-#include "entry/Requests.h"
+#include "protocol/Frames.h"
+#include "protocol/Requests.h"
 #include "fuzz/StandardInput.h"
 
 #include <array>

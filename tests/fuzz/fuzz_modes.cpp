@@ -7,9 +7,11 @@
 // coverage intact. Everything the modes set up once per process (the restore guard's exit handler
 // and signal thread) is set up once for the whole run, and the page-switch state starts over with
 // every run, as in a fresh process. The scenario is loaded once and every run starts from a copy of
-// it. Standard output goes to /dev/null.
+// it, freed at the end of the run. Standard output goes to /dev/null.
+#include "../support/ForwardingPlatform.h"
 #include "entry/Entry.h"
 #include "fuzz/StandardInput.h"
+#include "inspection/PageSwitch.h"
 #include "platform/simulated/SimulatedPlatform.h"
 
 #include <array>
@@ -24,67 +26,11 @@ struct ProcessEnded {
 };
 
 // The simulated Chrome with exitProcess ending only the run.
-class RunPlatform final : public cpi::Platform {
+class RunPlatform final : public cpi::test::ForwardingPlatform {
 public:
-    explicit RunPlatform(std::unique_ptr<cpi::SimulatedPlatform> inner) : inner_(std::move(inner)) {}
+    explicit RunPlatform(std::unique_ptr<cpi::SimulatedPlatform> inner)
+        : ForwardingPlatform(*inner), inner_(std::move(inner)) {}
 
-    bool isProcessTrusted() override { return inner_->isProcessTrusted(); }
-    cpi::Element createApplicationElement(std::int32_t pid) override {
-        return inner_->createApplicationElement(pid);
-    }
-    cpi::AttributeRead copyAttributeValue(const cpi::Element& element, std::string_view attribute) override {
-        return inner_->copyAttributeValue(element, attribute);
-    }
-    std::vector<cpi::AttributeRead>
-    copyAttributeValues(const cpi::Element& element, std::span<const std::string_view> attributes) override {
-        return inner_->copyAttributeValues(element, attributes);
-    }
-    cpi::AXError setAttributeValue(const cpi::Element& element, std::string_view attribute,
-                                   bool value) override {
-        return inner_->setAttributeValue(element, attribute, value);
-    }
-    cpi::AXError setAttributeValue(const cpi::Element& element, std::string_view attribute,
-                                   const cpi::SecretText& value) override {
-        return inner_->setAttributeValue(element, attribute, value);
-    }
-    cpi::AXError isAttributeSettable(const cpi::Element& element, std::string_view attribute,
-                                     bool& settable) override {
-        return inner_->isAttributeSettable(element, attribute, settable);
-    }
-    std::optional<std::uint32_t> windowNumber(const cpi::Element& element) override {
-        return inner_->windowNumber(element);
-    }
-    cpi::Element createElementWithRemoteToken(std::span<const std::uint8_t> token) override {
-        return inner_->createElementWithRemoteToken(token);
-    }
-    bool elementsEqual(const cpi::Element& first, const cpi::Element& second) override {
-        return inner_->elementsEqual(first, second);
-    }
-    std::vector<cpi::RunningApplicationRef>
-    runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) override {
-        return inner_->runningApplicationsWithBundleIdentifier(bundleIdentifier);
-    }
-    cpi::RunningApplicationRef runningApplicationWithProcessIdentifier(std::int32_t pid) override {
-        return inner_->runningApplicationWithProcessIdentifier(pid);
-    }
-    std::optional<std::vector<cpi::WindowRecord>> copyWindowInfo(std::uint32_t options) override {
-        return inner_->copyWindowInfo(options);
-    }
-    cpi::Rect mainDisplayBounds() override { return inner_->mainDisplayBounds(); }
-    std::unique_ptr<cpi::SecretText> createSecretText(std::span<const char> utf8) override {
-        return inner_->createSecretText(utf8);
-    }
-    std::unique_ptr<cpi::PasteboardItem> createPasteboardItem() override {
-        return inner_->createPasteboardItem();
-    }
-    std::string plainTextPasteboardType() override { return inner_->plainTextPasteboardType(); }
-    std::int64_t clearPasteboard() override { return inner_->clearPasteboard(); }
-    bool writePasteboardItems(std::span<cpi::PasteboardItem* const> items) override {
-        return inner_->writePasteboardItems(items);
-    }
-    std::int64_t pasteboardChangeCount() override { return inner_->pasteboardChangeCount(); }
-    double currentTime() override { return inner_->currentTime(); }
-    void sleep(double seconds) override { inner_->sleep(seconds); }
     [[noreturn]] void exitProcess(int status) override { throw ProcessEnded{status}; }
     [[noreturn]] void terminateProcess(int status) override { throw ProcessEnded{status}; }
 
@@ -119,10 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    // The platform of the latest run stays alive: the page-switch state and its exit handler refer
-    // to it until the next run starts the state over.
-    static std::unique_ptr<RunPlatform> platform;
-    platform = std::make_unique<RunPlatform>(realisticChrome().copy());
+    // Between runs the page-switch state (and its exit handler) works on an idle platform that
+    // lives as long as the process, so that each run's platform is freed at the end of its own run
+    // (a run that frees what it allocated is not run again for leaks).
+    static RunPlatform idle(realisticChrome().copy());
+    auto platform = std::make_unique<RunPlatform>(realisticChrome().copy());
     cpi::fuzz::setStandardInput(data + 1, size - 1);
     try {
         cpi::runTool(*platform, modes[data[0] % modes.size()]);
@@ -130,6 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (ended.status != 0 && ended.status != 1) {
             std::abort();
         }
+    }
+    if (cpi::pageSwitchState() != nullptr) {
+        cpi::createPageSwitchState(idle);
     }
     return 0;
 }

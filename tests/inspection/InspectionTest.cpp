@@ -4,6 +4,7 @@
 
 #include "InspectionTestSupport.h"
 #include "inspection/PageSwitch.h"
+#include "protocol/ResultLines.h"
 
 #include <fstream>
 #include <functional>
@@ -22,28 +23,39 @@ struct InspectRow {
     std::string target = "w1-password"; // expected focused element on success
 };
 
+// A row prints as its name, so that a failing row names itself.
+void PrintTo(const InspectRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class InspectRows : public testing::TestWithParam<InspectRow> {};
 
 TEST_P(InspectRows, GivesTheExpectedTriple) {
     const InspectRow& row = GetParam();
     auto platform = load(row.scenario());
 
-    const InspectionResult result = inspect(*platform, row.request, row.page);
+    const InspectionResult result =
+        inspect(*platform, row.request, row.page ? InspectionGoal::page : InspectionGoal::writableField);
 
-    EXPECT_EQ(result.reason, row.reason);
+    const Refusal* refusal = result.refusal();
+    EXPECT_EQ(refusal ? std::optional(std::string(wireName(refusal->reason))) : std::nullopt, row.reason);
     if (row.checkMap.is_null()) {
-        EXPECT_FALSE(result.checkMap);
+        EXPECT_FALSE(refusal && refusal->check);
     } else {
-        ASSERT_TRUE(result.checkMap);
-        EXPECT_EQ(json(checkMapJson(*result.checkMap)), row.checkMap);
+        ASSERT_TRUE(refusal && refusal->check);
+        // The map goes under the name its reason calls for.
+        EXPECT_EQ(refusal->check->name, refusal->reason == ReasonCode::originNotAllowed
+                                            ? CheckName::originCheck
+                                            : CheckName::windowCheck);
+        EXPECT_EQ(json(checkMapJson(refusal->check->map)), row.checkMap);
     }
     if (row.reason) {
-        EXPECT_FALSE(result.target);
+        EXPECT_FALSE(result);
     } else {
-        ASSERT_TRUE(result.target);
-        EXPECT_EQ(result.target->pid, 501);
-        EXPECT_EQ(platform->elementName(result.target->window), "w1");
-        EXPECT_EQ(platform->elementName(result.target->focused), row.target);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->pid, 501);
+        EXPECT_EQ(platform->elementName(result->window), "w1");
+        EXPECT_EQ(platform->elementName(result->focused), row.target);
     }
 }
 
@@ -368,11 +380,12 @@ TEST(PageOrigin, UrlOrStringOrNothing) {
         }
         return Element();
     };
-    EXPECT_EQ(pageOrigin(*platform, element("url")), "https://example.com");
-    EXPECT_EQ(pageOrigin(*platform, element("string")), "https://example.com");
-    EXPECT_EQ(pageOrigin(*platform, element("number")), std::nullopt);
-    EXPECT_EQ(pageOrigin(*platform, element("http")), std::nullopt);
-    EXPECT_EQ(pageOrigin(*platform, element("none")), std::nullopt);
+    const auto pageOrigin = [&](const Element& webArea) { return pageReport(*platform, webArea).origin; };
+    EXPECT_EQ(pageOrigin(element("url")), "https://example.com");
+    EXPECT_EQ(pageOrigin(element("string")), "https://example.com");
+    EXPECT_EQ(pageOrigin(element("number")), std::nullopt);
+    EXPECT_EQ(pageOrigin(element("http")), std::nullopt);
+    EXPECT_EQ(pageOrigin(element("none")), std::nullopt);
 }
 
 // On the realistic scenario (three windows of about 800 elements, a page of about 1500), one
@@ -384,10 +397,10 @@ TEST(InspectCost, OneRoundTripPerVisitedElement) {
     auto platform = load(json::parse(file));
     const Request request{"Work", {"https://accounts.example.com"}, 4101, std::nullopt};
 
-    const InspectionResult result = inspect(*platform, request, false);
+    const InspectionResult result = inspect(*platform, request, InspectionGoal::writableField);
 
-    ASSERT_TRUE(result.target) << result.reason.value_or("");
-    EXPECT_EQ(platform->elementName(result.target->focused), "w1-password");
+    ASSERT_TRUE(result) << wireName(result.refusal()->reason);
+    EXPECT_EQ(platform->elementName(result->focused), "w1-password");
     // Visited: the chosen window's pruned walk (796), its toolbar (13), the page (1515).
     const std::int64_t visited = 796 + 13 + 1515;
     EXPECT_LE(platform->roundTrips(), visited + 40);

@@ -3,9 +3,10 @@
 // from the platform calls.
 #pragma once
 
-#include "entry/Requests.h"
+#include "../support/ForwardingPlatform.h"
 #include "platform/Platform.h"
 #include "platform/simulated/SimulatedPlatform.h"
+#include "protocol/Requests.h"
 
 #include <cstdlib>
 #include <functional>
@@ -103,9 +104,9 @@ struct SetCall {
 
 // Forwards every call to a simulated platform. Records the boolean set calls and runs `onCall`
 // (when set) with the name of each platform operation before forwarding it.
-class ObservedPlatform : public Platform {
+class ObservedPlatform : public ForwardingPlatform {
 public:
-    explicit ObservedPlatform(SimulatedPlatform& inner) : inner_(inner) {}
+    explicit ObservedPlatform(SimulatedPlatform& inner) : ForwardingPlatform(inner), inner_(inner) {}
 
     std::vector<SetCall> sets;
     std::function<void(std::string_view operation)> onCall;
@@ -150,9 +151,6 @@ public:
         observe("createElementWithRemoteToken");
         return inner_.createElementWithRemoteToken(token);
     }
-    bool elementsEqual(const Element& first, const Element& second) override {
-        return inner_.elementsEqual(first, second);
-    }
     std::vector<RunningApplicationRef>
     runningApplicationsWithBundleIdentifier(std::string_view bundle) override {
         observe("runningApplicationsWithBundleIdentifier");
@@ -162,32 +160,9 @@ public:
         observe("runningApplicationWithProcessIdentifier");
         return inner_.runningApplicationWithProcessIdentifier(pid);
     }
-    std::optional<std::vector<WindowRecord>> copyWindowInfo(std::uint32_t options) override {
-        return inner_.copyWindowInfo(options);
-    }
-    Rect mainDisplayBounds() override { return inner_.mainDisplayBounds(); }
-    std::unique_ptr<SecretText> createSecretText(std::span<const char> utf8) override {
-        return inner_.createSecretText(utf8);
-    }
-    std::unique_ptr<PasteboardItem> createPasteboardItem() override { return inner_.createPasteboardItem(); }
-    std::string plainTextPasteboardType() override { return inner_.plainTextPasteboardType(); }
-    std::int64_t clearPasteboard() override { return inner_.clearPasteboard(); }
-    bool writePasteboardItems(std::span<PasteboardItem* const> items) override {
-        return inner_.writePasteboardItems(items);
-    }
-    std::int64_t pasteboardChangeCount() override { return inner_.pasteboardChangeCount(); }
-    double currentTime() override { return inner_.currentTime(); }
     void sleep(double seconds) override {
         observe("sleep");
         inner_.sleep(seconds);
-    }
-    [[noreturn]] void exitProcess(int status) override {
-        inner_.exitProcess(status);
-        std::abort();
-    }
-    [[noreturn]] void terminateProcess(int status) override {
-        inner_.terminateProcess(status);
-        std::abort();
     }
 
     std::string nameOf(const Element& element) const { return inner_.elementName(element); }

@@ -3,6 +3,7 @@
 #include "inspection/PageSwitch.h"
 
 #include "InspectionTestSupport.h"
+#include "protocol/ResultLines.h"
 
 #include <future>
 #include <gtest/gtest.h>
@@ -50,6 +51,11 @@ struct SwitchRow {
     std::vector<SetCall> restoreSets;
     json reportAfterRestore;
 };
+
+// A row prints as its name, so that a failing row names itself.
+void PrintTo(const SwitchRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class PageSwitchRows : public testing::TestWithParam<SwitchRow> {};
 

@@ -32,7 +32,7 @@ TEST(Settle, AFirstSuccessIsGivenBackAtOnce) {
     createPageSwitchState(platform);
 
     testing::internal::CaptureStdout();
-    const std::optional<ChromeTarget> target = settle(platform, workRequest(), false);
+    const std::optional<ChromeTarget> target = settle(platform, workRequest(), InspectionGoal::writableField);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
     ASSERT_TRUE(target);
@@ -52,7 +52,7 @@ TEST(Settle, PageShowingUpDuringTheThirdSleepEndsTheWaitWithTheSwitchOnAndTheLoc
     };
 
     testing::internal::CaptureStdout();
-    const std::optional<ChromeTarget> target = settle(platform, workRequest(), false);
+    const std::optional<ChromeTarget> target = settle(platform, workRequest(), InspectionGoal::writableField);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
     ASSERT_TRUE(target);
@@ -73,7 +73,7 @@ TEST(Settle, APageThatNeverShowsCostsTwelveInspectionsAndIsRefusedAfterTheRestor
     createPageSwitchState(platform);
 
     testing::internal::CaptureStdout();
-    const std::optional<ChromeTarget> target = settle(platform, workRequest(), false);
+    const std::optional<ChromeTarget> target = settle(platform, workRequest(), InspectionGoal::writableField);
     const std::string output = testing::internal::GetCapturedStdout();
 
     EXPECT_FALSE(target);

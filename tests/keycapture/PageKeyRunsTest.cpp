@@ -39,7 +39,7 @@ std::optional<PlainResult> plainPageKeyRuns(Platform& platform, const Element& r
             return std::nullopt;
         }
         nodes.push_back(element);
-        if (Policy::shouldDescend(readRole(platform, element), false)) {
+        if (Policy::shouldDescend(readRole(platform, element), WebContent::enter)) {
             if (auto children = readElements(platform, element, ax::children)) {
                 stack.insert(stack.end(), children->begin(), children->end());
             }

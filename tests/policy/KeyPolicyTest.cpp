@@ -139,9 +139,10 @@ TEST(KeyPolicy, newKeyAndKeyCheck) {
               "page_key_ambiguous",
               counts(3, 3, 1, 2, 0)},
          }) {
-        const NewKeyResult result = P::newKey(row.runs, row.focused, baseline);
-        EXPECT_EQ(result.key, row.key) << row.name;
-        EXPECT_EQ(result.reason, row.reason) << row.name;
+        const Verdict<std::string> result = P::newKey(row.runs, row.focused, baseline);
+        EXPECT_EQ(result ? Text(result.value()) : none, row.key) << row.name;
+        EXPECT_EQ(result ? none : wire(result.refusal()->reason), row.reason) << row.name;
+        EXPECT_FALSE(!result && result.refusal()->check) << row.name;
         EXPECT_EQ(P::keyCheck(7, row.runs, row.focused, baseline), row.check) << row.name;
     }
 }

@@ -96,6 +96,7 @@ TEST(OriginPolicy, originPageIndex) {
         Origins pages;
         std::vector<std::string> allowed;
         std::optional<std::size_t> expected;
+        std::vector<bool> reportsUrl = {}; // whether each page reported a URL at all (none did when empty)
     };
     const std::vector<std::string> example{"https://example.com"};
     for (const Row& row : std::vector<Row>{
@@ -108,6 +109,27 @@ TEST(OriginPolicy, originPageIndex) {
              {"fallback needs the origin allowed", "https://other.example/x", {none}, example, none},
              {"fallback needs a single web area", "https://example.com/x", {none, none}, example, none},
              {"fallback reads the untrimmed text", " https://example.com/x", {none}, example, none},
+             // A page that reports a URL off every https origin (http, another port, about:blank)
+             // contradicts the address bar.
+             {"no fallback when the page reports a URL",
+              "https://example.com/x",
+              {none},
+              example,
+              none,
+              {true}},
+             {"fallback when the page reports none", "https://example.com/x", {none}, example, 0, {false}},
+             {"a page with an origin needs no fallback",
+              "example.com/x",
+              {"https://example.com"},
+              example,
+              0,
+              {true}},
+             {"the reporting page is not the fallback's",
+              "example.com/x",
+              {none, "https://example.com"},
+              example,
+              1,
+              {true, true}},
              {"no address", none, {"https://example.com"}, example, none},
              {"no web area", "example.com/x", {}, example, none},
              {"nothing allowed", "example.com/x", {"https://example.com"}, {}, none},
@@ -127,7 +149,8 @@ TEST(OriginPolicy, originPageIndex) {
               {"https://example.com", "https://other.example"},
               1},
          }) {
-        EXPECT_EQ(P::originPageIndex(row.address, row.pages, row.allowed), row.expected) << row.name;
+        EXPECT_EQ(P::originPageIndex(row.address, row.pages, row.reportsUrl, row.allowed), row.expected)
+            << row.name;
     }
 }
 

@@ -13,24 +13,33 @@ constexpr std::nullopt_t none = std::nullopt;
 TEST(PagePolicy, shouldWaitForPageAndTurnOnPageSwitch) {
     struct Row {
         std::string name;
-        Text reason;
+        std::optional<ReasonCode> reason;
         std::optional<CheckMap> map;
         bool waits;
     };
+    constexpr ReasonCode originNotAllowed = ReasonCode::originNotAllowed;
     const CheckMap noWebArea = checkMap({{"addressFound", 1}, {"webAreas", 0}, {"pageUrls", 0}});
     for (const Row& row : std::vector<Row>{
-             {"no web area", "origin_not_allowed", noWebArea, true},
-             {"one web area", "origin_not_allowed", checkMap({{"webAreas", 1}}), false},
-             {"map without webAreas", "origin_not_allowed", checkMap({{"pageUrls", 0}}), false},
-             {"empty map", "origin_not_allowed", CheckMap{}, false},
-             {"no map", "origin_not_allowed", none, false},
-             {"other reason", "focused_field_not_supported", noWebArea, false},
+             {"no web area", originNotAllowed, noWebArea, true},
+             {"one web area", originNotAllowed, checkMap({{"webAreas", 1}}), false},
+             {"map without webAreas", originNotAllowed, checkMap({{"pageUrls", 0}}), false},
+             {"empty map", originNotAllowed, CheckMap{}, false},
+             {"no map", originNotAllowed, none, false},
+             {"other reason", ReasonCode::focusedFieldNotSupported, noWebArea, false},
              {"no reason", none, noWebArea, false},
          }) {
-        EXPECT_EQ(P::shouldWaitForPage(row.reason, row.map), row.waits) << row.name;
-        EXPECT_EQ(P::shouldTurnOnPageSwitch(true, row.reason, row.map, false), row.waits) << row.name;
-        EXPECT_FALSE(P::shouldTurnOnPageSwitch(false, row.reason, row.map, false)) << row.name;
-        EXPECT_FALSE(P::shouldTurnOnPageSwitch(true, row.reason, row.map, true)) << row.name;
+        std::optional<Refusal> refusal;
+        if (row.reason) {
+            refusal = Refusal{*row.reason, std::nullopt};
+            if (row.map) {
+                refusal->check = NamedCheck{CheckName::originCheck, *row.map};
+            }
+        }
+        const Refusal* given = refusal ? &*refusal : nullptr;
+        EXPECT_EQ(P::shouldWaitForPage(given), row.waits) << row.name;
+        EXPECT_EQ(P::shouldTurnOnPageSwitch(true, given, false), row.waits) << row.name;
+        EXPECT_FALSE(P::shouldTurnOnPageSwitch(false, given, false)) << row.name;
+        EXPECT_FALSE(P::shouldTurnOnPageSwitch(true, given, true)) << row.name;
     }
 }
 
@@ -113,10 +122,10 @@ TEST(PagePolicy, supportsFocusedField) {
 }
 
 TEST(PagePolicy, mutationFailure) {
-    EXPECT_EQ(P::mutationFailure(false, true), "input_unavailable");
-    EXPECT_EQ(P::mutationFailure(false, false), "input_unavailable");
-    EXPECT_EQ(P::mutationFailure(true, false), "focus_changed");
-    EXPECT_EQ(P::mutationFailure(true, true), none);
+    EXPECT_EQ(wire(P::mutationFailure(false, true)), "input_unavailable");
+    EXPECT_EQ(wire(P::mutationFailure(false, false)), "input_unavailable");
+    EXPECT_EQ(wire(P::mutationFailure(true, false)), "focus_changed");
+    EXPECT_EQ(wire(P::mutationFailure(true, true)), none);
 }
 
 } // namespace

@@ -17,6 +17,11 @@ inline CheckMap checkMap(std::initializer_list<CheckMap::Entry> entries) {
     return map;
 }
 
+// The wire string of a reason code; absent for none (the tables hold the strings the lines carry).
+inline std::optional<std::string> wire(std::optional<ReasonCode> code) {
+    return code ? std::optional(std::string(wireName(*code))) : std::nullopt;
+}
+
 inline void PrintTo(const CheckMap& map, std::ostream* out) {
     *out << "{";
     for (const auto& [key, value] : map.entries()) {

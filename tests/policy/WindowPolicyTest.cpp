@@ -27,7 +27,9 @@ TEST(WindowPolicy, shouldDescend) {
              {"AXGroup", true, true},
              {"axwebarea", true, true},
          }) {
-        EXPECT_EQ(P::shouldDescend(row.role, row.prune), row.expected) << row.role << " prune " << row.prune;
+        EXPECT_EQ(P::shouldDescend(row.role, row.prune ? cpi::WebContent::prune : cpi::WebContent::enter),
+                  row.expected)
+            << row.role << " prune " << row.prune;
     }
 }
 
@@ -173,7 +175,7 @@ TEST(WindowPolicy, windowListRefusal) {
              {64, none},
              {65, "chrome_window_unavailable"},
          }) {
-        EXPECT_EQ(P::windowListRefusal(row.count), row.expected) << row.count.value_or(999999);
+        EXPECT_EQ(wire(P::windowListRefusal(row.count)), row.expected) << row.count.value_or(999999);
     }
 }
 

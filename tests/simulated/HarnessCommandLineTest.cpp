@@ -15,6 +15,11 @@ struct CommandLine {
     std::vector<std::string> words; // after the program; "SCENARIO" stands for a valid scenario file
 };
 
+// A row prints as its name, so that a failing row names itself.
+void PrintTo(const CommandLine& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class HarnessRefuses : public ::testing::TestWithParam<CommandLine> {};
 
 TEST_P(HarnessRefuses, WithStatus70AndOneLine) {

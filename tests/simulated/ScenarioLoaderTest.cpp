@@ -14,6 +14,11 @@ struct Rejection {
     const char* message;
 };
 
+// A row prints as its name, so that a failing row names itself.
+void PrintTo(const Rejection& row, std::ostream* out) {
+    *out << row.name;
+}
+
 const Rejection rejections[] = {
     {"not an object", R"([])", "scenario: expected an object, found a list"},
     {"unknown top-level key", R"({"trustd": true})", R"(scenario: unknown key "trustd")"},

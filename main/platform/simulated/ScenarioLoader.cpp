@@ -1,5 +1,6 @@
 // Reads a scenario document into the simulated platform's state. Everything the loader does not
 // understand is an error that names its JSON path; nothing is ignored.
+#include "ChromePrivateInputPolicy/Text.h"
 #include "platform/simulated/SimulatedState.h"
 
 #include <algorithm>
@@ -105,26 +106,14 @@ void expectObject(const json& value, const Path& path) {
 
 // The bytes written as hexadecimal digits, two per byte.
 std::string bytesOfHex(const std::string& hex, const Path& path) {
-    const auto digit = [&](char c) -> int {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        fail(path, "expected hexadecimal digits");
-    };
     if (hex.size() % 2 != 0) {
         fail(path, "expected an even number of hexadecimal digits");
     }
-    std::string bytes;
-    for (std::size_t index = 0; index < hex.size(); index += 2) {
-        bytes.push_back(static_cast<char>(digit(hex[index]) * 16 + digit(hex[index + 1])));
+    std::optional<std::string> bytes = text::hexDecoded(hex);
+    if (!bytes) {
+        fail(path, "expected hexadecimal digits");
     }
-    return bytes;
+    return std::move(*bytes);
 }
 
 void expectList(const json& value, const Path& path) {

@@ -1,6 +1,8 @@
 #include "platform/simulated/SimulatedPlatform.h"
 
+#include "ChromePrivateInputPolicy/Text.h"
 #include "platform/Process.h"
+#include "platform/RemoteToken.h"
 #include "platform/SecureMemory.h"
 #include "platform/simulated/SimulatedState.h"
 
@@ -85,17 +87,7 @@ std::once_flag exitWriterRegistration;
 // -- journal ---------------------------------------------------------------------------------
 
 void writeBytes(const State& state, const char* bytes, std::size_t size) {
-    std::size_t written = 0;
-    while (written < size) {
-        const ssize_t count = ::write(state.journalFd, bytes + written, size - written);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            break;
-        }
-        written += static_cast<std::size_t>(count);
-    }
+    process::writeAll(state.journalFd, std::span(reinterpret_cast<const std::uint8_t*>(bytes), size));
 }
 
 void writeLine(const State& state, std::string& line) {
@@ -125,17 +117,6 @@ void wipeStrings(nlohmann::ordered_json& entry) {
             wipeStrings(member);
         }
     }
-}
-
-std::string hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (const std::uint8_t byte : bytes) {
-        text.push_back(digits[byte >> 4]);
-        text.push_back(digits[byte & 15]);
-    }
-    return text;
 }
 
 // -- clock and events ------------------------------------------------------------------------
@@ -570,7 +551,7 @@ public:
         if (state_.failSetData) {
             return false;
         }
-        const std::string text = hex(data);
+        const std::string text = cpi::text::hexEncoded(data);
         store(type, SecureString(text.begin(), text.end()));
         return true;
     }
@@ -677,40 +658,8 @@ std::unique_ptr<SimulatedPlatform> SimulatedPlatform::load(const nlohmann::json&
 
 std::unique_ptr<SimulatedPlatform> SimulatedPlatform::copy() const {
     Lock lock(state_->mutex);
-    const State& from = *state_;
-    auto state = std::make_unique<State>();
-    state->trusted = from.trusted;
-    state->nowMillis = from.nowMillis;
-    state->realTime = from.realTime;
-    state->roundTripMicros = from.roundTripMicros;
-    state->display = from.display;
-    state->nodes = from.nodes;
-    state->applications.reserve(from.applications.size());
-    for (const Application& application : from.applications) {
-        // The running-application facts are live and shared with the handles given out, so each
-        // copy gets its own.
-        auto info = std::make_shared<simulated::ApplicationInfo>();
-        info->pid = application.info->pid;
-        info->bundleIdentifier = application.info->bundleIdentifier;
-        info->activationPolicy = application.info->activationPolicy;
-        info->terminated = application.info->terminated.load();
-        state->applications.push_back(
-            Application{std::move(info), application.root, application.tokens, application.running});
-    }
-    state->ids = from.ids;
-    state->allWindows = from.allWindows;
-    state->onScreenWindows = from.onScreenWindows;
-    state->changeCount = from.changeCount;
-    state->failSetString = from.failSetString;
-    state->failSetData = from.failSetData;
-    state->failWrite = from.failWrite;
-    state->pasteboard = from.pasteboard;
-    state->events = from.events;
-    state->calls = from.calls;
-    state->roundTrips = from.roundTrips;
-    state->virtualMicros = from.virtualMicros;
-    state->exitStatus = from.exitStatus;
-    state->start = from.start;
+    auto state = std::make_unique<State>(*state_);
+    state->journalFd = -1; // a copy writes no journal
     return std::unique_ptr<SimulatedPlatform>(new SimulatedPlatform(std::move(state)));
 }
 
@@ -831,23 +780,13 @@ std::optional<std::uint32_t> SimulatedPlatform::windowNumber(const Element& elem
 Element SimulatedPlatform::createElementWithRemoteToken(std::span<const std::uint8_t> token) {
     Lock lock(state_->mutex);
     enter(*state_, lock, simulated::call::createWithRemoteToken, true);
-    static constexpr std::uint8_t marker[4] = {0x6F, 0x63, 0x6F, 0x63};
-    if (token.size() != 20 || token[4] != 0 || token[5] != 0 || token[6] != 0 || token[7] != 0 ||
-        !std::equal(std::begin(marker), std::end(marker), token.begin() + 8)) {
+    const std::optional<RemoteToken> decoded = RemoteToken::decode(token);
+    if (!decoded) {
         return {};
     }
-    std::uint32_t pidBits = 0;
-    for (int index = 3; index >= 0; --index) {
-        pidBits = (pidBits << 8) | token[static_cast<std::size_t>(index)];
-    }
-    std::uint64_t identifier = 0;
-    for (int index = 19; index >= 12; --index) {
-        identifier = (identifier << 8) | token[static_cast<std::size_t>(index)];
-    }
-    const auto pid = static_cast<std::int32_t>(pidBits);
     for (const Application& application : state_->applications) {
-        if (application.running && application.info->pid == pid) {
-            const auto found = application.tokens.find(identifier);
+        if (application.running && application.info->pid == decoded->pid()) {
+            const auto found = application.tokens.find(decoded->elementIdentifier());
             if (found == application.tokens.end()) {
                 return {};
             }

@@ -70,10 +70,27 @@ struct ApplicationInfo {
     std::optional<std::string> bundleIdentifier;
     std::int64_t activationPolicy = 0;
     std::atomic<bool> terminated{false};
+
+    ApplicationInfo() = default;
+    ApplicationInfo(const ApplicationInfo& other)
+        : pid(other.pid), bundleIdentifier(other.bundleIdentifier), activationPolicy(other.activationPolicy),
+          terminated(other.terminated.load()) {}
+    ApplicationInfo& operator=(const ApplicationInfo&) = delete;
+};
+
+// The facts are live and shared with the handles given to the tool, so a copy of the state gets
+// facts of its own rather than sharing them.
+struct LiveInfo : std::shared_ptr<ApplicationInfo> {
+    LiveInfo(std::shared_ptr<ApplicationInfo> info = nullptr) : shared_ptr(std::move(info)) {}
+    LiveInfo(const LiveInfo& other)
+        : shared_ptr(other ? std::make_shared<ApplicationInfo>(*other) : nullptr) {}
+    LiveInfo(LiveInfo&&) noexcept = default;
+    LiveInfo& operator=(const LiveInfo& other) { return *this = LiveInfo(other); }
+    LiveInfo& operator=(LiveInfo&&) noexcept = default;
 };
 
 struct Application {
-    std::shared_ptr<ApplicationInfo> info;
+    LiveInfo info;
     NodeIndex root = 0;
     std::map<std::uint64_t, NodeIndex> tokens;
     bool running = false; // false before a launch and after a quit
@@ -193,9 +210,18 @@ inline constexpr const char* plainTextType = "public.utf8-plain-text";
 
 namespace cpi {
 
-// A member added here is also copied by SimulatedPlatform::copy.
+namespace simulated {
+// A mutex that a copy of the state does not share: the copy starts with its own, unlocked.
+struct StateMutex : std::mutex {
+    StateMutex() = default;
+    StateMutex(const StateMutex&) : std::mutex() {}
+    StateMutex& operator=(const StateMutex&) = delete;
+};
+} // namespace simulated
+
+// Copyable as it is: a copy shares nothing with the original (see StateMutex and LiveInfo).
 struct SimulatedPlatform::State {
-    mutable std::mutex mutex;
+    mutable simulated::StateMutex mutex;
 
     // Scenario settings.
     bool trusted = true;

@@ -1,4 +1,4 @@
-#include "entry/Requests.h"
+#include "protocol/Requests.h"
 
 #include <cstddef>
 #include <nlohmann/json.hpp>

@@ -36,13 +36,10 @@ std::optional<SecureBytes> readFrame(std::uint32_t maximum);
 // that is not UTF-8, for one) is not written at all; errors of the write are dropped.
 void writeResult(const nlohmann::ordered_json& map);
 
-// Whether `bytes` are well-formed UTF-8 (no overlong forms, surrogates, code points above
-// U+10FFFF or truncated sequences).
-bool isUtf8Text(std::span<const std::uint8_t> bytes);
-
 // The text of a secret frame's payload, viewed in place (the secret is never decoded into a buffer
 // of its own): the payload without a leading byte order mark, which decoded text does not include.
-// Absent when the payload is not UTF-8.
+// Absent when the payload is not well-formed UTF-8 (no overlong forms, surrogates, code points
+// above U+10FFFF or truncated sequences).
 std::optional<std::span<const char>> secretText(std::span<const std::uint8_t> payload);
 
 } // namespace cpi

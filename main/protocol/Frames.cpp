@@ -1,10 +1,10 @@
-#include "entry/Frames.h"
+#include "protocol/Frames.h"
 
+#include "ChromePrivateInputPolicy/Text.h"
 #include "platform/Process.h"
 
 #include <exception>
 #include <string>
-#include <utf8proc.h>
 
 namespace cpi {
 
@@ -60,22 +60,8 @@ void writeResult(const nlohmann::ordered_json& map) {
     process::writeStandardOutput(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
 }
 
-bool isUtf8Text(std::span<const std::uint8_t> bytes) {
-    std::size_t offset = 0;
-    while (offset < bytes.size()) {
-        utf8proc_int32_t codePoint = 0;
-        const utf8proc_ssize_t used = utf8proc_iterate(
-            bytes.data() + offset, static_cast<utf8proc_ssize_t>(bytes.size() - offset), &codePoint);
-        if (used <= 0 || codePoint < 0) {
-            return false;
-        }
-        offset += static_cast<std::size_t>(used);
-    }
-    return true;
-}
-
 std::optional<std::span<const char>> secretText(std::span<const std::uint8_t> payload) {
-    if (!isUtf8Text(payload)) {
+    if (!text::isValidUtf8(std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()))) {
         return std::nullopt;
     }
     if (payload.size() >= 3 && payload[0] == 0xEF && payload[1] == 0xBB && payload[2] == 0xBF) {

@@ -1,0 +1,81 @@
+// Key baseline and key capture.
+//
+// The agent runs the tool twice with the same request: "--key-baseline" before the page shows a new
+// API key, "--key-capture" after. The baseline answers the fingerprints of every key-like run on the
+// confirmed page; the capture answers the one run whose fingerprint the baseline lacks (focus
+// decides between several). The page's text never leaves the process otherwise.
+#include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "entry/ChromeModes.h"
+#include "entry/Modes.h"
+#include "inspection/PageSwitch.h"
+#include "keycapture/PageKeyRuns.h"
+#include "protocol/Frames.h"
+#include "protocol/ResultLines.h"
+
+#include <set>
+#include <string>
+
+namespace cpi {
+
+namespace {
+
+using Policy = ChromePrivateInputPolicy;
+
+[[noreturn]] void finish(Platform& platform, const Verdict<nlohmann::ordered_json>& answer,
+                         std::string_view key) {
+    if (const Refusal* refusal = answer.refusal()) {
+        writeFinal(refusalLine(*refusal));
+        endGuarded(platform, exitRefused);
+    }
+    writeFinal(acceptedLine(key, answer.value()));
+    endGuarded(platform, exitSuccess);
+}
+
+// The fingerprints of every run, in ascending byte order (the order a std::set iterates in).
+Verdict<nlohmann::ordered_json> takeBaseline(PageKeyRuns& page) {
+    std::set<std::string> fingerprints;
+    for (const std::string& run : page.runs) {
+        fingerprints.insert(Policy::keyFingerprint(run));
+    }
+    page.wipe();
+    if (fingerprints.size() > Policy::baselineLimit) {
+        return ReasonCode::pageTextUnavailable;
+    }
+    return nlohmann::ordered_json(fingerprints);
+}
+
+// The one run the baseline lacks, or a refusal with the "keyCheck" map.
+Verdict<nlohmann::ordered_json> captureKey(const Request& request, PageKeyRuns& page) {
+    std::set<std::string> baseline;
+    if (request.baseline) {
+        baseline.insert(request.baseline->begin(), request.baseline->end());
+    }
+    Verdict<std::string> found = Policy::newKey(page.runs, page.focusedRuns, baseline);
+    if (found) {
+        page.wipe();
+        return nlohmann::ordered_json(std::move(found.value()));
+    }
+    CheckMap check = Policy::keyCheck(page.textNodes, page.runs, page.focusedRuns, baseline);
+    page.wipe();
+    return Refusal{found.refusal()->reason, NamedCheck{CheckName::keyCheck, std::move(check)}};
+}
+
+} // namespace
+
+void runKeyMode(Platform& platform, KeyMode mode) {
+    const auto [request, target] = settleRequest(platform, keyRequestFrameMaximum, InspectionGoal::page);
+    std::optional<PageKeyRuns> page = pageKeyRuns(platform, target.focused);
+    if (!page) {
+        finish(platform, ReasonCode::pageTextUnavailable, {});
+    }
+    // The page's key runs are wiped however the mode ends, a stop included.
+    if (PageSwitchState* state = pageSwitchState()) {
+        state->holdSecrets([&page] { page->wipe(); });
+    }
+    if (mode == KeyMode::baseline) {
+        finish(platform, takeBaseline(*page), "baseline");
+    }
+    finish(platform, captureKey(request, *page), "key");
+}
+
+} // namespace cpi
