@@ -17,7 +17,8 @@ fi
 
 packages=(cmake ninja-build g++ clang lld llvm libclang-rt-14-dev pkg-config clang-format
           nlohmann-json3-dev liburiparser-dev libutf8proc-dev libssl-dev libpcre2-dev
-          libgtest-dev libgmock-dev libbenchmark-dev googletest)
+          libgtest-dev libgmock-dev libbenchmark-dev googletest
+          libatspi2.0-dev libdbus-1-dev libxcb1-dev libxcb-xfixes0-dev libxcb-xtest0-dev)
 if [[ ${1:-} == clang-libcxx ]]; then
     # libc++-14-dev, if installed, is replaced: Debian's libc++ versions do not coexist.
     packages+=(clang-19 libc++-19-dev libc++abi-19-dev dpkg-dev)

@@ -1,0 +1,419 @@
+#include "platform/linux/AccessibilityBus.h"
+
+#include <atspi/atspi.h>
+#include <cstring>
+#include <dbus/dbus.h>
+#include <mutex>
+
+namespace cpi::atspi {
+
+namespace {
+
+constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
+constexpr const char* textInterface = "org.a11y.atspi.Text";
+constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
+
+// GLib and libatspi report trouble on standard error by default; the tool never writes there.
+void dropLogMessages() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_log_set_writer_func(
+            [](GLogLevelFlags, const GLogField*, gsize, gpointer) { return G_LOG_WRITER_HANDLED; }, nullptr,
+            nullptr);
+        g_log_set_default_handler([](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+    });
+}
+
+struct MessageDeleter {
+    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
+};
+using Message = std::unique_ptr<DBusMessage, MessageDeleter>;
+
+DBusMessage* methodCall(const ObjectRef& object, const char* interface, const char* method) {
+    return dbus_message_new_method_call(object.bus.c_str(), object.path.c_str(), interface, method);
+}
+
+// Reading helpers: each checks the type before it reads and gives nothing on a mismatch.
+bool readString(DBusMessageIter& iter, std::string& out) {
+    const int type = dbus_message_iter_get_arg_type(&iter);
+    if (type != DBUS_TYPE_STRING && type != DBUS_TYPE_OBJECT_PATH) {
+        return false;
+    }
+    const char* value = nullptr;
+    dbus_message_iter_get_basic(&iter, &value);
+    out = value != nullptr ? value : "";
+    dbus_message_iter_next(&iter);
+    return true;
+}
+
+template <typename Integer>
+bool readInteger(DBusMessageIter& iter, int wanted, Integer& out) {
+    if (dbus_message_iter_get_arg_type(&iter) != wanted) {
+        return false;
+    }
+    dbus_message_iter_get_basic(&iter, &out);
+    dbus_message_iter_next(&iter);
+    return true;
+}
+
+// (so): an object reference.
+bool readObject(DBusMessageIter& iter, ObjectRef& out) {
+    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_STRUCT) {
+        return false;
+    }
+    DBusMessageIter fields;
+    dbus_message_iter_recurse(&iter, &fields);
+    if (!readString(fields, out.bus) || !readString(fields, out.path)) {
+        return false;
+    }
+    dbus_message_iter_next(&iter);
+    return true;
+}
+
+// au: the two words of a state set.
+bool readStates(DBusMessageIter& iter, StateSet& out) {
+    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) {
+        return false;
+    }
+    DBusMessageIter words;
+    dbus_message_iter_recurse(&iter, &words);
+    out = {};
+    for (std::size_t index = 0; dbus_message_iter_get_arg_type(&words) == DBUS_TYPE_UINT32; ++index) {
+        std::uint32_t word = 0;
+        readInteger(words, DBUS_TYPE_UINT32, word);
+        if (index < out.size()) {
+            out[index] = word;
+        }
+    }
+    dbus_message_iter_next(&iter);
+    return true;
+}
+
+bool skip(DBusMessageIter& iter) {
+    if (dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_INVALID) {
+        return false;
+    }
+    dbus_message_iter_next(&iter);
+    return true;
+}
+
+// The first argument of a reply, entering a variant when the reply is a property's value.
+std::optional<DBusMessageIter> firstArgument(DBusMessage* reply) {
+    DBusMessageIter iter;
+    if (reply == nullptr || !dbus_message_iter_init(reply, &iter)) {
+        return std::nullopt;
+    }
+    if (dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_VARIANT) {
+        DBusMessageIter inner;
+        dbus_message_iter_recurse(&iter, &inner);
+        return inner;
+    }
+    return iter;
+}
+
+} // namespace
+
+bool hasState(const StateSet& states, unsigned state) {
+    return state < 64 && (states[state / 32] & (1u << (state % 32))) != 0;
+}
+
+std::unique_ptr<AccessibilityBus> AccessibilityBus::connect() {
+    dropLogMessages();
+    if (atspi_init() < 0) {
+        return nullptr;
+    }
+    DBusConnection* connection = atspi_get_a11y_bus();
+    if (connection == nullptr || !dbus_connection_get_is_connected(connection)) {
+        return nullptr;
+    }
+    dbus_connection_ref(connection);
+    return std::unique_ptr<AccessibilityBus>(new AccessibilityBus(connection));
+}
+
+AccessibilityBus::~AccessibilityBus() {
+    dbus_connection_unref(connection_);
+}
+
+bool AccessibilityBus::accessibilityEnabled() {
+    dropLogMessages();
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection* session = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+    dbus_error_free(&error);
+    if (session == nullptr) {
+        return false;
+    }
+    dbus_connection_set_exit_on_disconnect(session, false);
+    bool enabled = false;
+    if (DBusMessage* request =
+            dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", propertiesInterface, "Get")) {
+        const char* interface = "org.a11y.Status";
+        const char* property = "IsEnabled";
+        dbus_message_append_args(request, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
+                                 DBUS_TYPE_INVALID);
+        const Message reply(
+            dbus_connection_send_with_reply_and_block(session, request, DBUS_TIMEOUT_USE_DEFAULT, nullptr));
+        dbus_message_unref(request);
+        if (auto value = firstArgument(reply.get());
+            value && dbus_message_iter_get_arg_type(&*value) == DBUS_TYPE_BOOLEAN) {
+            dbus_bool_t flag = false;
+            dbus_message_iter_get_basic(&*value, &flag);
+            enabled = flag;
+        }
+    }
+    dbus_connection_close(session);
+    dbus_connection_unref(session);
+    return enabled;
+}
+
+DBusMessage* AccessibilityBus::call(DBusMessage* message) {
+    if (message == nullptr) {
+        return nullptr;
+    }
+    ++roundTrips_;
+    DBusMessage* reply =
+        dbus_connection_send_with_reply_and_block(connection_, message, DBUS_TIMEOUT_USE_DEFAULT, nullptr);
+    dbus_message_unref(message);
+    return reply;
+}
+
+DBusMessage* AccessibilityBus::property(const ObjectRef& object, const char* interface, const char* name) {
+    DBusMessage* message = methodCall(object, propertiesInterface, "Get");
+    if (message != nullptr) {
+        dbus_message_append_args(message, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name,
+                                 DBUS_TYPE_INVALID);
+    }
+    return call(message);
+}
+
+std::vector<ObjectRef> AccessibilityBus::applications() {
+    return children(ObjectRef{"org.a11y.atspi.Registry", rootPath}).value_or(std::vector<ObjectRef>{});
+}
+
+std::optional<std::uint32_t> AccessibilityBus::processIdentifier(const std::string& bus) {
+    DBusMessage* message = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                        "org.freedesktop.DBus", "GetConnectionUnixProcessID");
+    const char* name = bus.c_str();
+    if (message != nullptr) {
+        dbus_message_append_args(message, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+    }
+    const Message reply(call(message));
+    std::uint32_t pid = 0;
+    if (auto iter = firstArgument(reply.get()); iter && readInteger(*iter, DBUS_TYPE_UINT32, pid)) {
+        return pid;
+    }
+    return std::nullopt;
+}
+
+bool AccessibilityBus::isConnected(const std::string& bus) {
+    DBusMessage* message = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                        "org.freedesktop.DBus", "NameHasOwner");
+    const char* name = bus.c_str();
+    if (message != nullptr) {
+        dbus_message_append_args(message, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+    }
+    const Message reply(call(message));
+    dbus_bool_t owned = false;
+    if (auto iter = firstArgument(reply.get()); iter && readInteger(*iter, DBUS_TYPE_BOOLEAN, owned)) {
+        return owned;
+    }
+    return false;
+}
+
+std::optional<std::vector<CachedElement>> AccessibilityBus::cachedElements(const std::string& bus) {
+    const Message reply(
+        call(methodCall(ObjectRef{bus, "/org/a11y/atspi/cache"}, "org.a11y.atspi.Cache", "GetItems")));
+    auto iter = firstArgument(reply.get());
+    if (!iter || dbus_message_iter_get_arg_type(&*iter) != DBUS_TYPE_ARRAY) {
+        return std::nullopt;
+    }
+    DBusMessageIter items;
+    dbus_message_iter_recurse(&*iter, &items);
+    std::vector<CachedElement> elements;
+    // a((so)(so)(so)iiassusau): object, application, parent, index in parent, child count,
+    // interfaces, name, role, description, states.
+    while (dbus_message_iter_get_arg_type(&items) == DBUS_TYPE_STRUCT) {
+        DBusMessageIter fields;
+        dbus_message_iter_recurse(&items, &fields);
+        CachedElement element;
+        ObjectRef application;
+        if (!readObject(fields, element.object) || !readObject(fields, application) ||
+            !readObject(fields, element.parent) ||
+            !readInteger(fields, DBUS_TYPE_INT32, element.indexInParent) ||
+            !readInteger(fields, DBUS_TYPE_INT32, element.childCount) || !skip(fields) ||
+            !readString(fields, element.name) || !readInteger(fields, DBUS_TYPE_UINT32, element.role) ||
+            !readString(fields, element.description) || !readStates(fields, element.states)) {
+            return std::nullopt; // another layout of the cache: read element by element instead
+        }
+        elements.push_back(std::move(element));
+        dbus_message_iter_next(&items);
+    }
+    return elements;
+}
+
+std::optional<std::uint32_t> AccessibilityBus::role(const ObjectRef& object) {
+    const Message reply(call(methodCall(object, accessibleInterface, "GetRole")));
+    std::uint32_t role = 0;
+    if (auto iter = firstArgument(reply.get()); iter && readInteger(*iter, DBUS_TYPE_UINT32, role)) {
+        return role;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> AccessibilityBus::name(const ObjectRef& object) {
+    const Message reply(property(object, accessibleInterface, "Name"));
+    std::string name;
+    if (auto iter = firstArgument(reply.get()); iter && readString(*iter, name)) {
+        return name;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> AccessibilityBus::description(const ObjectRef& object) {
+    const Message reply(property(object, accessibleInterface, "Description"));
+    std::string description;
+    if (auto iter = firstArgument(reply.get()); iter && readString(*iter, description)) {
+        return description;
+    }
+    return std::nullopt;
+}
+
+std::optional<StateSet> AccessibilityBus::states(const ObjectRef& object) {
+    const Message reply(call(methodCall(object, accessibleInterface, "GetState")));
+    StateSet states{};
+    if (auto iter = firstArgument(reply.get()); iter && readStates(*iter, states)) {
+        return states;
+    }
+    return std::nullopt;
+}
+
+std::optional<ObjectRef> AccessibilityBus::parent(const ObjectRef& object) {
+    const Message reply(property(object, accessibleInterface, "Parent"));
+    ObjectRef parent;
+    if (auto iter = firstArgument(reply.get()); iter && readObject(*iter, parent)) {
+        return parent;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<ObjectRef>> AccessibilityBus::children(const ObjectRef& object) {
+    const Message reply(call(methodCall(object, accessibleInterface, "GetChildren")));
+    auto iter = firstArgument(reply.get());
+    if (!iter || dbus_message_iter_get_arg_type(&*iter) != DBUS_TYPE_ARRAY) {
+        return std::nullopt;
+    }
+    DBusMessageIter items;
+    dbus_message_iter_recurse(&*iter, &items);
+    std::vector<ObjectRef> children;
+    ObjectRef child;
+    while (readObject(items, child)) {
+        children.push_back(child);
+    }
+    return children;
+}
+
+std::optional<std::map<std::string, std::string>> AccessibilityBus::attributes(const ObjectRef& object) {
+    const Message reply(call(methodCall(object, accessibleInterface, "GetAttributes")));
+    auto iter = firstArgument(reply.get());
+    if (!iter || dbus_message_iter_get_arg_type(&*iter) != DBUS_TYPE_ARRAY) {
+        return std::nullopt;
+    }
+    DBusMessageIter entries;
+    dbus_message_iter_recurse(&*iter, &entries);
+    std::map<std::string, std::string> attributes;
+    while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
+        DBusMessageIter entry;
+        dbus_message_iter_recurse(&entries, &entry);
+        std::string key;
+        std::string value;
+        if (readString(entry, key) && readString(entry, value)) {
+            attributes[key] = value;
+        }
+        dbus_message_iter_next(&entries);
+    }
+    return attributes;
+}
+
+std::optional<SecureString> AccessibilityBus::text(const ObjectRef& object) {
+    DBusMessage* message = methodCall(object, textInterface, "GetText");
+    const dbus_int32_t start = 0;
+    const dbus_int32_t end = -1;
+    if (message != nullptr) {
+        dbus_message_append_args(message, DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end, DBUS_TYPE_INVALID);
+    }
+    const Message reply(call(message));
+    auto iter = firstArgument(reply.get());
+    if (!iter || dbus_message_iter_get_arg_type(&*iter) != DBUS_TYPE_STRING) {
+        return std::nullopt;
+    }
+    const char* value = nullptr;
+    dbus_message_iter_get_basic(&*iter, &value);
+    SecureString text(value != nullptr ? value : "");
+    // The reply's own buffer may hold a field's secret too.
+    if (value != nullptr) {
+        secureWipe(const_cast<char*>(value), std::strlen(value));
+    }
+    return text;
+}
+
+std::optional<std::int32_t> AccessibilityBus::characterCount(const ObjectRef& object) {
+    const Message reply(property(object, textInterface, "CharacterCount"));
+    std::int32_t count = 0;
+    if (auto iter = firstArgument(reply.get()); iter && readInteger(*iter, DBUS_TYPE_INT32, count)) {
+        return count;
+    }
+    return std::nullopt;
+}
+
+bool AccessibilityBus::selectText(const ObjectRef& object, std::int32_t start, std::int32_t end) {
+    DBusMessage* message = methodCall(object, textInterface, "SetSelection");
+    const dbus_int32_t selection = 0;
+    if (message != nullptr) {
+        dbus_message_append_args(message, DBUS_TYPE_INT32, &selection, DBUS_TYPE_INT32, &start,
+                                 DBUS_TYPE_INT32, &end, DBUS_TYPE_INVALID);
+    }
+    const Message reply(call(message));
+    dbus_bool_t done = false;
+    if (auto iter = firstArgument(reply.get()); iter && readInteger(*iter, DBUS_TYPE_BOOLEAN, done)) {
+        return done;
+    }
+    return false;
+}
+
+std::optional<std::string> AccessibilityBus::documentAttribute(const ObjectRef& object,
+                                                               const char* attribute) {
+    DBusMessage* message = methodCall(object, "org.a11y.atspi.Document", "GetAttributeValue");
+    if (message != nullptr) {
+        dbus_message_append_args(message, DBUS_TYPE_STRING, &attribute, DBUS_TYPE_INVALID);
+    }
+    const Message reply(call(message));
+    std::string value;
+    if (auto iter = firstArgument(reply.get()); iter && readString(*iter, value)) {
+        return value;
+    }
+    return std::nullopt;
+}
+
+std::optional<Rect> AccessibilityBus::extents(const ObjectRef& object) {
+    DBusMessage* message = methodCall(object, "org.a11y.atspi.Component", "GetExtents");
+    const dbus_uint32_t screen = 0;
+    if (message != nullptr) {
+        dbus_message_append_args(message, DBUS_TYPE_UINT32, &screen, DBUS_TYPE_INVALID);
+    }
+    const Message reply(call(message));
+    auto iter = firstArgument(reply.get());
+    if (!iter || dbus_message_iter_get_arg_type(&*iter) != DBUS_TYPE_STRUCT) {
+        return std::nullopt;
+    }
+    DBusMessageIter fields;
+    dbus_message_iter_recurse(&*iter, &fields);
+    std::array<dbus_int32_t, 4> numbers{};
+    for (dbus_int32_t& number : numbers) {
+        if (!readInteger(fields, DBUS_TYPE_INT32, number)) {
+            return std::nullopt;
+        }
+    }
+    return Rect{double(numbers[0]), double(numbers[1]), double(numbers[2]), double(numbers[3])};
+}
+
+} // namespace cpi::atspi

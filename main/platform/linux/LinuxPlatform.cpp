@@ -1,0 +1,738 @@
+#include "platform/linux/LinuxPlatform.h"
+
+#include "ChromePrivateInputPolicy/AccessibilityNames.h"
+
+#include <algorithm>
+#include <atspi/atspi-constants.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+#include <unistd.h>
+
+namespace cpi {
+
+using atspi::ObjectRef;
+
+namespace {
+
+// The pasteboard type names of the tool, as X selection targets.
+constexpr std::string_view plainTextTarget = "UTF8_STRING";
+constexpr std::string_view plainTextMimeTarget = "text/plain;charset=utf-8";
+constexpr std::string_view concealedType = "org.nspasteboard.ConcealedType";
+// The concealment hint that Linux clipboard managers honour: do not keep this in a history.
+constexpr std::string_view concealedTarget = "x-kde-passwordManagerHint";
+constexpr std::string_view concealedValue = "secret";
+constexpr std::string_view browserFrameClass = "BrowserRootView";
+constexpr std::int64_t activationPolicyAccessory = 1;
+// How long the typed characters may take to arrive in the field.
+constexpr double typingSettleSeconds = 3.0;
+constexpr auto typingPoll = std::chrono::milliseconds(5);
+
+struct BusElement final : ElementObject {
+    explicit BusElement(ObjectRef reference) : ref(std::move(reference)) {}
+    ObjectRef ref;
+};
+
+const ObjectRef* refOf(const Element& element) {
+    const auto* object = element.as<BusElement>();
+    return object != nullptr ? &object->ref : nullptr;
+}
+
+Element makeElement(ObjectRef ref) {
+    return Element(std::make_shared<const BusElement>(std::move(ref)));
+}
+
+AttributeRead failed(AXError error) {
+    return AttributeRead{error, std::nullopt};
+}
+
+AttributeRead value(AttributeValue value) {
+    return AttributeRead{axErrorSuccess, std::move(value)};
+}
+
+AttributeRead stringOrAbsent(std::string_view text) {
+    return text.empty() ? failed(axErrorNoValue) : value(AttributeValue{std::string(text)});
+}
+
+class LinuxSecretText final : public SecretText {
+public:
+    explicit LinuxSecretText(std::span<const char> utf8) : text_(utf8.begin(), utf8.end()) {}
+    void clear() override { wipeContents(text_); }
+    const SecureString& text() const { return text_; }
+
+private:
+    SecureString text_;
+};
+
+class LinuxPasteboardItem final : public PasteboardItem {
+public:
+    bool setString(const SecretText& text, std::string_view type) override {
+        const auto* secret = dynamic_cast<const LinuxSecretText*>(&text);
+        if (secret == nullptr) {
+            return false;
+        }
+        representations.emplace_back(std::string(type),
+                                     SecureBytes(secret->text().begin(), secret->text().end()));
+        return true;
+    }
+    bool setData(std::span<const std::uint8_t> data, std::string_view type) override {
+        representations.emplace_back(std::string(type), SecureBytes(data.begin(), data.end()));
+        return true;
+    }
+    std::vector<std::pair<std::string, SecureBytes>> representations;
+};
+
+// UTF-8 (already checked to be valid) to code points.
+x11::SecretCharacters codePoints(const SecureString& utf8) {
+    x11::SecretCharacters characters;
+    characters.reserve(utf8.size());
+    for (std::size_t index = 0; index < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[index]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t character = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t next = 1; next < length && index + next < utf8.size(); ++next) {
+            character = (character << 6) | (static_cast<unsigned char>(utf8[index + next]) & 0x3F);
+        }
+        characters.push_back(character);
+        index += length;
+    }
+    return characters;
+}
+
+double secondsNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+// One look at one application: its elements as the Cache interface listed them, with what the
+// translation asked about them since.
+struct LinuxPlatform::Snapshot {
+    std::string bus;
+    std::int32_t pid = 0;
+    std::unordered_map<std::string, atspi::CachedElement> elements;
+    std::unordered_map<std::string, std::vector<ObjectRef>> children; // every child, in order
+    std::unordered_map<std::string, std::map<std::string, std::string>> attributes;
+    std::unordered_map<std::string, std::optional<std::uint32_t>> frameWindows;
+    std::optional<std::vector<x11::WindowFacts>> windows;
+
+    const atspi::CachedElement* find(const ObjectRef& object) const {
+        if (object.bus != bus) {
+            return nullptr;
+        }
+        const auto found = elements.find(object.path);
+        return found == elements.end() ? nullptr : &found->second;
+    }
+};
+
+class LinuxRunningApplication final : public RunningApplication {
+public:
+    LinuxRunningApplication(LinuxPlatform& platform, std::string bus, std::int32_t pid, std::string name,
+                            std::function<std::int64_t()> policy, std::function<bool()> terminated)
+        : platform_(platform), bus_(std::move(bus)), pid_(pid), name_(std::move(name)),
+          policy_(std::move(policy)), terminated_(std::move(terminated)) {}
+    std::int32_t processIdentifier() const override { return pid_; }
+    std::optional<std::string> bundleIdentifier() const override {
+        return atspi::isChromeApplicationName(name_) ? std::string(atspi::chromeBundleIdentifier) : name_;
+    }
+    std::int64_t activationPolicy() const override { return policy_(); }
+    bool isTerminated() const override { return terminated_(); }
+
+private:
+    LinuxPlatform& platform_;
+    std::string bus_;
+    std::int32_t pid_;
+    std::string name_;
+    std::function<std::int64_t()> policy_;
+    std::function<bool()> terminated_;
+};
+
+LinuxPlatform::LinuxPlatform() = default;
+LinuxPlatform::~LinuxPlatform() = default;
+
+atspi::AccessibilityBus* LinuxPlatform::bus() {
+    if (!busTried_) {
+        busTried_ = true;
+        bus_ = atspi::AccessibilityBus::connect();
+    }
+    return bus_.get();
+}
+
+x11::Display* LinuxPlatform::display() {
+    if (!displayTried_) {
+        displayTried_ = true;
+        display_ = x11::Display::connect();
+    }
+    return display_.get();
+}
+
+std::uint64_t LinuxPlatform::roundTrips() const {
+    return (bus_ ? bus_->roundTrips() : 0) + (display_ ? display_->roundTrips() : 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Accessibility
+
+bool LinuxPlatform::isProcessTrusted() {
+    const std::lock_guard lock(mutex_);
+    return bus() != nullptr && atspi::AccessibilityBus::accessibilityEnabled() &&
+           bus_->children(ObjectRef{"org.a11y.atspi.Registry", atspi::rootPath}).has_value();
+}
+
+std::optional<std::int32_t> LinuxPlatform::processOf(const std::string& busName) {
+    if (const auto known = processes_.find(busName); known != processes_.end()) {
+        return known->second;
+    }
+    const std::optional<std::uint32_t> pid =
+        bus() != nullptr ? bus_->processIdentifier(busName) : std::nullopt;
+    if (!pid) {
+        return std::nullopt;
+    }
+    processes_[busName] = std::int32_t(*pid);
+    return std::int32_t(*pid);
+}
+
+Element LinuxPlatform::createApplicationElement(std::int32_t pid) {
+    const std::lock_guard lock(mutex_);
+    snapshot_.reset();
+    std::string busName;
+    if (bus() != nullptr) {
+        for (const ObjectRef& application : bus_->applications()) {
+            if (processOf(application.bus) == pid) {
+                busName = application.bus;
+                break;
+            }
+        }
+    }
+    if (!busName.empty()) {
+        auto snapshot = std::make_unique<Snapshot>();
+        snapshot->bus = busName;
+        snapshot->pid = pid;
+        if (std::optional<std::vector<atspi::CachedElement>> elements = bus_->cachedElements(busName)) {
+            for (atspi::CachedElement& element : *elements) {
+                snapshot->children[element.parent.path].push_back(element.object);
+                std::string path = element.object.path;
+                snapshot->elements.emplace(std::move(path), std::move(element));
+            }
+            for (auto& [parent, children] : snapshot->children) {
+                std::ranges::sort(children, {}, [&](const ObjectRef& child) {
+                    return snapshot->elements.at(child.path).indexInParent;
+                });
+            }
+        }
+        snapshot_ = std::move(snapshot);
+    }
+    return makeElement(ObjectRef{busName, atspi::rootPath});
+}
+
+std::optional<atspi::ElementShape> LinuxPlatform::shapeOf(const ObjectRef& object) {
+    if (snapshot_) {
+        if (const atspi::CachedElement* cached = snapshot_->find(object)) {
+            return atspi::ElementShape{cached->role, cached->states, cached->name, cached->description};
+        }
+    }
+    if (bus() == nullptr || object.bus.empty()) {
+        return std::nullopt;
+    }
+    const std::optional<std::uint32_t> role = bus_->role(object);
+    if (!role) {
+        return std::nullopt;
+    }
+    return atspi::ElementShape{*role, bus_->states(object).value_or(atspi::StateSet{}),
+                               bus_->name(object).value_or(""), bus_->description(object).value_or("")};
+}
+
+const std::map<std::string, std::string>& LinuxPlatform::attributesOf(const ObjectRef& object) {
+    static const std::map<std::string, std::string> none;
+    if (bus() == nullptr) {
+        return none;
+    }
+    if (snapshot_ && snapshot_->bus == object.bus) {
+        const auto known = snapshot_->attributes.find(object.path);
+        if (known != snapshot_->attributes.end()) {
+            return known->second;
+        }
+        return snapshot_->attributes[object.path] = bus_->attributes(object).value_or(none);
+    }
+    static thread_local std::map<std::string, std::string> read;
+    read = bus_->attributes(object).value_or(none);
+    return read;
+}
+
+std::optional<std::vector<ObjectRef>> LinuxPlatform::listedChildren(const ObjectRef& object) {
+    std::optional<std::vector<ObjectRef>> children;
+    const atspi::CachedElement* cached = snapshot_ ? snapshot_->find(object) : nullptr;
+    if (cached != nullptr) {
+        const auto found = snapshot_->children.find(object.path);
+        const std::size_t listed = found == snapshot_->children.end() ? 0 : found->second.size();
+        if (listed == std::size_t(std::max(cached->childCount, 0))) {
+            children = listed == 0 ? std::vector<ObjectRef>{} : found->second;
+        }
+    }
+    if (!children && bus() != nullptr) {
+        children = bus_->children(object); // not all in the snapshot: ask the element itself
+    }
+    if (!children) {
+        return std::nullopt;
+    }
+    std::erase_if(*children, [&](const ObjectRef& child) {
+        const std::optional<atspi::ElementShape> shape = shapeOf(child);
+        return !shape || !atspi::isListedChild(shape->states);
+    });
+    return children;
+}
+
+std::optional<std::uint32_t> LinuxPlatform::frameWindow(const ObjectRef& frame) {
+    if (!snapshot_ || snapshot_->bus != frame.bus || display() == nullptr || bus() == nullptr) {
+        return std::nullopt;
+    }
+    if (const auto known = snapshot_->frameWindows.find(frame.path); known != snapshot_->frameWindows.end()) {
+        return known->second;
+    }
+    std::optional<std::uint32_t>& number = snapshot_->frameWindows[frame.path];
+    const std::optional<atspi::ElementShape> shape = shapeOf(frame);
+    const std::optional<Rect> extents = bus_->extents(frame);
+    if (!shape || shape->name.empty() || !extents) {
+        return number;
+    }
+    if (!snapshot_->windows) {
+        snapshot_->windows = display_->topLevelWindows();
+    }
+    // The frame's X window: the one window of the application's process whose name and geometry
+    // are the frame's.
+    int matches = 0;
+    for (const x11::WindowFacts& window : *snapshot_->windows) {
+        if ((!window.pid || *window.pid == snapshot_->pid) && window.name == shape->name &&
+            window.geometry == extents) {
+            number = window.id;
+            ++matches;
+        }
+    }
+    if (matches != 1) {
+        number.reset();
+    }
+    return number;
+}
+
+std::vector<std::pair<ObjectRef, std::uint32_t>> LinuxPlatform::windowsOf(const ObjectRef& application) {
+    std::vector<std::pair<ObjectRef, std::uint32_t>> windows;
+    std::optional<std::vector<ObjectRef>> frames;
+    if (snapshot_ && snapshot_->bus == application.bus) {
+        const auto found = snapshot_->children.find(application.path);
+        frames = found != snapshot_->children.end() ? found->second : std::vector<ObjectRef>{};
+    } else if (bus() != nullptr && !application.bus.empty()) {
+        frames = bus_->children(application);
+    }
+    for (const ObjectRef& frame : frames.value_or(std::vector<ObjectRef>{})) {
+        const std::optional<atspi::ElementShape> shape = shapeOf(frame);
+        if (!shape || !atspi::isWindowRole(shape->role)) {
+            continue;
+        }
+        if (const std::optional<std::uint32_t> number = frameWindow(frame)) {
+            windows.emplace_back(frame, *number);
+        }
+    }
+    return windows;
+}
+
+AttributeRead LinuxPlatform::readApplication(const ObjectRef& application, std::string_view attribute) {
+    if (application.bus.empty()) {
+        return failed(axErrorInvalidUIElement);
+    }
+    if (attribute == ax::role) {
+        return value(AttributeValue{std::string("AXApplication")});
+    }
+    if (attribute == ax::windows) {
+        AttributeList list;
+        for (auto& [frame, number] : windowsOf(application)) {
+            list.push_back(AttributeValue{makeElement(frame)});
+        }
+        return value(AttributeValue{std::move(list)});
+    }
+    if (attribute == ax::focusedWindow || attribute == ax::mainWindow) {
+        for (auto& [frame, number] : windowsOf(application)) {
+            const std::optional<atspi::ElementShape> shape = shapeOf(frame);
+            if (shape && atspi::hasState(shape->states, ATSPI_STATE_ACTIVE)) {
+                return value(AttributeValue{makeElement(frame)});
+            }
+        }
+        return failed(axErrorNoValue);
+    }
+    // Chromium's page accessibility cannot be switched on at run time on Linux: it is exposed
+    // only when Chromium was started with it.
+    return failed(axErrorAttributeUnsupported);
+}
+
+AttributeRead LinuxPlatform::readElement(const ObjectRef& object, std::string_view attribute) {
+    const std::optional<atspi::ElementShape> shape = shapeOf(object);
+    if (!shape) {
+        return failed(axErrorInvalidUIElement);
+    }
+    static const std::map<std::string, std::string> noAttributes;
+    if (attribute == ax::role) {
+        return value(AttributeValue{std::string(
+            atspi::axRole(*shape, atspi::roleNeedsAttributes(shape->role) == atspi::NeedsAttributes::yes
+                                      ? attributesOf(object)
+                                      : noAttributes))});
+    }
+    if (attribute == ax::subrole) {
+        return stringOrAbsent(
+            atspi::axSubrole(*shape, atspi::subroleNeedsAttributes(shape->role) == atspi::NeedsAttributes::yes
+                                         ? attributesOf(object)
+                                         : noAttributes));
+    }
+    if (attribute == ax::title) {
+        return stringOrAbsent(atspi::axTitle(*shape));
+    }
+    if (attribute == ax::description) {
+        return stringOrAbsent(atspi::axDescription(*shape));
+    }
+    if (attribute == ax::focused) {
+        return value(AttributeValue{atspi::hasState(shape->states, ATSPI_STATE_FOCUSED)});
+    }
+    if (attribute == ax::children) {
+        std::optional<std::vector<ObjectRef>> children = listedChildren(object);
+        if (!children) {
+            return failed(axErrorFailure);
+        }
+        AttributeList list;
+        list.reserve(children->size());
+        for (ObjectRef& child : *children) {
+            list.push_back(AttributeValue{makeElement(std::move(child))});
+        }
+        return value(AttributeValue{std::move(list)});
+    }
+    if (attribute == ax::value && atspi::axValueSource(*shape) == atspi::ValueSource::text) {
+        std::optional<SecureString> text = bus_->text(object);
+        if (!text) {
+            return failed(axErrorFailure);
+        }
+        AttributeRead read = value(AttributeValue{std::string(text->begin(), text->end())});
+        wipeContents(*text);
+        return read;
+    }
+    if (attribute == ax::url && shape->role == ATSPI_ROLE_DOCUMENT_WEB) {
+        std::optional<std::string> uri = bus_->documentAttribute(object, "URI");
+        return uri && !uri->empty() ? value(AttributeValue{UrlValue{std::move(*uri)}})
+                                    : failed(axErrorNoValue);
+    }
+    return failed(axErrorNoValue);
+}
+
+AttributeRead LinuxPlatform::copyAttributeValue(const Element& element, std::string_view attribute) {
+    const std::lock_guard lock(mutex_);
+    const ObjectRef* ref = refOf(element);
+    if (ref == nullptr || bus() == nullptr) {
+        return failed(axErrorInvalidUIElement);
+    }
+    return ref->path == atspi::rootPath ? readApplication(*ref, attribute) : readElement(*ref, attribute);
+}
+
+std::vector<AttributeRead> LinuxPlatform::copyAttributeValues(const Element& element,
+                                                              std::span<const std::string_view> attributes) {
+    std::vector<AttributeRead> reads;
+    reads.reserve(attributes.size());
+    for (const std::string_view attribute : attributes) {
+        reads.push_back(copyAttributeValue(element, attribute));
+    }
+    return reads;
+}
+
+AXError LinuxPlatform::setAttributeValue(const Element& element, std::string_view, bool) {
+    // Only the page switch is ever set to a boolean, and Chromium on Linux has none to set.
+    return refOf(element) != nullptr ? axErrorAttributeUnsupported : axErrorIllegalArgument;
+}
+
+AXError LinuxPlatform::setAttributeValue(const Element& element, std::string_view attribute,
+                                         const SecretText& value) {
+    const std::lock_guard lock(mutex_);
+    const ObjectRef* ref = refOf(element);
+    if (ref == nullptr || attribute != ax::value || bus() == nullptr) {
+        return axErrorIllegalArgument;
+    }
+    return typeInto(*ref, value);
+}
+
+std::optional<ObjectRef> LinuxPlatform::frameOf(const ObjectRef& object) {
+    ObjectRef current = object;
+    for (int depth = 0; depth < 256; ++depth) {
+        const atspi::CachedElement* cached = snapshot_ ? snapshot_->find(current) : nullptr;
+        const std::optional<ObjectRef> parent = cached != nullptr ? cached->parent : bus_->parent(current);
+        if (!parent || parent->path.empty() || parent->bus != object.bus) {
+            return std::nullopt;
+        }
+        if (parent->path == atspi::rootPath) {
+            return current;
+        }
+        current = *parent;
+    }
+    return std::nullopt;
+}
+
+// The secret is typed: no element of Chromium takes a value through the bus. Before the first
+// key the field must still be a focused, editable text field of a window that has the X input
+// focus, and every character must be typeable; the field's text is selected so that typing
+// replaces it; afterwards the field must hold as many characters as the secret has.
+AXError LinuxPlatform::typeInto(const ObjectRef& field, const SecretText& value) {
+    const auto* secret = dynamic_cast<const LinuxSecretText*>(&value);
+    if (secret == nullptr || display() == nullptr) {
+        return axErrorCannotComplete;
+    }
+    const std::optional<std::uint32_t> role = bus_->role(field);
+    const std::optional<atspi::StateSet> states = bus_->states(field);
+    if (!role || !atspi::isTextFieldRole(*role) || !states ||
+        !atspi::hasState(*states, ATSPI_STATE_FOCUSED) || !atspi::hasState(*states, ATSPI_STATE_EDITABLE) ||
+        atspi::hasState(*states, ATSPI_STATE_READ_ONLY)) {
+        return axErrorCannotComplete;
+    }
+    const std::optional<ObjectRef> frame = frameOf(field);
+    const std::optional<std::uint32_t> window = frame ? frameWindow(*frame) : std::nullopt;
+    if (!window || !display_->focusIsWithin(*window)) {
+        return axErrorCannotComplete;
+    }
+    const x11::SecretCharacters characters = codePoints(secret->text());
+    if (!display_->type(characters, true)) {
+        display_->restoreKeyboard();
+        return axErrorCannotComplete;
+    }
+    const double deadline = secondsNow() + typingSettleSeconds;
+    bool arrived = false;
+    while (!arrived && secondsNow() < deadline) {
+        arrived = bus_->characterCount(field) == std::int32_t(characters.size());
+        if (!arrived) {
+            std::this_thread::sleep_for(typingPoll);
+        }
+    }
+    display_->restoreKeyboard();
+    return arrived ? axErrorSuccess : axErrorFailure;
+}
+
+AXError LinuxPlatform::isAttributeSettable(const Element& element, std::string_view attribute,
+                                           bool& settable) {
+    const std::lock_guard lock(mutex_);
+    settable = false;
+    const ObjectRef* ref = refOf(element);
+    if (ref == nullptr || bus() == nullptr) {
+        return axErrorIllegalArgument;
+    }
+    const std::optional<atspi::ElementShape> shape = shapeOf(*ref);
+    if (!shape) {
+        return axErrorInvalidUIElement;
+    }
+    settable = attribute == ax::value && atspi::isTextFieldRole(shape->role) &&
+               atspi::hasState(shape->states, ATSPI_STATE_EDITABLE) &&
+               !atspi::hasState(shape->states, ATSPI_STATE_READ_ONLY);
+    return axErrorSuccess;
+}
+
+std::optional<std::uint32_t> LinuxPlatform::windowNumber(const Element& element) {
+    const std::lock_guard lock(mutex_);
+    const ObjectRef* ref = refOf(element);
+    if (ref == nullptr || bus() == nullptr) {
+        return std::nullopt;
+    }
+    const std::optional<atspi::ElementShape> shape = shapeOf(*ref);
+    return shape && atspi::isWindowRole(shape->role) ? frameWindow(*ref) : std::nullopt;
+}
+
+// Every window is reachable through the application on Linux; there are no remote tokens.
+Element LinuxPlatform::createElementWithRemoteToken(std::span<const std::uint8_t>) {
+    return Element();
+}
+
+bool LinuxPlatform::elementsEqual(const Element& first, const Element& second) {
+    const ObjectRef* one = refOf(first);
+    const ObjectRef* other = refOf(second);
+    return one != nullptr && other != nullptr && *one == *other;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Running applications: Chromium and Google Chrome as the registry lists them.
+
+std::vector<RunningApplicationRef>
+LinuxPlatform::runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) {
+    const std::lock_guard lock(mutex_);
+    std::vector<RunningApplicationRef> found;
+    if (bundleIdentifier != atspi::chromeBundleIdentifier || bus() == nullptr) {
+        return found;
+    }
+    for (const ObjectRef& application : bus_->applications()) {
+        const std::optional<std::string> name = bus_->name(application);
+        if (name && atspi::isChromeApplicationName(*name)) {
+            if (RunningApplicationRef running =
+                    runningApplicationWithProcessIdentifier(processOf(application.bus).value_or(0));
+                running && running->bundleIdentifier() == atspi::chromeBundleIdentifier) {
+                found.push_back(std::move(running));
+            }
+        }
+    }
+    return found;
+}
+
+RunningApplicationRef LinuxPlatform::runningApplicationWithProcessIdentifier(std::int32_t pid) {
+    const std::lock_guard lock(mutex_);
+    if (bus() == nullptr || pid <= 0) {
+        return nullptr;
+    }
+    for (const ObjectRef& application : bus_->applications()) {
+        if (processOf(application.bus) != pid) {
+            continue;
+        }
+        const std::string busName = application.bus;
+        // Regular while it shows a browser window, as a Mac's Chrome is while it has its Dock icon.
+        auto policy = [this, application] {
+            const std::lock_guard inner(mutex_);
+            for (const ObjectRef& frame : bus_->children(application).value_or(std::vector<ObjectRef>{})) {
+                const std::optional<std::uint32_t> role = bus_->role(frame);
+                if (role && atspi::isWindowRole(*role)) {
+                    const auto attributes = bus_->attributes(frame);
+                    if (attributes && attributes->contains("class") &&
+                        attributes->at("class") == browserFrameClass) {
+                        return activationPolicyRegular;
+                    }
+                }
+            }
+            return activationPolicyAccessory;
+        };
+        auto terminated = [this, busName, pid] {
+            const std::lock_guard inner(mutex_);
+            return !bus_->isConnected(busName) || (::kill(pid, 0) != 0 && errno == ESRCH);
+        };
+        return std::make_shared<LinuxRunningApplication>(
+            *this, busName, pid, bus_->name(application).value_or(""), policy, terminated);
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Windows and the display
+
+std::optional<std::vector<WindowRecord>> LinuxPlatform::copyWindowInfo(std::uint32_t options) {
+    const std::lock_guard lock(mutex_);
+    if (display() == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<WindowRecord> records;
+    for (const x11::WindowFacts& window : display_->topLevelWindows()) {
+        const bool onScreen = window.viewable && window.onCurrentDesktop;
+        if ((options & windowListOptionOnScreenOnly) != 0 && !onScreen) {
+            continue;
+        }
+        WindowRecord record;
+        if (window.pid) {
+            record.fields["kCGWindowOwnerPID"] = *window.pid;
+        }
+        record.fields["kCGWindowLayer"] = 0;
+        record.fields["kCGWindowNumber"] = window.id;
+        if (window.geometry) {
+            record.fields["kCGWindowBounds"] = {{"X", window.geometry->x},
+                                                {"Y", window.geometry->y},
+                                                {"Width", window.geometry->width},
+                                                {"Height", window.geometry->height}};
+        }
+        record.bounds = window.geometry;
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+Rect LinuxPlatform::mainDisplayBounds() {
+    const std::lock_guard lock(mutex_);
+    return display() != nullptr ? display_->screenBounds() : Rect{};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Secrets and the clipboard
+
+std::unique_ptr<SecretText> LinuxPlatform::createSecretText(std::span<const char> utf8) {
+    return std::make_unique<LinuxSecretText>(utf8);
+}
+
+std::unique_ptr<PasteboardItem> LinuxPlatform::createPasteboardItem() {
+    return std::make_unique<LinuxPasteboardItem>();
+}
+
+std::string LinuxPlatform::plainTextPasteboardType() {
+    return std::string(plainTextTarget);
+}
+
+std::int64_t LinuxPlatform::clearPasteboard() {
+    const std::lock_guard lock(mutex_);
+    if (display() == nullptr) {
+        return 0;
+    }
+    display_->releaseClipboard();
+    return display_->clipboardChangeCount();
+}
+
+bool LinuxPlatform::writePasteboardItems(std::span<PasteboardItem* const> items) {
+    const std::lock_guard lock(mutex_);
+    const auto* item = items.empty() ? nullptr : dynamic_cast<const LinuxPasteboardItem*>(items.front());
+    if (item == nullptr || display() == nullptr) {
+        return false;
+    }
+    std::vector<std::pair<std::string, SecureBytes>> targets;
+    for (const auto& [type, data] : item->representations) {
+        if (type == plainTextTarget) {
+            targets.emplace_back(std::string(plainTextTarget), data);
+            targets.emplace_back(std::string(plainTextMimeTarget), data);
+        } else if (type == concealedType) {
+            targets.emplace_back(std::string(concealedTarget),
+                                 SecureBytes(concealedValue.begin(), concealedValue.end()));
+        } else {
+            targets.emplace_back(type, data);
+        }
+    }
+    return display_->ownClipboard(std::move(targets));
+}
+
+std::int64_t LinuxPlatform::pasteboardChangeCount() {
+    const std::lock_guard lock(mutex_);
+    return display() != nullptr ? display_->clipboardChangeCount() : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Clock, sleep, end
+
+double LinuxPlatform::currentTime() {
+    return secondsNow();
+}
+
+// While this process holds the clipboard, the wait serves the selection to whoever asks for it.
+void LinuxPlatform::sleep(double seconds) {
+    if (!(seconds > 0)) {
+        return;
+    }
+    const double deadline = secondsNow() + seconds;
+    x11::Display* clipboard = nullptr;
+    {
+        const std::lock_guard lock(mutex_);
+        clipboard = display_ && display_->ownsClipboard() ? display_.get() : nullptr;
+    }
+    if (clipboard != nullptr) {
+        clipboard->serveUntil(deadline);
+        return;
+    }
+    for (double left = seconds; left > 0; left = deadline - secondsNow()) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(left));
+    }
+}
+
+void LinuxPlatform::exitProcess(int status) {
+    if (display_) {
+        display_->restoreKeyboard();
+    }
+    std::exit(status);
+}
+
+void LinuxPlatform::terminateProcess(int status) {
+    if (display_) {
+        display_->restoreKeyboard();
+    }
+    ::_exit(status);
+}
+
+} // namespace cpi

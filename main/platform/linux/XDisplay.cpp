@@ -1,0 +1,514 @@
+#include "platform/linux/XDisplay.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <poll.h>
+#include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+#include <xcb/xtest.h>
+
+namespace cpi::x11 {
+
+namespace {
+
+template <typename Reply>
+using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
+
+template <typename Reply>
+ReplyPtr<Reply> own(Reply* reply) {
+    return ReplyPtr<Reply>(reply, &std::free);
+}
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+constexpr std::uint32_t maximumPropertyWords = 1 << 16;
+constexpr std::uint32_t allDesktops = 0xFFFFFFFF;
+constexpr std::uint32_t noSymbol = 0;
+constexpr std::uint32_t unicodeKeysymBase = 0x01000000;
+constexpr std::uint32_t keysymLowerA = 0x61;
+// Modifiers that would change what a key types: Shift, Lock, Control, Mod1 (Alt), Mod3 to Mod5.
+// Mod2 (Num Lock) only changes the keypad, which is never used here.
+constexpr std::uint16_t modifiersInForce = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK | XCB_MOD_MASK_CONTROL |
+                                           XCB_MOD_MASK_1 | XCB_MOD_MASK_3 | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
+constexpr unsigned groupShift = 13;
+constexpr unsigned shiftRow = 0;
+constexpr unsigned controlRow = 2;
+
+// Latin-1 printable characters are their own keysyms; every other character has a Unicode keysym.
+std::optional<std::uint32_t> keysymFor(char32_t character) {
+    if (character < 0x20 || (character >= 0x7F && character < 0xA0) || character > 0x10FFFF ||
+        (character >= 0xD800 && character < 0xE000)) {
+        return std::nullopt; // control characters would act (Tab moves focus, Return submits)
+    }
+    return character < 0x100 ? std::uint32_t(character) : unicodeKeysymBase | std::uint32_t(character);
+}
+
+struct Stroke {
+    std::uint8_t keycode = 0;
+    bool shift = false;
+};
+
+} // namespace
+
+Display::Display(xcb_connection_t* connection, int screenNumber) : connection_(connection) {
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+    for (int index = 0; index < screenNumber && screens.rem > 0; ++index) {
+        xcb_screen_next(&screens);
+    }
+    root_ = screens.data->root;
+    screen_ = Rect{0, 0, double(screens.data->width_in_pixels), double(screens.data->height_in_pixels)};
+}
+
+std::unique_ptr<Display> Display::connect() {
+    int screen = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screen);
+    if (connection == nullptr || xcb_connection_has_error(connection) != 0) {
+        if (connection != nullptr) {
+            xcb_disconnect(connection);
+        }
+        return nullptr;
+    }
+    return std::unique_ptr<Display>(new Display(connection, screen));
+}
+
+Display::~Display() {
+    restoreKeyboard();
+    xcb_disconnect(connection_);
+}
+
+std::uint32_t Display::atom(const char* name) {
+    ++roundTrips_;
+    const auto reply = own(xcb_intern_atom_reply(
+        connection_,
+        xcb_intern_atom(connection_, 0, std::uint16_t(std::char_traits<char>::length(name)), name), nullptr));
+    return reply ? reply->atom : std::uint32_t{XCB_ATOM_NONE};
+}
+
+Rect Display::screenBounds() const {
+    return screen_;
+}
+
+std::vector<WindowFacts> Display::topLevelWindows() {
+    const std::uint32_t clientListAtom = atom("_NET_CLIENT_LIST");
+    const std::uint32_t pidAtom = atom("_NET_WM_PID");
+    const std::uint32_t netNameAtom = atom("_NET_WM_NAME");
+    const std::uint32_t desktopAtom = atom("_NET_WM_DESKTOP");
+    const std::uint32_t currentDesktopAtom = atom("_NET_CURRENT_DESKTOP");
+
+    const std::uint32_t anyType = XCB_GET_PROPERTY_TYPE_ANY;
+    auto readProperty = [&](std::uint32_t window, std::uint32_t property, std::uint32_t type) {
+        return xcb_get_property(connection_, 0, window, property, type, 0, maximumPropertyWords);
+    };
+    auto words = [](const xcb_get_property_reply_t* reply) {
+        std::vector<std::uint32_t> values;
+        if (reply != nullptr && reply->format == 32) {
+            const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+            values.assign(data, data + xcb_get_property_value_length(reply) / 4);
+        }
+        return values;
+    };
+
+    // The window manager's list when one keeps it, else the root's children.
+    roundTrips_ += 2;
+    const auto clientList = own(
+        xcb_get_property_reply(connection_, readProperty(root_, clientListAtom, XCB_ATOM_WINDOW), nullptr));
+    const auto currentDesktop = own(xcb_get_property_reply(
+        connection_, readProperty(root_, currentDesktopAtom, XCB_ATOM_CARDINAL), nullptr));
+    std::vector<std::uint32_t> ids;
+    if (clientList && clientList->type != XCB_ATOM_NONE) {
+        ids = words(clientList.get());
+    } else {
+        ++roundTrips_;
+        const auto tree = own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr));
+        if (tree) {
+            const xcb_window_t* children = xcb_query_tree_children(tree.get());
+            ids.assign(children, children + xcb_query_tree_children_length(tree.get()));
+        }
+    }
+    const std::vector<std::uint32_t> desktop = words(currentDesktop.get());
+
+    // Every question about every window goes out before the first answer is read.
+    struct Pending {
+        xcb_get_property_cookie_t pid, netName, name, desktop;
+        xcb_get_geometry_cookie_t geometry;
+        xcb_translate_coordinates_cookie_t position;
+        xcb_get_window_attributes_cookie_t attributes;
+    };
+    std::vector<Pending> pending;
+    pending.reserve(ids.size());
+    for (const std::uint32_t id : ids) {
+        pending.push_back(Pending{
+            readProperty(id, pidAtom, XCB_ATOM_CARDINAL), readProperty(id, netNameAtom, anyType),
+            readProperty(id, XCB_ATOM_WM_NAME, anyType), readProperty(id, desktopAtom, XCB_ATOM_CARDINAL),
+            xcb_get_geometry(connection_, id), xcb_translate_coordinates(connection_, id, root_, 0, 0),
+            xcb_get_window_attributes(connection_, id)});
+    }
+    ++roundTrips_;
+    std::vector<WindowFacts> windows;
+    for (std::size_t index = 0; index < ids.size(); ++index) {
+        const Pending& asked = pending[index];
+        WindowFacts facts;
+        facts.id = ids[index];
+        const auto pid = own(xcb_get_property_reply(connection_, asked.pid, nullptr));
+        if (const std::vector<std::uint32_t> values = words(pid.get()); !values.empty()) {
+            facts.pid = std::int32_t(values.front());
+        }
+        const auto netName = own(xcb_get_property_reply(connection_, asked.netName, nullptr));
+        const auto name = own(xcb_get_property_reply(connection_, asked.name, nullptr));
+        for (const auto* reply : {netName.get(), name.get()}) {
+            if (reply != nullptr && reply->format == 8 && xcb_get_property_value_length(reply) > 0) {
+                facts.name.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                                  std::size_t(xcb_get_property_value_length(reply)));
+                break;
+            }
+        }
+        const auto windowDesktop = own(xcb_get_property_reply(connection_, asked.desktop, nullptr));
+        if (const std::vector<std::uint32_t> values = words(windowDesktop.get());
+            !values.empty() && !desktop.empty()) {
+            facts.onCurrentDesktop = values.front() == allDesktops || values.front() == desktop.front();
+        }
+        const auto geometry = own(xcb_get_geometry_reply(connection_, asked.geometry, nullptr));
+        const auto position = own(xcb_translate_coordinates_reply(connection_, asked.position, nullptr));
+        if (geometry && position) {
+            facts.geometry = Rect{double(position->dst_x), double(position->dst_y), double(geometry->width),
+                                  double(geometry->height)};
+        }
+        const auto attributes = own(xcb_get_window_attributes_reply(connection_, asked.attributes, nullptr));
+        facts.viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        if (attributes || geometry) {
+            windows.push_back(std::move(facts));
+        }
+    }
+    return windows;
+}
+
+bool Display::focusIsWithin(std::uint32_t window) {
+    ++roundTrips_;
+    const auto focus = own(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    if (!focus) {
+        return false;
+    }
+    // PointerRoot and None name no window; anything else is walked up to the root.
+    std::uint32_t current = focus->focus;
+    while (current != XCB_NONE && current != XCB_INPUT_FOCUS_POINTER_ROOT && current != root_) {
+        if (current == window) {
+            return true;
+        }
+        ++roundTrips_;
+        const auto tree =
+            own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, current), nullptr));
+        if (!tree) {
+            return false;
+        }
+        current = tree->parent;
+    }
+    return false;
+}
+
+bool Display::type(std::span<const char32_t> characters, bool selectAllFirst) {
+    const std::lock_guard lock(keyboardMutex_);
+    roundTrips_ += 3;
+    const auto pointer =
+        own(xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr));
+    if (!pointer || (pointer->mask & modifiersInForce) != 0 || ((pointer->mask >> groupShift) & 3) != 0) {
+        return false;
+    }
+    const xcb_setup_t* setup = xcb_get_setup(connection_);
+    const std::uint8_t first = setup->min_keycode;
+    const std::uint8_t count = std::uint8_t(setup->max_keycode - setup->min_keycode + 1);
+    const auto mapping = own(xcb_get_keyboard_mapping_reply(
+        connection_, xcb_get_keyboard_mapping(connection_, first, count), nullptr));
+    const auto modifiers =
+        own(xcb_get_modifier_mapping_reply(connection_, xcb_get_modifier_mapping(connection_), nullptr));
+    if (!mapping || !modifiers || mapping->keysyms_per_keycode < 2) {
+        return false;
+    }
+    const unsigned width = mapping->keysyms_per_keycode;
+    keysymsPerKeycode_ = mapping->keysyms_per_keycode;
+    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    auto symbolAt = [&](std::uint8_t keycode, unsigned column) {
+        return keysyms[(keycode - first) * width + column];
+    };
+    auto modifierKey = [&](unsigned row) -> std::uint8_t {
+        const xcb_keycode_t* keys = xcb_get_modifier_mapping_keycodes(modifiers.get());
+        for (unsigned index = 0; index < modifiers->keycodes_per_modifier; ++index) {
+            if (const std::uint8_t key = keys[row * modifiers->keycodes_per_modifier + index]; key != 0) {
+                return key;
+            }
+        }
+        return 0;
+    };
+    const std::uint8_t shiftKey = modifierKey(shiftRow);
+    const std::uint8_t controlKey = modifierKey(controlRow);
+    std::vector<std::uint8_t> spare;
+    for (int keycode = setup->max_keycode; keycode >= first; --keycode) {
+        bool empty = true;
+        for (unsigned column = 0; column < width; ++column) {
+            empty = empty && symbolAt(std::uint8_t(keycode), column) == noSymbol;
+        }
+        if (empty) {
+            spare.push_back(std::uint8_t(keycode));
+        }
+    }
+
+    // The plan: which key (and whether Shift) types each character, and which keysyms are lent.
+    std::vector<Stroke, WipingAllocator<Stroke>> strokes;
+    std::vector<std::pair<std::uint32_t, std::uint8_t>,
+                WipingAllocator<std::pair<std::uint32_t, std::uint8_t>>>
+        lent;
+    strokes.reserve(characters.size());
+    auto findKey = [&](std::uint32_t keysym) -> std::optional<Stroke> {
+        for (const auto& [lentKeysym, keycode] : lent) {
+            if (lentKeysym == keysym) {
+                return Stroke{keycode, false};
+            }
+        }
+        for (unsigned column = 0; column < 2; ++column) {
+            for (unsigned keycode = first; keycode < unsigned(first) + count; ++keycode) {
+                if (symbolAt(std::uint8_t(keycode), column) == keysym && (column == 0 || shiftKey != 0)) {
+                    return Stroke{std::uint8_t(keycode), column == 1};
+                }
+            }
+        }
+        return std::nullopt;
+    };
+    for (const char32_t character : characters) {
+        const std::optional<std::uint32_t> keysym = keysymFor(character);
+        if (!keysym) {
+            return false;
+        }
+        std::optional<Stroke> stroke = findKey(*keysym);
+        if (!stroke) {
+            if (lent.size() == spare.size()) {
+                return false;
+            }
+            lent.emplace_back(*keysym, spare[lent.size()]);
+            stroke = Stroke{lent.back().second, false};
+        }
+        strokes.push_back(*stroke);
+    }
+    std::optional<Stroke> selectAll;
+    if (selectAllFirst) {
+        selectAll = findKey(keysymLowerA);
+        if (!selectAll || selectAll->shift || controlKey == 0) {
+            return false;
+        }
+    }
+
+    // Lend every missing keysym before the first key, so that a client that reads the map again
+    // at any moment of the typing finds every character in it.
+    std::vector<xcb_keysym_t> row(width, noSymbol);
+    for (const auto& [keysym, keycode] : lent) {
+        std::fill(row.begin(), row.end(), keysym);
+        xcb_change_keyboard_mapping(connection_, 1, keycode, std::uint8_t(width), row.data());
+        lentKeycodes_.push_back(keycode);
+    }
+    std::fill(row.begin(), row.end(), noSymbol);
+    auto key = [&](std::uint8_t type, std::uint8_t keycode) {
+        xcb_test_fake_input(connection_, type, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    };
+    auto press = [&](Stroke stroke, std::uint8_t modifier) {
+        if (modifier != 0) {
+            key(XCB_KEY_PRESS, modifier);
+        }
+        key(XCB_KEY_PRESS, stroke.keycode);
+        key(XCB_KEY_RELEASE, stroke.keycode);
+        if (modifier != 0) {
+            key(XCB_KEY_RELEASE, modifier);
+        }
+    };
+    if (selectAll) {
+        press(*selectAll, controlKey);
+    }
+    for (const Stroke stroke : strokes) {
+        press(stroke, stroke.shift ? shiftKey : 0);
+    }
+    // A round trip: every request above has reached the server once its answer is here.
+    ++roundTrips_;
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    return true;
+}
+
+void Display::restoreKeyboard() {
+    const std::lock_guard lock(keyboardMutex_);
+    if (lentKeycodes_.empty()) {
+        return;
+    }
+    const std::vector<xcb_keysym_t> row(keysymsPerKeycode_, noSymbol);
+    for (const std::uint8_t keycode : lentKeycodes_) {
+        xcb_change_keyboard_mapping(connection_, 1, keycode, keysymsPerKeycode_, row.data());
+    }
+    lentKeycodes_.clear();
+    ++roundTrips_;
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+}
+
+// ---------------------------------------------------------------------------------------------
+// CLIPBOARD
+
+bool Display::ownClipboard(std::vector<std::pair<std::string, SecureBytes>> targets) {
+    const std::lock_guard lock(clipboardMutex_);
+    if (clipboardWindow_ == 0) {
+        clipboardAtom_ = atom("CLIPBOARD");
+        clipboardWindow_ = xcb_generate_id(connection_);
+        const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, clipboardWindow_, root_, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+        // Told of every change of the selection's owner, so that another program's copy is seen.
+        const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(connection_, &xcb_xfixes_id);
+        if (xfixes == nullptr || !xfixes->present) {
+            return false;
+        }
+        xfixesEvent_ = xfixes->first_event;
+        std::free(xcb_xfixes_query_version_reply(
+            connection_,
+            xcb_xfixes_query_version(connection_, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION),
+            nullptr));
+        xcb_xfixes_select_selection_input(connection_, clipboardWindow_, clipboardAtom_,
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                              XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                              XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    }
+    // The server's time of a property change on our window stamps the ownership.
+    xcb_change_property(connection_, XCB_PROP_MODE_APPEND, clipboardWindow_, XCB_ATOM_WM_NAME,
+                        XCB_ATOM_STRING, 8, 0, nullptr);
+    xcb_flush(connection_);
+    clipboardTime_ = 0;
+    for (xcb_generic_event_t* event;
+         clipboardTime_ == 0 && (event = xcb_wait_for_event(connection_)) != nullptr;) {
+        if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
+            clipboardTime_ = reinterpret_cast<xcb_property_notify_event_t*>(event)->time;
+        } else {
+            handleEvent(event);
+        }
+        std::free(event);
+    }
+    targets_.clear();
+    for (auto& [name, data] : targets) {
+        targets_.emplace_back(atom(name.c_str()), std::move(data));
+    }
+    xcb_set_selection_owner(connection_, clipboardWindow_, clipboardAtom_, clipboardTime_);
+    ++roundTrips_;
+    const auto owner = own(xcb_get_selection_owner_reply(
+        connection_, xcb_get_selection_owner(connection_, clipboardAtom_), nullptr));
+    ownsClipboard_ = owner && owner->owner == clipboardWindow_;
+    if (!ownsClipboard_) {
+        targets_.clear();
+        return false;
+    }
+    ++changeCount_;
+    return true;
+}
+
+void Display::releaseClipboard() {
+    const std::lock_guard lock(clipboardMutex_);
+    handleEvents(false, 0);
+    if (ownsClipboard_) {
+        xcb_set_selection_owner(connection_, XCB_NONE, clipboardAtom_, clipboardTime_);
+        xcb_flush(connection_);
+        ownsClipboard_ = false;
+        ++changeCount_;
+    }
+    targets_.clear();
+}
+
+std::int64_t Display::clipboardChangeCount() {
+    const std::lock_guard lock(clipboardMutex_);
+    if (clipboardWindow_ != 0) {
+        // A round trip first, so that a change the server has already made is among the events.
+        std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+        handleEvents(false, 0);
+    }
+    return changeCount_;
+}
+
+bool Display::ownsClipboard() {
+    const std::lock_guard lock(clipboardMutex_);
+    return ownsClipboard_;
+}
+
+void Display::serveUntil(double deadline) {
+    const int fd = xcb_get_file_descriptor(connection_);
+    for (double left = deadline - now(); left > 0; left = deadline - now()) {
+        pollfd waiting{fd, POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, int(std::min(left * 1000.0, 1000.0)) + 1);
+        if (ready < 0 && errno != EINTR) {
+            return;
+        }
+        const std::lock_guard lock(clipboardMutex_);
+        handleEvents(false, 0);
+        if (xcb_connection_has_error(connection_) != 0) {
+            return;
+        }
+    }
+}
+
+void Display::handleEvents(bool, int) {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        handleEvent(event);
+        std::free(event);
+    }
+}
+
+void Display::handleEvent(void* raw) {
+    auto* event = static_cast<xcb_generic_event_t*>(raw);
+    const std::uint8_t type = event->response_type & 0x7F;
+    if (type == XCB_SELECTION_REQUEST) {
+        serveRequest(event);
+    } else if (type == XCB_SELECTION_CLEAR) {
+        if (reinterpret_cast<xcb_selection_clear_event_t*>(event)->selection == clipboardAtom_) {
+            ownsClipboard_ = false;
+            targets_.clear();
+        }
+    } else if (xfixesEvent_ >= 0 && type == xfixesEvent_ + XCB_XFIXES_SELECTION_NOTIFY) {
+        const auto* notify = reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(event);
+        if (notify->selection == clipboardAtom_ && notify->owner != clipboardWindow_) {
+            ++changeCount_;
+            ownsClipboard_ = false;
+            targets_.clear();
+        }
+    }
+}
+
+void Display::serveRequest(void* raw) {
+    const auto* request = static_cast<xcb_selection_request_event_t*>(raw);
+    xcb_selection_notify_event_t answer{};
+    answer.response_type = XCB_SELECTION_NOTIFY;
+    answer.time = request->time;
+    answer.requestor = request->requestor;
+    answer.selection = request->selection;
+    answer.target = request->target;
+    answer.property = XCB_NONE;
+    // Old clients name no property: the target serves as the property then.
+    const std::uint32_t property = request->property != XCB_NONE ? request->property : request->target;
+    if (ownsClipboard_ && request->selection == clipboardAtom_) {
+        const std::uint32_t targetsAtom = atom("TARGETS");
+        if (request->target == targetsAtom) {
+            std::vector<std::uint32_t> offered{targetsAtom};
+            for (const auto& [target, data] : targets_) {
+                offered.push_back(target);
+            }
+            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request->requestor, property,
+                                XCB_ATOM_ATOM, 32, std::uint32_t(offered.size()), offered.data());
+            answer.property = property;
+        } else {
+            for (const auto& [target, data] : targets_) {
+                if (target == request->target) {
+                    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request->requestor, property,
+                                        target, 8, std::uint32_t(data.size()), data.data());
+                    answer.property = property;
+                }
+            }
+        }
+    }
+    xcb_send_event(connection_, 0, request->requestor, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&answer));
+    xcb_flush(connection_);
+}
+
+} // namespace cpi::x11

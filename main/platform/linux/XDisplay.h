@@ -1,0 +1,98 @@
+// The X server, as the Linux backend uses it: the top-level windows with their process, name,
+// geometry and visibility; the input focus; the screen; keys typed through XTest; and the
+// CLIPBOARD selection, owned and served for the clipboard handoff.
+//
+// Works with and without a window manager: the window list is the manager's _NET_CLIENT_LIST when
+// one runs, else the root window's children; positions are taken relative to the root, so that a
+// window a manager has reparented into its frame reports where its contents are.
+#pragma once
+
+#include "platform/Platform.h"
+#include "platform/SecureMemory.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+typedef struct xcb_connection_t xcb_connection_t;
+
+namespace cpi::x11 {
+
+struct WindowFacts {
+    std::uint32_t id = 0;
+    std::optional<std::int32_t> pid; // _NET_WM_PID
+    std::string name;                // _NET_WM_NAME, else WM_NAME
+    std::optional<Rect> geometry;    // relative to the root window
+    bool viewable = false;           // mapped, and every ancestor too
+    bool onCurrentDesktop = true;    // _NET_WM_DESKTOP is the current desktop, or all desktops
+};
+
+// Code points that may be a secret, in memory that is wiped on release.
+using SecretCharacters = std::vector<char32_t, WipingAllocator<char32_t>>;
+
+class Display {
+public:
+    // Connects to the display the environment names; null when there is none.
+    static std::unique_ptr<Display> connect();
+    ~Display();
+    Display(const Display&) = delete;
+    Display& operator=(const Display&) = delete;
+
+    std::vector<WindowFacts> topLevelWindows();
+    // Whether the input focus is `window` or a window inside it.
+    bool focusIsWithin(std::uint32_t window);
+    Rect screenBounds() const;
+
+    // Types `characters` into the focused window, after Ctrl+A (select all) when `selectAllFirst`.
+    // Every character is planned before the first key goes out: a character that cannot be typed
+    // faithfully (a control character, more distinct characters missing from the keyboard map than
+    // there are spare keycodes to lend them, a modifier or a keyboard group in force) types
+    // nothing and answers false. Characters missing from the map are lent spare keycodes, all of
+    // them before typing and none of them reused, until `restoreKeyboard`.
+    bool type(std::span<const char32_t> characters, bool selectAllFirst);
+    // Gives the spare keycodes back (idempotent; also safe from another thread).
+    void restoreKeyboard();
+
+    // CLIPBOARD: takes the selection with the given targets and their contents; false when the
+    // selection could not be taken. `changeCount` counts this process's takes and releases and
+    // every other owner's take; `releaseClipboard` lets go only while this process still owns it.
+    bool ownClipboard(std::vector<std::pair<std::string, SecureBytes>> targets);
+    void releaseClipboard();
+    std::int64_t clipboardChangeCount();
+    bool ownsClipboard();
+    // Serves requests for the selection until `deadline` (seconds since 1970).
+    void serveUntil(double deadline);
+
+    std::uint64_t roundTrips() const { return roundTrips_; }
+
+private:
+    explicit Display(xcb_connection_t* connection, int screen);
+    std::uint32_t atom(const char* name);
+    void handleEvents(bool wait, int timeoutMilliseconds);
+    void handleEvent(void* event);
+    void serveRequest(void* event);
+
+    xcb_connection_t* connection_;
+    std::uint32_t root_ = 0;
+    Rect screen_;
+    std::uint64_t roundTrips_ = 0;
+
+    std::mutex keyboardMutex_;
+    std::vector<std::uint8_t> lentKeycodes_;
+    std::uint8_t keysymsPerKeycode_ = 0;
+
+    std::recursive_mutex clipboardMutex_;
+    std::uint32_t clipboardWindow_ = 0;
+    std::uint32_t clipboardAtom_ = 0;
+    std::uint32_t clipboardTime_ = 0;
+    bool ownsClipboard_ = false;
+    std::int64_t changeCount_ = 0;
+    int xfixesEvent_ = -1;
+    std::vector<std::pair<std::uint32_t, SecureBytes>> targets_;
+};
+
+} // namespace cpi::x11
