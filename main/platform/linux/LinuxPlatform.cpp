@@ -8,7 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <ctime>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -85,23 +85,6 @@ public:
     std::vector<std::pair<std::string, SecureBytes>> representations;
 };
 
-// UTF-8 (already checked to be valid) to code points.
-x11::SecretCharacters codePoints(const SecureString& utf8) {
-    x11::SecretCharacters characters;
-    characters.reserve(utf8.size());
-    for (std::size_t index = 0; index < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[index]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        char32_t character = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t next = 1; next < length && index + next < utf8.size(); ++next) {
-            character = (character << 6) | (static_cast<unsigned char>(utf8[index + next]) & 0x3F);
-        }
-        characters.push_back(character);
-        index += length;
-    }
-    return characters;
-}
-
 double secondsNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
@@ -128,12 +111,12 @@ struct LinuxPlatform::Snapshot {
     }
 };
 
+// A running Chromium, or Google Chrome, whose activation policy and end are read live.
 class LinuxRunningApplication final : public RunningApplication {
 public:
-    LinuxRunningApplication(LinuxPlatform& platform, std::string bus, std::int32_t pid, std::string name,
-                            std::function<std::int64_t()> policy, std::function<bool()> terminated)
-        : platform_(platform), bus_(std::move(bus)), pid_(pid), name_(std::move(name)),
-          policy_(std::move(policy)), terminated_(std::move(terminated)) {}
+    LinuxRunningApplication(std::int32_t pid, std::string name, std::function<std::int64_t()> policy,
+                            std::function<bool()> terminated)
+        : pid_(pid), name_(std::move(name)), policy_(std::move(policy)), terminated_(std::move(terminated)) {}
     std::int32_t processIdentifier() const override { return pid_; }
     std::optional<std::string> bundleIdentifier() const override {
         return atspi::isChromeApplicationName(name_) ? std::string(atspi::chromeBundleIdentifier) : name_;
@@ -142,8 +125,6 @@ public:
     bool isTerminated() const override { return terminated_(); }
 
 private:
-    LinuxPlatform& platform_;
-    std::string bus_;
     std::int32_t pid_;
     std::string name_;
     std::function<std::int64_t()> policy_;
@@ -493,7 +474,7 @@ AXError LinuxPlatform::typeInto(const ObjectRef& field, const SecretText& value)
     if (!window || !display_->focusIsWithin(*window)) {
         return axErrorCannotComplete;
     }
-    const x11::SecretCharacters characters = codePoints(secret->text());
+    const x11::SecretCharacters characters = x11::decodeUtf8(secret->text());
     if (!display_->type(characters, true)) {
         display_->restoreKeyboard();
         return axErrorCannotComplete;
@@ -601,8 +582,8 @@ RunningApplicationRef LinuxPlatform::runningApplicationWithProcessIdentifier(std
             const std::lock_guard inner(mutex_);
             return !bus_->isConnected(busName) || (::kill(pid, 0) != 0 && errno == ESRCH);
         };
-        return std::make_shared<LinuxRunningApplication>(
-            *this, busName, pid, bus_->name(application).value_or(""), policy, terminated);
+        return std::make_shared<LinuxRunningApplication>(pid, bus_->name(application).value_or(""), policy,
+                                                         terminated);
     }
     return nullptr;
 }

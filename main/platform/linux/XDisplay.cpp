@@ -29,8 +29,6 @@ double now() {
 constexpr std::uint32_t maximumPropertyWords = 1 << 16;
 constexpr std::uint32_t allDesktops = 0xFFFFFFFF;
 constexpr std::uint32_t noSymbol = 0;
-constexpr std::uint32_t unicodeKeysymBase = 0x01000000;
-constexpr std::uint32_t keysymLowerA = 0x61;
 // Modifiers that would change what a key types: Shift, Lock, Control, Mod1 (Alt), Mod3 to Mod5.
 // Mod2 (Num Lock) only changes the keypad, which is never used here.
 constexpr std::uint16_t modifiersInForce = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK | XCB_MOD_MASK_CONTROL |
@@ -38,20 +36,6 @@ constexpr std::uint16_t modifiersInForce = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOC
 constexpr unsigned groupShift = 13;
 constexpr unsigned shiftRow = 0;
 constexpr unsigned controlRow = 2;
-
-// Latin-1 printable characters are their own keysyms; every other character has a Unicode keysym.
-std::optional<std::uint32_t> keysymFor(char32_t character) {
-    if (character < 0x20 || (character >= 0x7F && character < 0xA0) || character > 0x10FFFF ||
-        (character >= 0xD800 && character < 0xE000)) {
-        return std::nullopt; // control characters would act (Tab moves focus, Return submits)
-    }
-    return character < 0x100 ? std::uint32_t(character) : unicodeKeysymBase | std::uint32_t(character);
-}
-
-struct Stroke {
-    std::uint8_t keycode = 0;
-    bool shift = false;
-};
 
 } // namespace
 
@@ -228,12 +212,12 @@ bool Display::type(std::span<const char32_t> characters, bool selectAllFirst) {
     if (!mapping || !modifiers || mapping->keysyms_per_keycode < 2) {
         return false;
     }
-    const unsigned width = mapping->keysyms_per_keycode;
+    KeyboardMap map;
+    map.firstKeycode = first;
+    map.width = mapping->keysyms_per_keycode;
     keysymsPerKeycode_ = mapping->keysyms_per_keycode;
     const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
-    auto symbolAt = [&](std::uint8_t keycode, unsigned column) {
-        return keysyms[(keycode - first) * width + column];
-    };
+    map.keysyms.assign(keysyms, keysyms + xcb_get_keyboard_mapping_keysyms_length(mapping.get()));
     auto modifierKey = [&](unsigned row) -> std::uint8_t {
         const xcb_keycode_t* keys = xcb_get_modifier_mapping_keycodes(modifiers.get());
         for (unsigned index = 0; index < modifiers->keycodes_per_modifier; ++index) {
@@ -243,67 +227,18 @@ bool Display::type(std::span<const char32_t> characters, bool selectAllFirst) {
         }
         return 0;
     };
-    const std::uint8_t shiftKey = modifierKey(shiftRow);
-    const std::uint8_t controlKey = modifierKey(controlRow);
-    std::vector<std::uint8_t> spare;
-    for (int keycode = setup->max_keycode; keycode >= first; --keycode) {
-        bool empty = true;
-        for (unsigned column = 0; column < width; ++column) {
-            empty = empty && symbolAt(std::uint8_t(keycode), column) == noSymbol;
-        }
-        if (empty) {
-            spare.push_back(std::uint8_t(keycode));
-        }
+    map.shiftKey = modifierKey(shiftRow);
+    map.controlKey = modifierKey(controlRow);
+    const std::optional<KeyPlan> plan = planKeys(map, characters, selectAllFirst);
+    if (!plan) {
+        return false;
     }
-
-    // The plan: which key (and whether Shift) types each character, and which keysyms are lent.
-    std::vector<Stroke, WipingAllocator<Stroke>> strokes;
-    std::vector<std::pair<std::uint32_t, std::uint8_t>,
-                WipingAllocator<std::pair<std::uint32_t, std::uint8_t>>>
-        lent;
-    strokes.reserve(characters.size());
-    auto findKey = [&](std::uint32_t keysym) -> std::optional<Stroke> {
-        for (const auto& [lentKeysym, keycode] : lent) {
-            if (lentKeysym == keysym) {
-                return Stroke{keycode, false};
-            }
-        }
-        for (unsigned column = 0; column < 2; ++column) {
-            for (unsigned keycode = first; keycode < unsigned(first) + count; ++keycode) {
-                if (symbolAt(std::uint8_t(keycode), column) == keysym && (column == 0 || shiftKey != 0)) {
-                    return Stroke{std::uint8_t(keycode), column == 1};
-                }
-            }
-        }
-        return std::nullopt;
-    };
-    for (const char32_t character : characters) {
-        const std::optional<std::uint32_t> keysym = keysymFor(character);
-        if (!keysym) {
-            return false;
-        }
-        std::optional<Stroke> stroke = findKey(*keysym);
-        if (!stroke) {
-            if (lent.size() == spare.size()) {
-                return false;
-            }
-            lent.emplace_back(*keysym, spare[lent.size()]);
-            stroke = Stroke{lent.back().second, false};
-        }
-        strokes.push_back(*stroke);
-    }
-    std::optional<Stroke> selectAll;
-    if (selectAllFirst) {
-        selectAll = findKey(keysymLowerA);
-        if (!selectAll || selectAll->shift || controlKey == 0) {
-            return false;
-        }
-    }
+    const unsigned width = map.width;
 
     // Lend every missing keysym before the first key, so that a client that reads the map again
     // at any moment of the typing finds every character in it.
     std::vector<xcb_keysym_t> row(width, noSymbol);
-    for (const auto& [keysym, keycode] : lent) {
+    for (const auto& [keysym, keycode] : plan->lent) {
         std::fill(row.begin(), row.end(), keysym);
         xcb_change_keyboard_mapping(connection_, 1, keycode, std::uint8_t(width), row.data());
         lentKeycodes_.push_back(keycode);
@@ -322,11 +257,11 @@ bool Display::type(std::span<const char32_t> characters, bool selectAllFirst) {
             key(XCB_KEY_RELEASE, modifier);
         }
     };
-    if (selectAll) {
-        press(*selectAll, controlKey);
+    if (plan->selectAll) {
+        press(*plan->selectAll, map.controlKey);
     }
-    for (const Stroke stroke : strokes) {
-        press(stroke, stroke.shift ? shiftKey : 0);
+    for (const Stroke stroke : plan->strokes) {
+        press(stroke, stroke.shift ? map.shiftKey : 0);
     }
     // A round trip: every request above has reached the server once its answer is here.
     ++roundTrips_;
@@ -407,7 +342,7 @@ bool Display::ownClipboard(std::vector<std::pair<std::string, SecureBytes>> targ
 
 void Display::releaseClipboard() {
     const std::lock_guard lock(clipboardMutex_);
-    handleEvents(false, 0);
+    handleEvents();
     if (ownsClipboard_) {
         xcb_set_selection_owner(connection_, XCB_NONE, clipboardAtom_, clipboardTime_);
         xcb_flush(connection_);
@@ -422,7 +357,7 @@ std::int64_t Display::clipboardChangeCount() {
     if (clipboardWindow_ != 0) {
         // A round trip first, so that a change the server has already made is among the events.
         std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
-        handleEvents(false, 0);
+        handleEvents();
     }
     return changeCount_;
 }
@@ -441,14 +376,14 @@ void Display::serveUntil(double deadline) {
             return;
         }
         const std::lock_guard lock(clipboardMutex_);
-        handleEvents(false, 0);
+        handleEvents();
         if (xcb_connection_has_error(connection_) != 0) {
             return;
         }
     }
 }
 
-void Display::handleEvents(bool, int) {
+void Display::handleEvents() {
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
         handleEvent(event);
         std::free(event);

@@ -9,6 +9,7 @@
 
 #include "platform/Platform.h"
 #include "platform/SecureMemory.h"
+#include "platform/linux/KeyPlan.h"
 
 #include <cstdint>
 #include <memory>
@@ -30,9 +31,6 @@ struct WindowFacts {
     bool viewable = false;           // mapped, and every ancestor too
     bool onCurrentDesktop = true;    // _NET_WM_DESKTOP is the current desktop, or all desktops
 };
-
-// Code points that may be a secret, in memory that is wiped on release.
-using SecretCharacters = std::vector<char32_t, WipingAllocator<char32_t>>;
 
 class Display {
 public:
@@ -72,7 +70,7 @@ public:
 private:
     explicit Display(xcb_connection_t* connection, int screen);
     std::uint32_t atom(const char* name);
-    void handleEvents(bool wait, int timeoutMilliseconds);
+    void handleEvents();
     void handleEvent(void* event);
     void serveRequest(void* event);
 

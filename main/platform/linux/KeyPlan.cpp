@@ -1,0 +1,99 @@
+#include "platform/linux/KeyPlan.h"
+
+namespace cpi::x11 {
+
+namespace {
+
+constexpr std::uint32_t noSymbol = 0;
+constexpr std::uint32_t unicodeKeysymBase = 0x01000000;
+constexpr std::uint32_t keysymLowerA = 0x61;
+
+} // namespace
+
+SecretCharacters decodeUtf8(std::span<const char> utf8) {
+    SecretCharacters characters;
+    characters.reserve(utf8.size());
+    for (std::size_t index = 0; index < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[index]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t character = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t next = 1; next < length && index + next < utf8.size(); ++next) {
+            character = (character << 6) | (static_cast<unsigned char>(utf8[index + next]) & 0x3F);
+        }
+        characters.push_back(character);
+        index += length;
+    }
+    return characters;
+}
+
+std::optional<std::uint32_t> keysymFor(char32_t character) {
+    if (character < 0x20 || (character >= 0x7F && character < 0xA0) || character > 0x10FFFF ||
+        (character >= 0xD800 && character < 0xE000)) {
+        return std::nullopt;
+    }
+    return character < 0x100 ? std::uint32_t(character) : unicodeKeysymBase | std::uint32_t(character);
+}
+
+std::optional<KeyPlan> planKeys(const KeyboardMap& map, std::span<const char32_t> characters,
+                                bool selectAll) {
+    if (map.width < 2) {
+        return std::nullopt;
+    }
+    const std::size_t keycodes = map.keysyms.size() / map.width;
+    auto symbolAt = [&](std::size_t index, unsigned column) {
+        return map.keysyms[index * map.width + column];
+    };
+    auto keycodeAt = [&](std::size_t index) { return std::uint8_t(map.firstKeycode + index); };
+    // Spare keycodes, from the top of the range down, where maps leave their gaps.
+    std::vector<std::uint8_t> spare;
+    for (std::size_t index = keycodes; index-- > 0;) {
+        bool empty = true;
+        for (unsigned column = 0; column < map.width; ++column) {
+            empty = empty && symbolAt(index, column) == noSymbol;
+        }
+        if (empty) {
+            spare.push_back(keycodeAt(index));
+        }
+    }
+    KeyPlan plan;
+    auto findKey = [&](std::uint32_t keysym) -> std::optional<Stroke> {
+        for (const auto& [lentKeysym, keycode] : plan.lent) {
+            if (lentKeysym == keysym) {
+                return Stroke{keycode, false};
+            }
+        }
+        for (unsigned column = 0; column < 2; ++column) {
+            for (std::size_t index = 0; index < keycodes; ++index) {
+                if (symbolAt(index, column) == keysym && (column == 0 || map.shiftKey != 0)) {
+                    return Stroke{keycodeAt(index), column == 1};
+                }
+            }
+        }
+        return std::nullopt;
+    };
+    plan.strokes.reserve(characters.size());
+    for (const char32_t character : characters) {
+        const std::optional<std::uint32_t> keysym = keysymFor(character);
+        if (!keysym) {
+            return std::nullopt;
+        }
+        std::optional<Stroke> stroke = findKey(*keysym);
+        if (!stroke) {
+            if (plan.lent.size() == spare.size()) {
+                return std::nullopt;
+            }
+            plan.lent.emplace_back(*keysym, spare[plan.lent.size()]);
+            stroke = Stroke{plan.lent.back().second, false};
+        }
+        plan.strokes.push_back(*stroke);
+    }
+    if (selectAll) {
+        plan.selectAll = findKey(keysymLowerA);
+        if (!plan.selectAll || plan.selectAll->shift || map.controlKey == 0) {
+            return std::nullopt;
+        }
+    }
+    return plan;
+}
+
+} // namespace cpi::x11
