@@ -221,6 +221,12 @@ bool AccessibilityBus::isConnected(const std::string& bus) {
 }
 
 std::optional<std::vector<CachedElement>> AccessibilityBus::cachedElements(const std::string& bus) {
+    // A bridge opens its Cache to the clients it knows; asking for the application's own bus
+    // address makes this process one, as libatspi's clients become one.
+    if (announcedTo_.insert(bus).second) {
+        const Message address(call(
+            methodCall(ObjectRef{bus, rootPath}, "org.a11y.atspi.Application", "GetApplicationBusAddress")));
+    }
     const Message reply(
         call(methodCall(ObjectRef{bus, "/org/a11y/atspi/cache"}, "org.a11y.atspi.Cache", "GetItems")));
     auto iter = firstArgument(reply.get());

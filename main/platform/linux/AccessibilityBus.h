@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,7 @@ private:
 
     DBusConnection* connection_;
     std::uint64_t roundTrips_ = 0;
+    std::set<std::string> announcedTo_;
 };
 
 } // namespace cpi::atspi

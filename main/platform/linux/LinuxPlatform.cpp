@@ -192,9 +192,15 @@ Element LinuxPlatform::createApplicationElement(std::int32_t pid) {
         auto snapshot = std::make_unique<Snapshot>();
         snapshot->bus = busName;
         snapshot->pid = pid;
+        // Without the Cache interface every read goes to the element itself.
         if (std::optional<std::vector<atspi::CachedElement>> elements = bus_->cachedElements(busName)) {
             for (atspi::CachedElement& element : *elements) {
-                snapshot->children[element.parent.path].push_back(element.object);
+                if (element.object.bus != busName) {
+                    continue;
+                }
+                if (element.parent.bus == busName) {
+                    snapshot->children[element.parent.path].push_back(element.object);
+                }
                 std::string path = element.object.path;
                 snapshot->elements.emplace(std::move(path), std::move(element));
             }
@@ -301,7 +307,7 @@ std::optional<std::uint32_t> LinuxPlatform::frameWindow(const ObjectRef& frame) 
 std::vector<std::pair<ObjectRef, std::uint32_t>> LinuxPlatform::windowsOf(const ObjectRef& application) {
     std::vector<std::pair<ObjectRef, std::uint32_t>> windows;
     std::optional<std::vector<ObjectRef>> frames;
-    if (snapshot_ && snapshot_->bus == application.bus) {
+    if (snapshot_ && snapshot_->bus == application.bus && !snapshot_->elements.empty()) {
         const auto found = snapshot_->children.find(application.path);
         frames = found != snapshot_->children.end() ? found->second : std::vector<ObjectRef>{};
     } else if (bus() != nullptr && !application.bus.empty()) {

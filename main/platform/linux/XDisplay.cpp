@@ -104,7 +104,8 @@ std::vector<WindowFacts> Display::topLevelWindows() {
     const auto currentDesktop = own(xcb_get_property_reply(
         connection_, readProperty(root_, currentDesktopAtom, XCB_ATOM_CARDINAL), nullptr));
     std::vector<std::uint32_t> ids;
-    if (clientList && clientList->type != XCB_ATOM_NONE) {
+    const bool managed = clientList && clientList->type != XCB_ATOM_NONE;
+    if (managed) {
         ids = words(clientList.get());
     } else {
         ++roundTrips_;
@@ -164,6 +165,12 @@ std::vector<WindowFacts> Display::topLevelWindows() {
         }
         const auto attributes = own(xcb_get_window_attributes_reply(connection_, asked.attributes, nullptr));
         facts.viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        // Without a manager, the windows a manager would list: mapped, and not pop-ups that
+        // bypass management (menus, tooltips, the address bar's suggestions).
+        if (!managed && (!attributes || attributes->override_redirect ||
+                         attributes->map_state == XCB_MAP_STATE_UNMAPPED)) {
+            continue;
+        }
         if (attributes || geometry) {
             windows.push_back(std::move(facts));
         }

@@ -3,8 +3,9 @@
 // CLIPBOARD selection, owned and served for the clipboard handoff.
 //
 // Works with and without a window manager: the window list is the manager's _NET_CLIENT_LIST when
-// one runs, else the root window's children; positions are taken relative to the root, so that a
-// window a manager has reparented into its frame reports where its contents are.
+// one runs, else the root window's mapped children that are not override-redirect pop-ups; positions are
+// taken relative to the root, so that a window a manager has reparented into its frame reports where its
+// contents are.
 #pragma once
 
 #include "platform/Platform.h"
