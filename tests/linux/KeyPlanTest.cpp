@@ -22,7 +22,7 @@ KeyboardMap smallMap(std::uint8_t shiftKey = 50, std::uint8_t controlKey = 37) {
 
 TEST(KeyPlan, charactersOnTheMapUseTheirKeyAndShift) {
     const std::u32string text = U"aB! ";
-    const std::optional<KeyPlan> plan = planKeys(smallMap(), text, false);
+    const std::optional<KeyPlan> plan = planKeys(smallMap(), text, EraseFirst::no);
     ASSERT_TRUE(plan);
     const std::vector<Stroke> expected{{8, false}, {9, true}, {10, true}, {11, false}};
     EXPECT_EQ(std::vector<Stroke>(plan->strokes.begin(), plan->strokes.end()), expected);
@@ -34,7 +34,7 @@ TEST(KeyPlan, missingCharactersAreLentSpareKeycodesOnceEach) {
     // "ö" and "€" are not on the map: the highest spare keycodes are lent, each keysym once,
     // and the third-column symbol of keycode 15 neither types "é" nor makes 15 spare.
     const std::u32string text = U"ö€öé";
-    const std::optional<KeyPlan> plan = planKeys(smallMap(), text, false);
+    const std::optional<KeyPlan> plan = planKeys(smallMap(), text, EraseFirst::no);
     ASSERT_TRUE(plan);
     ASSERT_EQ(plan->lent.size(), 3u);
     EXPECT_EQ(plan->lent[0], std::make_pair(std::uint32_t(0xF6), std::uint8_t(14)));
@@ -42,7 +42,7 @@ TEST(KeyPlan, missingCharactersAreLentSpareKeycodesOnceEach) {
     EXPECT_EQ(plan->lent[2], std::make_pair(std::uint32_t(0xE9), std::uint8_t(12)));
     EXPECT_EQ(plan->strokes[0], plan->strokes[2]);
     // Without Shift, an upper-case letter is lent a key of its own rather than typed lower-case.
-    const std::optional<KeyPlan> noShift = planKeys(smallMap(0), std::u32string(U"A"), false);
+    const std::optional<KeyPlan> noShift = planKeys(smallMap(0), std::u32string(U"A"), EraseFirst::no);
     ASSERT_TRUE(noShift);
     EXPECT_EQ(noShift->lent.size(), 1u);
     EXPECT_FALSE(noShift->strokes[0].shift);
@@ -52,29 +52,34 @@ TEST(KeyPlan, refusesWhatCannotBeTypedFaithfully) {
     struct Row {
         const char* name;
         std::u32string text;
-        bool selectAll;
+        EraseFirst erase;
         KeyboardMap map;
     };
     for (const Row& row : std::vector<Row>{
-             {"more missing characters than spare keycodes", U"öäüß", false, smallMap()},
-             {"tab", U"a\tb", false, smallMap()},
-             {"line feed", U"a\n", false, smallMap()},
-             {"delete", U"a\x7F", false, smallMap()},
-             {"C1 control", U"a\x85", false, smallMap()},
-             {"select-all without Control", U"a", true, smallMap(50, 0)},
+             {"more missing characters than spare keycodes", U"öäüß", EraseFirst::no, smallMap()},
+             {"tab", U"a\tb", EraseFirst::no, smallMap()},
+             {"line feed", U"a\n", EraseFirst::no, smallMap()},
+             {"delete", U"a\x7F", EraseFirst::no, smallMap()},
+             {"C1 control", U"a\x85", EraseFirst::no, smallMap()},
+             {"erasure without Control", U"a", EraseFirst::yes, smallMap(50, 0)},
+             {"erasure without BackSpace", U"a", EraseFirst::yes, smallMap()},
          }) {
-        EXPECT_FALSE(planKeys(row.map, row.text, row.selectAll)) << row.name;
+        EXPECT_FALSE(planKeys(row.map, row.text, row.erase)) << row.name;
     }
     KeyboardMap narrow = smallMap();
     narrow.width = 1;
-    EXPECT_FALSE(planKeys(narrow, std::u32string(U"a"), false));
+    EXPECT_FALSE(planKeys(narrow, std::u32string(U"a"), EraseFirst::no));
 }
 
-TEST(KeyPlan, selectAllIsControlWithUnshiftedA) {
-    const std::optional<KeyPlan> plan = planKeys(smallMap(), std::u32string(U"b"), true);
+TEST(KeyPlan, erasureIsControlAAndBackSpace) {
+    KeyboardMap map = smallMap();
+    map.keysyms[12 * 3 - 24] = 0xFF08; // BackSpace on keycode 12, which is no longer spare
+    const std::optional<KeyPlan> plan = planKeys(map, std::u32string(U"bö"), EraseFirst::yes);
     ASSERT_TRUE(plan);
-    ASSERT_TRUE(plan->selectAll);
-    EXPECT_EQ(*plan->selectAll, (Stroke{8, false}));
+    EXPECT_EQ(plan->selectAll, (Stroke{8, false}));
+    EXPECT_EQ(plan->backspace, (Stroke{12, false}));
+    EXPECT_EQ(plan->controlKey, 37);
+    EXPECT_EQ(plan->lent.front().second, 14); // "ö" on the highest spare keycode
 }
 
 TEST(KeyPlan, decodesUtf8AndNamesKeysyms) {

@@ -7,6 +7,7 @@ namespace {
 constexpr std::uint32_t noSymbol = 0;
 constexpr std::uint32_t unicodeKeysymBase = 0x01000000;
 constexpr std::uint32_t keysymLowerA = 0x61;
+constexpr std::uint32_t keysymBackSpace = 0xFF08;
 
 } // namespace
 
@@ -35,7 +36,7 @@ std::optional<std::uint32_t> keysymFor(char32_t character) {
 }
 
 std::optional<KeyPlan> planKeys(const KeyboardMap& map, std::span<const char32_t> characters,
-                                bool selectAll) {
+                                EraseFirst erase) {
     if (map.width < 2) {
         return std::nullopt;
     }
@@ -56,6 +57,9 @@ std::optional<KeyPlan> planKeys(const KeyboardMap& map, std::span<const char32_t
         }
     }
     KeyPlan plan;
+    plan.shiftKey = map.shiftKey;
+    plan.controlKey = map.controlKey;
+    plan.width = map.width;
     auto findKey = [&](std::uint32_t keysym) -> std::optional<Stroke> {
         for (const auto& [lentKeysym, keycode] : plan.lent) {
             if (lentKeysym == keysym) {
@@ -87,9 +91,11 @@ std::optional<KeyPlan> planKeys(const KeyboardMap& map, std::span<const char32_t
         }
         plan.strokes.push_back(*stroke);
     }
-    if (selectAll) {
+    if (erase == EraseFirst::yes) {
         plan.selectAll = findKey(keysymLowerA);
-        if (!plan.selectAll || plan.selectAll->shift || map.controlKey == 0) {
+        plan.backspace = findKey(keysymBackSpace);
+        if (!plan.selectAll || plan.selectAll->shift || !plan.backspace || plan.backspace->shift ||
+            map.controlKey == 0) {
             return std::nullopt;
         }
     }

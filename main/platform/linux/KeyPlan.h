@@ -36,13 +36,20 @@ struct Stroke {
 };
 
 struct KeyPlan {
-    std::optional<Stroke> selectAll; // the "a" of Ctrl+A, when asked for
+    // Erasing the field first: Ctrl+A (the "a", pressed with Control) and BackSpace.
+    std::optional<Stroke> selectAll;
+    std::optional<Stroke> backspace;
     std::vector<Stroke, WipingAllocator<Stroke>> strokes;
     // Keysyms to lend, with their spare keycodes; each keysym is lent once.
     std::vector<std::pair<std::uint32_t, std::uint8_t>,
                 WipingAllocator<std::pair<std::uint32_t, std::uint8_t>>>
         lent;
+    std::uint8_t shiftKey = 0;
+    std::uint8_t controlKey = 0;
+    unsigned width = 0;
 };
+
+enum class EraseFirst { no, yes };
 
 // The keysym that types `character`: its own value for printable Latin-1, the Unicode keysym for
 // the rest; none for control characters (Tab would move focus, Return submit) and non-characters.
@@ -50,7 +57,8 @@ std::optional<std::uint32_t> keysymFor(char32_t character);
 
 // The plan for `characters`, or nothing when any one of them cannot be typed faithfully: a control
 // character, more distinct missing characters than spare keycodes (those whose keysyms are all
-// NoSymbol), or a select-all without Control or an unshifted "a".
-std::optional<KeyPlan> planKeys(const KeyboardMap& map, std::span<const char32_t> characters, bool selectAll);
+// NoSymbol), or an erasure without Control, an unshifted "a" or an unshifted BackSpace.
+std::optional<KeyPlan> planKeys(const KeyboardMap& map, std::span<const char32_t> characters,
+                                EraseFirst erase);
 
 } // namespace cpi::x11

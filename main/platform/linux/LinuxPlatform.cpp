@@ -131,7 +131,7 @@ private:
     std::function<bool()> terminated_;
 };
 
-LinuxPlatform::LinuxPlatform() = default;
+LinuxPlatform::LinuxPlatform(BusReads reads) : reads_(reads) {}
 LinuxPlatform::~LinuxPlatform() = default;
 
 atspi::AccessibilityBus* LinuxPlatform::bus() {
@@ -193,7 +193,8 @@ Element LinuxPlatform::createApplicationElement(std::int32_t pid) {
         snapshot->bus = busName;
         snapshot->pid = pid;
         // Without the Cache interface every read goes to the element itself.
-        if (std::optional<std::vector<atspi::CachedElement>> elements = bus_->cachedElements(busName)) {
+        if (std::optional<std::vector<atspi::CachedElement>> elements =
+                reads_ == BusReads::snapshot ? bus_->cachedElements(busName) : std::nullopt) {
             for (atspi::CachedElement& element : *elements) {
                 if (element.object.bus != busName) {
                     continue;
@@ -461,8 +462,8 @@ std::optional<ObjectRef> LinuxPlatform::frameOf(const ObjectRef& object) {
 
 // The secret is typed: no element of Chromium takes a value through the bus. Before the first
 // key the field must still be a focused, editable text field of a window that has the X input
-// focus, and every character must be typeable; the field's text is selected so that typing
-// replaces it; afterwards the field must hold as many characters as the secret has.
+// focus, and every character must be typeable; the field is then emptied (Ctrl+A, BackSpace), and
+// afterwards it must hold as many characters as the secret has.
 AXError LinuxPlatform::typeInto(const ObjectRef& field, const SecretText& value) {
     const auto* secret = dynamic_cast<const LinuxSecretText*>(&value);
     if (secret == nullptr || display() == nullptr) {
@@ -481,18 +482,31 @@ AXError LinuxPlatform::typeInto(const ObjectRef& field, const SecretText& value)
         return axErrorCannotComplete;
     }
     const x11::SecretCharacters characters = x11::decodeUtf8(secret->text());
-    if (!display_->type(characters, true)) {
-        display_->restoreKeyboard();
+    const std::optional<x11::KeyPlan> plan = display_->planTyping(characters);
+    if (!plan) {
         return axErrorCannotComplete;
     }
-    const double deadline = secondsNow() + typingSettleSeconds;
-    bool arrived = false;
-    while (!arrived && secondsNow() < deadline) {
-        arrived = bus_->characterCount(field) == std::int32_t(characters.size());
-        if (!arrived) {
+    // The field is emptied first and seen empty, so that the count can only reach the secret's
+    // length once the last key has arrived (a field that already held as many characters would
+    // otherwise pass before any key had).
+    auto settlesAt = [&](std::int32_t wanted) {
+        const double deadline = secondsNow() + typingSettleSeconds;
+        for (;;) {
+            if (bus_->characterCount(field) == wanted) {
+                return true;
+            }
+            if (secondsNow() >= deadline) {
+                return false;
+            }
             std::this_thread::sleep_for(typingPoll);
         }
+    };
+    display_->erase(*plan);
+    if (!settlesAt(0)) {
+        return axErrorCannotComplete;
     }
+    display_->type(*plan);
+    const bool arrived = settlesAt(std::int32_t(characters.size()));
     display_->restoreKeyboard();
     return arrived ? axErrorSuccess : axErrorFailure;
 }

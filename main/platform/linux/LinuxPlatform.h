@@ -24,9 +24,14 @@
 
 namespace cpi {
 
+// How an inspection reads Chromium: from one Cache snapshot per application element (the default),
+// or every read from the element itself (what happens anyway when the bridge has no Cache; the
+// benchmark compares the two).
+enum class BusReads { snapshot, elementByElement };
+
 class LinuxPlatform final : public Platform {
 public:
-    LinuxPlatform();
+    explicit LinuxPlatform(BusReads reads = BusReads::snapshot);
     ~LinuxPlatform() override;
     LinuxPlatform(const LinuxPlatform&) = delete;
     LinuxPlatform& operator=(const LinuxPlatform&) = delete;
@@ -82,6 +87,7 @@ private:
     std::optional<std::int32_t> processOf(const std::string& bus);
     AXError typeInto(const atspi::ObjectRef& field, const SecretText& value);
 
+    BusReads reads_;
     std::recursive_mutex mutex_;
     std::unique_ptr<atspi::AccessibilityBus> bus_;
     bool busTried_ = false;

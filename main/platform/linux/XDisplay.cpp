@@ -201,13 +201,13 @@ bool Display::focusIsWithin(std::uint32_t window) {
     return false;
 }
 
-bool Display::type(std::span<const char32_t> characters, bool selectAllFirst) {
+std::optional<KeyPlan> Display::planTyping(std::span<const char32_t> characters) {
     const std::lock_guard lock(keyboardMutex_);
     roundTrips_ += 3;
     const auto pointer =
         own(xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr));
     if (!pointer || (pointer->mask & modifiersInForce) != 0 || ((pointer->mask >> groupShift) & 3) != 0) {
-        return false;
+        return std::nullopt;
     }
     const xcb_setup_t* setup = xcb_get_setup(connection_);
     const std::uint8_t first = setup->min_keycode;
@@ -216,13 +216,12 @@ bool Display::type(std::span<const char32_t> characters, bool selectAllFirst) {
         connection_, xcb_get_keyboard_mapping(connection_, first, count), nullptr));
     const auto modifiers =
         own(xcb_get_modifier_mapping_reply(connection_, xcb_get_modifier_mapping(connection_), nullptr));
-    if (!mapping || !modifiers || mapping->keysyms_per_keycode < 2) {
-        return false;
+    if (!mapping || !modifiers) {
+        return std::nullopt;
     }
     KeyboardMap map;
     map.firstKeycode = first;
     map.width = mapping->keysyms_per_keycode;
-    keysymsPerKeycode_ = mapping->keysyms_per_keycode;
     const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
     map.keysyms.assign(keysyms, keysyms + xcb_get_keyboard_mapping_keysyms_length(mapping.get()));
     auto modifierKey = [&](unsigned row) -> std::uint8_t {
@@ -236,44 +235,54 @@ bool Display::type(std::span<const char32_t> characters, bool selectAllFirst) {
     };
     map.shiftKey = modifierKey(shiftRow);
     map.controlKey = modifierKey(controlRow);
-    const std::optional<KeyPlan> plan = planKeys(map, characters, selectAllFirst);
-    if (!plan) {
-        return false;
-    }
-    const unsigned width = map.width;
+    return planKeys(map, characters, EraseFirst::yes);
+}
 
-    // Lend every missing keysym before the first key, so that a client that reads the map again
-    // at any moment of the typing finds every character in it.
-    std::vector<xcb_keysym_t> row(width, noSymbol);
-    for (const auto& [keysym, keycode] : plan->lent) {
-        std::fill(row.begin(), row.end(), keysym);
-        xcb_change_keyboard_mapping(connection_, 1, keycode, std::uint8_t(width), row.data());
-        lentKeycodes_.push_back(keycode);
-    }
-    std::fill(row.begin(), row.end(), noSymbol);
+void Display::press(Stroke stroke, std::uint8_t modifier) {
     auto key = [&](std::uint8_t type, std::uint8_t keycode) {
         xcb_test_fake_input(connection_, type, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
     };
-    auto press = [&](Stroke stroke, std::uint8_t modifier) {
-        if (modifier != 0) {
-            key(XCB_KEY_PRESS, modifier);
-        }
-        key(XCB_KEY_PRESS, stroke.keycode);
-        key(XCB_KEY_RELEASE, stroke.keycode);
-        if (modifier != 0) {
-            key(XCB_KEY_RELEASE, modifier);
-        }
-    };
-    if (plan->selectAll) {
-        press(*plan->selectAll, map.controlKey);
+    if (modifier != 0) {
+        key(XCB_KEY_PRESS, modifier);
     }
-    for (const Stroke stroke : plan->strokes) {
-        press(stroke, stroke.shift ? map.shiftKey : 0);
+    key(XCB_KEY_PRESS, stroke.keycode);
+    key(XCB_KEY_RELEASE, stroke.keycode);
+    if (modifier != 0) {
+        key(XCB_KEY_RELEASE, modifier);
     }
-    // A round trip: every request above has reached the server once its answer is here.
+}
+
+// A round trip: every request sent before has reached the server once its answer is here.
+void Display::sync() {
     ++roundTrips_;
     std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
-    return true;
+}
+
+void Display::erase(const KeyPlan& plan) {
+    const std::lock_guard lock(keyboardMutex_);
+    if (plan.selectAll && plan.backspace) {
+        press(*plan.selectAll, plan.controlKey);
+        press(*plan.backspace, 0);
+    }
+    sync();
+}
+
+void Display::type(const KeyPlan& plan) {
+    const std::lock_guard lock(keyboardMutex_);
+    // Every missing keysym is lent before the first key, so that a client that reads the map
+    // again at any moment of the typing finds every character in it.
+    keysymsPerKeycode_ = std::uint8_t(plan.width);
+    std::vector<xcb_keysym_t> row(plan.width, noSymbol);
+    for (const auto& [keysym, keycode] : plan.lent) {
+        std::fill(row.begin(), row.end(), keysym);
+        xcb_change_keyboard_mapping(connection_, 1, keycode, keysymsPerKeycode_, row.data());
+        lentKeycodes_.push_back(keycode);
+    }
+    std::fill(row.begin(), row.end(), noSymbol);
+    for (const Stroke stroke : plan.strokes) {
+        press(stroke, stroke.shift ? plan.shiftKey : 0);
+    }
+    sync();
 }
 
 void Display::restoreKeyboard() {
@@ -286,8 +295,7 @@ void Display::restoreKeyboard() {
         xcb_change_keyboard_mapping(connection_, 1, keycode, keysymsPerKeycode_, row.data());
     }
     lentKeycodes_.clear();
-    ++roundTrips_;
-    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    sync();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -46,13 +46,15 @@ public:
     bool focusIsWithin(std::uint32_t window);
     Rect screenBounds() const;
 
-    // Types `characters` into the focused window, after Ctrl+A (select all) when `selectAllFirst`.
-    // Every character is planned before the first key goes out: a character that cannot be typed
-    // faithfully (a control character, more distinct characters missing from the keyboard map than
-    // there are spare keycodes to lend them, a modifier or a keyboard group in force) types
-    // nothing and answers false. Characters missing from the map are lent spare keycodes, all of
-    // them before typing and none of them reused, until `restoreKeyboard`.
-    bool type(std::span<const char32_t> characters, bool selectAllFirst);
+    // Typing into the focused window, in three steps. `planTyping` reads the keyboard and plans
+    // every key of `characters` (and the erasure before them) without sending any: nothing, when
+    // a character cannot be typed faithfully (see planKeys) or a modifier or a keyboard group
+    // other than the first is in force. `erase` sends Ctrl+A and BackSpace. `type` lends the spare
+    // keycodes the plan needs, all of them before the first key and none reused, until
+    // `restoreKeyboard`, then sends the keys.
+    std::optional<KeyPlan> planTyping(std::span<const char32_t> characters);
+    void erase(const KeyPlan& plan);
+    void type(const KeyPlan& plan);
     // Gives the spare keycodes back (idempotent; also safe from another thread).
     void restoreKeyboard();
 
@@ -71,6 +73,8 @@ public:
 private:
     explicit Display(xcb_connection_t* connection, int screen);
     std::uint32_t atom(const char* name);
+    void press(Stroke stroke, std::uint8_t modifier);
+    void sync();
     void handleEvents();
     void handleEvent(void* event);
     void serveRequest(void* event);
