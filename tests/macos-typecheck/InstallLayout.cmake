@@ -1,6 +1,6 @@
 # Stages `cmake --install` of the build into a fresh prefix and checks that it installs exactly the
-# executables a package carries: bin/chrome-private-input-sim everywhere, bin/chrome-private-input on
-# Apple. Inputs: BUILD_DIR, APPLE_BUILD.
+# executables a package carries: bin/chrome-private-input-sim everywhere, bin/chrome-private-input
+# where a real backend is built (Apple; Linux with its backend). Inputs: BUILD_DIR, PRODUCTION_BUILD.
 
 set(prefix ${BUILD_DIR}/install-layout)
 file(REMOVE_RECURSE ${prefix})
@@ -11,7 +11,7 @@ if(NOT result EQUAL 0)
 endif()
 
 set(expected bin/chrome-private-input-sim)
-if(APPLE_BUILD)
+if(PRODUCTION_BUILD)
   list(APPEND expected bin/chrome-private-input)
 endif()
 file(GLOB_RECURSE installed RELATIVE ${prefix} ${prefix}/*)
