@@ -87,6 +87,8 @@ def run(command: Sequence[str], env: Dict[str, str], timeout: float = 10.0,
 
 PAGE_SCRIPT = r"""
 const page = document.body.dataset.page;
+const instance = Math.random().toString(36).slice(2) + Date.now().toString(36);
+let sequence = 0;
 function post(path, body) {
   return fetch(path, {method: 'POST', cache: 'no-store', headers: {'Content-Type': 'application/json'},
                       body: JSON.stringify(body)});
@@ -102,7 +104,8 @@ function state() {
           values: fields(), text: document.body.innerText.length};
 }
 for (const input of document.querySelectorAll('input')) {
-  input.addEventListener('input', () => post('/report', {page: page, field: input.name, value: input.value}));
+  input.addEventListener('input', () => post('/report', {page: page, field: input.name, value: input.value,
+                                                         sequence: ++sequence}));
 }
 function perform(command) {
   if (command.op === 'focus') {
@@ -112,26 +115,26 @@ function perform(command) {
   } else if (command.op === 'fill') {
     const input = document.querySelector('input[name="' + command.field + '"]');
     input.value = command.value;
-    post('/report', {page: page, field: input.name, value: input.value});
+    post('/report', {page: page, field: input.name, value: input.value, sequence: ++sequence});
   } else if (command.op === 'show_key') {
     const item = document.createElement('li');
     item.id = 'new-key';
     item.textContent = 'New secret key: ' + command.key;
     document.getElementById('keys').appendChild(item);
-  } else if (command.op === 'navigate') {
-    setTimeout(() => { location.href = command.url; }, 0);
   }
   return state();
 }
 async function poll() {
   for (;;) {
     try {
-      const response = await fetch('/command?page=' + page, {cache: 'no-store'});
+      const response = await fetch('/command?instance=' + instance, {cache: 'no-store'});
       const command = await response.json();
       if (command.id) {
         let result;
         try { result = perform(command); } catch (error) { result = {error: String(error)}; }
         await post('/ack', {id: command.id, result: result});
+        // Navigating only once the acknowledgement is through: leaving the page cancels requests.
+        if (command.op === 'navigate') { location.href = command.url; return; }
       }
     } catch (error) {
       await new Promise(resolve => setTimeout(resolve, 200));
@@ -150,17 +153,6 @@ LOGIN_PAGE = """<!DOCTYPE html>
 <p><label>Search the help pages <input type="search" name="search"></label></p>
 <p><label>User name <input type="text" name="username" autocomplete="off"></label></p>
 <p><label>Password <input type="password" name="password" autocomplete="off" autofocus></label></p>
-</form>
-<script src="/page.js"></script>
-</body></html>
-"""
-
-SEARCH_PAGE = """<!DOCTYPE html>
-<html lang="en"><head><meta charset="utf-8"><title>Search</title></head>
-<body data-page="search">
-<h1>Search the help pages</h1>
-<form onsubmit="return false">
-<p><label>Search <input type="search" name="query" autofocus></label></p>
 </form>
 <script src="/page.js"></script>
 </body></html>
@@ -189,7 +181,9 @@ class PageServer:
         self.condition = threading.Condition()
         self.reports: List[Dict[str, Any]] = []   # every field value change, in arrival order
         self.loads: List[Dict[str, Any]] = []     # every page load with the page's state
-        self.commands: List[Dict[str, Any]] = []  # commands not yet fetched
+        # Commands not yet acknowledged, with the page instances each was handed to: a page that
+        # went away before acknowledging one leaves it to the next page.
+        self.commands: List[Tuple[Dict[str, Any], set]] = []
         self.acks: Dict[int, Any] = {}
         self.next_id = 1
         self.stopped = False
@@ -212,14 +206,15 @@ class PageServer:
 
             def do_GET(self) -> None:
                 path = urllib.parse.urlparse(self.path).path
-                pages = {"/login.html": LOGIN_PAGE, "/search.html": SEARCH_PAGE,
+                pages = {"/login.html": LOGIN_PAGE,
                          "/console.html": CONSOLE_PAGE.replace("{old_key}", server.old_key)}
                 if path in pages:
                     self.send(200, pages[path].encode(), "text/html; charset=utf-8")
                 elif path == "/page.js":
                     self.send(200, PAGE_SCRIPT.encode(), "text/javascript; charset=utf-8")
                 elif path == "/command":
-                    command = server.next_command(timeout=5.0)
+                    query = urllib.parse.parse_qs(urllib.parse.urlparse(self.path).query)
+                    command = server.next_command(query.get("instance", [""])[0], timeout=5.0)
                     self.send(200, json.dumps(command or {}).encode(), "application/json")
                 elif path == "/favicon.ico":
                     self.send(204, b"", "image/x-icon")
@@ -237,8 +232,15 @@ class PageServer:
                     server.record(path, body)
                 self.send(204, b"", "text/plain")
 
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 443), Handler)
-        self.httpd.daemon_threads = True
+        class Server(http.server.ThreadingHTTPServer):
+            daemon_threads = True
+
+            def handle_error(self, request: Any, client_address: Any) -> None:
+                # A page that navigates away drops its pending requests: nothing to report.
+                if not isinstance(sys.exc_info()[1], (OSError, ssl.SSLError)):
+                    super().handle_error(request, client_address)
+
+        self.httpd = Server(("127.0.0.1", 443), Handler)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(certificate, key)
         self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
@@ -261,23 +263,31 @@ class PageServer:
                 self.loads.append(body)
             elif path == "/ack" and isinstance(body.get("id"), int):
                 self.acks[body["id"]] = body.get("result")
+                self.commands = [entry for entry in self.commands if entry[0]["id"] != body["id"]]
             self.condition.notify_all()
 
-    def next_command(self, timeout: float) -> Optional[Dict[str, Any]]:
+    def next_command(self, instance: str, timeout: float) -> Optional[Dict[str, Any]]:
+        def pending() -> Optional[Tuple[Dict[str, Any], set]]:
+            return next((entry for entry in self.commands if instance not in entry[1]), None)
+
         with self.condition:
-            self.condition.wait_for(lambda: self.commands or self.stopped, timeout)
-            return self.commands.pop(0) if self.commands else None
+            self.condition.wait_for(lambda: pending() or self.stopped, timeout)
+            entry = pending()
+            if entry is None:
+                return None
+            entry[1].add(instance)
+            return entry[0]
 
     def command(self, op: str, timeout: float = STEP_SECONDS, **arguments: Any) -> Dict[str, Any]:
         """Queues a command for the page and waits for its acknowledgement (the page's state)."""
         with self.condition:
             number = self.next_id
             self.next_id += 1
-            self.commands.append(dict(arguments, id=number, op=op))
+            self.commands.append((dict(arguments, id=number, op=op), set()))
             self.condition.notify_all()
             if not self.condition.wait_for(lambda: number in self.acks, timeout):
                 # Take it back so that a late page does not act on it.
-                self.commands = [c for c in self.commands if c["id"] != number]
+                self.commands = [entry for entry in self.commands if entry[0]["id"] != number]
                 raise SetupError(f"the page did not acknowledge the command {op!r} within {timeout:.0f} s")
             result = self.acks.pop(number)
             return result if isinstance(result, dict) else {}
@@ -290,12 +300,13 @@ class PageServer:
         with self.condition:
             return list(self.reports[index:])
 
-    def last_value(self, page: str, field: str) -> Optional[str]:
+    def last_value(self, field: str, since: int) -> Optional[str]:
+        """The field's value in the latest of its reports since report number `since` (by the
+        page's own sequence: reports may arrive out of order), or None without one."""
         with self.condition:
-            for report in reversed(self.reports):
-                if report.get("page") == page and report.get("field") == field:
-                    return report.get("value")
-        return None
+            reports = [r for r in self.reports[since:] if r.get("field") == field
+                       and isinstance(r.get("sequence"), int)]
+        return max(reports, key=lambda r: r["sequence"])["value"] if reports else None
 
     def wait_load(self, page: str, after: int, timeout: float) -> Dict[str, Any]:
         with self.condition:
@@ -666,6 +677,302 @@ class Environment:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
+# -- the checks -----------------------------------------------------------------------------------
+
+# Secrets typed into the page: non-ASCII letters, symbols and a fresh random tail each run.
+def fresh_secret(base: str) -> str:
+    return base + "".join(secrets.choice(string.ascii_letters + string.digits) for _ in range(6))
+
+
+class Checks:
+    """Runs the checks and counts them. Output: PASS/FAIL, a short name and lengths, never a secret."""
+
+    def __init__(self, environment: Environment, tool_path: str) -> None:
+        sys.path.insert(0, os.path.join(ROOT, "clients", "python"))
+        from chrome_private_input import Refusal, Tool, ToolError  # noqa: E402 (the client of this repository)
+
+        self.Refusal = Refusal
+        self.ToolError = ToolError
+        self.environment = environment
+        self.env = environment.env
+        self.server = environment.server
+        self.tool = Tool([os.path.abspath(tool_path)], env=dict(environment.env), timeout=30.0)
+        self.passed = 0
+        self.failed = 0
+        self.window: Optional[int] = None
+
+    def result(self, name: str, ok: bool, detail: str = "") -> bool:
+        if ok:
+            self.passed += 1
+        else:
+            self.failed += 1
+        log(f"{'PASS' if ok else 'FAIL'} {name}" + (f": {detail}" if detail else ""))
+        return ok
+
+    def group(self, name: str, body: Callable[[], None]) -> None:
+        """Runs one group of cases; an unexpected error fails the group's current case."""
+        try:
+            body()
+        except self.Refusal as refusal:
+            self.result(name, False, f"unexpected refusal {refusal.reason} {json.dumps(refusal.checks)}")
+        except (self.ToolError, SetupError, subprocess.SubprocessError, OSError) as error:
+            self.result(name, False, f"{type(error).__name__}: {error}")
+
+    # helpers
+
+    def tool_ready(self) -> None:
+        """Waits until the tool sees the profile's one window (Chromium may still be settling)."""
+        last: List[str] = []
+
+        def counted() -> bool:
+            try:
+                answer = self.tool.count_windows(PROFILE)
+            except (self.Refusal, self.ToolError) as error:
+                last[:] = [str(error)]
+                return False
+            last[:] = [f"count {answer.count}, windows {answer.windows}"]
+            return answer.count == 1 and len(answer.window_numbers) == 1
+
+        try:
+            wait_for(counted, 60, "the tool to count one window of the profile", interval=0.5)
+        except SetupError as error:
+            raise SetupError(f"{error} (last answer: {last[0] if last else 'none'})") from None
+
+    def page_state(self) -> Dict[str, Any]:
+        return self.server.command("state")
+
+    def ensure_page(self, page: str) -> Dict[str, Any]:
+        state = self.page_state()
+        if state.get("page") != page:
+            loads = self.server.load_count()
+            self.server.command("navigate", url=f"{ORIGIN}/{page}.html")
+            self.server.wait_load(page, loads, STEP_SECONDS)
+            state = self.page_state()
+        return state
+
+    def focus(self, field: str) -> None:
+        state = self.server.command("focus", field=field)
+        if state.get("active") != field:
+            raise SetupError(f"the page could not focus its {field} field (active: {state.get('active')})")
+
+    def wait_value(self, field: str, expected: str, since: int) -> Tuple[bool, str]:
+        """Polls until the page reported `expected` as the field's latest value and its DOM holds
+        it; the detail names lengths only."""
+        deadline = time.monotonic() + 10
+        reported: Optional[str] = None
+        values: Dict[str, Any] = {}
+        while time.monotonic() < deadline:
+            reported = self.server.last_value(field, since)
+            values = self.page_state().get("values", {})
+            if reported == expected and values.get(field) == expected:
+                return True, f"{len(expected)} characters"
+            time.sleep(0.1)
+        have = values.get(field)
+        return False, (f"expected {len(expected)} characters; the page's last report has "
+                       f"{'none' if reported is None else len(reported)}, the field holds "
+                       f"{'none' if have is None else len(have)}"
+                       + ("" if have is None or have != expected else " (the field matches but no input event reported it)"))
+
+    def deliver(self, secret: str, origins: Sequence[str], window: Optional[int]) -> Tuple[Any, bool]:
+        """A delivery through the client; (result or Refusal, whether the secret was asked for)."""
+        asked = []
+
+        def source() -> bytearray:
+            asked.append(True)
+            return bytearray(secret.encode("utf-8"))
+
+        try:
+            return self.tool.deliver(PROFILE, list(origins), source, window_number=window), bool(asked)
+        except self.Refusal as refusal:
+            return refusal, bool(asked)
+
+    # the groups
+
+    def count(self) -> None:
+        answer = self.tool.count_windows(PROFILE)
+        windows = chromium_client_windows(self.env)
+        chromium_windows = {window for window, pid in windows if pid == self.environment.chromium.pid}
+        self.window = answer.window_numbers[0] if len(answer.window_numbers) == 1 else None
+        self.result("count: one window of Work with one tab",
+                    answer.count == 1 and answer.windows == 1 and answer.tab_counts == [1]
+                    and len(answer.window_numbers) == 1,
+                    f"count {answer.count}, windows {answer.windows}, windowNumbers {answer.window_numbers}, "
+                    f"tabCounts {answer.tab_counts}")
+        self.result("count: the window number is Chromium's top-level X window",
+                    self.window is not None and self.window in chromium_windows,
+                    f"tool {answer.window_numbers}, Chromium's X windows {sorted(chromium_windows)}")
+        self.result("count: the front window is the browser window showing Work",
+                    answer.front_kind == "browser" and answer.front_avatar == PROFILE,
+                    f"frontKind {answer.front_kind}, frontAvatar {answer.front_avatar}")
+        other = self.tool.count_windows("Personal")
+        self.result("count: no window of a profile that is not open", other.count == 0 and other.window_numbers == [],
+                    f"count {other.count}")
+
+    def delivery(self) -> None:
+        self.ensure_page("login")
+        for field, base, name in (
+                ("password", "pa55-wörd€!Ωmega✓ #$%&*()[]{}<>?/|~^'\"", "delivery: the secret into the focused password field"),
+                ("password", "Zweites-Geheimnis-ß€✓:;=+@", "delivery: a second secret replaces the field's text"),
+                ("username", "jörg.ω+✓@example.com", "delivery: into a focused text field")):
+            secret = fresh_secret(base)
+            self.focus(field)
+            before = self.page_state().get("values", {})
+            if name.startswith("delivery: a second") and not before.get(field):
+                self.server.command("fill", field=field, value="text already there")
+                before = self.page_state().get("values", {})
+            since = self.server.report_count()
+            outcome, asked = self.deliver(secret, [ORIGIN], self.window)
+            if isinstance(outcome, self.Refusal):
+                self.result(name, False, f"refused: {outcome.reason} {json.dumps(outcome.checks)}"
+                            f"{' after the secret was sent' if asked else ''}")
+                continue
+            ok, detail = self.wait_value(field, secret, since)
+            after = self.page_state().get("values", {})
+            others = {k: v for k, v in after.items() if k != field} == {k: v for k, v in before.items() if k != field}
+            self.result(name, outcome.typed and asked and ok and others,
+                        detail + ("" if others else "; another field changed too"))
+
+    def refusals(self) -> None:
+        self.ensure_page("login")
+        cases = (
+            ("refusal: an origin that is not allowed", "password", ["https://example.com"], self.window,
+             "origin_not_allowed"),
+            ("refusal: focus in a search field", "search", [ORIGIN], self.window, "focused_field_not_supported"),
+            ("refusal: a window number of no window", "password", [ORIGIN], 4242,
+             "selected_chrome_profile_not_confirmed"),
+        )
+        for name, field, origins, window, reason in cases:
+            self.focus(field)
+            before = self.page_state().get("values", {})
+            since = self.server.report_count()
+            outcome, asked = self.deliver(fresh_secret("never-typed-€"), origins, window)
+            # A command round trip: anything typed before it has reached the page's fields.
+            after = self.page_state().get("values", {})
+            reports = self.server.reports_since(since)
+            got = outcome.reason if isinstance(outcome, self.Refusal) else "typed"
+            self.result(name, got == reason and not asked and not reports and after == before,
+                        f"answer {got} (expected {reason}), secret asked for: {'yes' if asked else 'no'}, "
+                        f"field reports: {len(reports)}, fields unchanged: {'yes' if after == before else 'no'}")
+
+    def key_capture(self) -> None:
+        import hashlib
+
+        self.ensure_page("console")
+        baseline = self.tool.key_baseline(PROFILE, [ORIGIN], window_number=self.window)
+        old = hashlib.sha256(self.environment.old_key.encode()).hexdigest()
+        self.result("key: the baseline holds the key already on the page", old in baseline,
+                    f"{len(baseline)} fingerprints")
+        try:
+            captured = self.tool.key_capture(PROFILE, [ORIGIN], baseline, window_number=self.window)
+            self.result("key: no capture before a new key shows", False, f"captured {len(captured.key)} characters")
+        except self.Refusal as refusal:
+            self.result("key: no capture before a new key shows", refusal.reason == "page_key_not_found",
+                        f"answer {refusal.reason}")
+        key = random_key()
+        self.server.command("show_key", key=key)
+        captured = self.tool.key_capture(PROFILE, [ORIGIN], baseline, window_number=self.window)
+        self.result("key: the new key is captured", captured.key == key,
+                    f"{len(captured.key)} characters, expected {len(key)}"
+                    + ("" if captured.key == key else ", different"))
+        self.ensure_page("login")
+
+    def clipboard_read(self, target: Optional[str] = None) -> Optional[bytes]:
+        command = ["xclip", "-o", "-selection", "clipboard"] + (["-t", target] if target else [])
+        result = run(command, self.env, timeout=10)
+        return result.stdout if result.returncode == 0 else None
+
+    def clipboard(self) -> None:
+        secret = fresh_secret("clip-€✓-Ω-")
+        expected = secret.encode("utf-8")
+        deadline = time.time() * 1000 + 60000
+        hold = self.tool.copy_to_clipboard(secret, deadline_ms=deadline)
+        ready = time.monotonic()
+        try:
+            held = self.clipboard_read()
+            self.result("clipboard: another client reads the secret", held == expected,
+                        f"{'nothing' if held is None else len(held)} bytes, expected {len(expected)}")
+            targets = (self.clipboard_read("TARGETS") or b"").decode("utf-8", "replace").split()
+            hint = self.clipboard_read("x-kde-passwordManagerHint")
+            self.result("clipboard: marked for password managers",
+                        "x-kde-passwordManagerHint" in targets and hint == b"secret",
+                        f"{len(targets)} targets, hint {'listed' if 'x-kde-passwordManagerHint' in targets else 'missing'}, "
+                        f"hint value {'secret' if hint == b'secret' else 'other'}")
+            ended = hold.wait(40)
+            duration = time.monotonic() - ready
+            after = self.clipboard_read()
+            self.result("clipboard: held 20 s, then cleared",
+                        ended and 19.0 <= duration <= 26.0 and (after is None or expected not in after),
+                        f"held {duration:.1f} s, afterwards {'nothing' if not after else len(after)} bytes"
+                        + (" (the secret)" if after and expected in after else ""))
+        finally:
+            hold.cancel()
+
+        # Something else copied during the hold stays.
+        secret = fresh_secret("clip-again-€-")
+        other = b"copied by someone else"
+        hold = self.tool.copy_to_clipboard(secret, deadline_ms=time.time() * 1000 + 60000)
+        owner = None
+        try:
+            owner = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard", "-i"], env=self.env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
+            owner.stdin.write(other)
+            owner.stdin.close()
+            wait_for(lambda: self.clipboard_read() == other, 10, "the other copy to reach the clipboard")
+            ended = hold.wait(40)
+            after = self.clipboard_read()
+            self.result("clipboard: a later copy by another client stays", ended and after == other,
+                        f"afterwards {'nothing' if after is None else len(after)} bytes, expected {len(other)}")
+        finally:
+            hold.cancel()
+            if owner is not None:
+                os.killpg(owner.pid, signal.SIGTERM)
+                owner.wait(5)
+
+        # A stop signal takes the secret off at once.
+        secret = fresh_secret("clip-stop-")
+        hold = self.tool.copy_to_clipboard(secret, deadline_ms=time.time() * 1000 + 60000)
+        try:
+            held = self.clipboard_read()
+            stopped = time.monotonic()
+            hold.cancel()
+            after = self.clipboard_read()
+            self.result("clipboard: SIGTERM clears at once",
+                        held == secret.encode() and time.monotonic() - stopped < 5
+                        and (after is None or secret.encode() not in after),
+                        f"held {'the secret' if held == secret.encode() else 'something else'} before, "
+                        f"afterwards {'nothing' if not after else len(after)} bytes")
+        finally:
+            hold.cancel()
+
+    def trust_and_visibility(self) -> None:
+        self.result("trust check", self.tool.trust_check() is True)
+        pid = self.environment.chromium.pid
+        pids = {p for _, p in chromium_client_windows(self.env)}
+        visibility = self.tool.window_visibility(pid)
+        self.result("visibility: Chromium's one window is on screen",
+                    pid in pids and (visibility.all, visibility.on_screen, visibility.excluding_placeholder) == (1, 1, 1),
+                    f"all {visibility.all}, onScreen {visibility.on_screen}, "
+                    f"excludingPlaceholder {visibility.excluding_placeholder}")
+        own = self.tool.window_visibility(os.getpid())
+        self.result("visibility: a process without windows has none",
+                    (own.all, own.on_screen) == (0, 0), f"all {own.all}, onScreen {own.on_screen}")
+
+    def run_all(self) -> None:
+        started = time.monotonic()
+        self.tool_ready()
+        log(f"setup: the tool counts the window after {time.monotonic() - started:.1f} s")
+        self.group("count", self.count)
+        if self.window is None:
+            self.result("window number", False, "no window number from the count mode: the checks that need it are skipped")
+            return
+        self.group("delivery", self.delivery)
+        self.group("refusals", self.refusals)
+        self.group("key", self.key_capture)
+        self.group("clipboard", self.clipboard)
+        self.group("trust and visibility", self.trust_and_visibility)
+
+
 def wait_until_stopped() -> None:
     stop = threading.Event()
     for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
@@ -734,7 +1041,18 @@ def main() -> int:
             log(environment.assignments())
             wait_until_stopped()
             return 0
-        return 0
+        checks = Checks(environment, arguments.tool)
+        started = time.monotonic()
+        try:
+            checks.run_all()
+        except SetupError as error:
+            checks.result("setup", False, str(error))
+        log(f"checks took {time.monotonic() - started:.1f} s")
+        log(f"{checks.passed} passed, {checks.failed} failed")
+        if arguments.keep:
+            log(environment.assignments())
+            wait_until_stopped()
+        return 0 if checks.failed == 0 and checks.passed > 0 else 1
     except KeyboardInterrupt:
         log("interrupted")
         return 130
