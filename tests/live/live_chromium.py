@@ -321,35 +321,34 @@ class PageServer:
             return len(self.loads)
 
 
-# -- the accessibility bus, read with busctl --------------------------------------------------------
+# -- the accessibility bus, read with dbus-send ------------------------------------------------------
 
 class AccessibilityBus:
+    """Reads the accessibility tree with dbus-send (no D-Bus module in the standard library)."""
+
     def __init__(self, address: str, env: Dict[str, str]) -> None:
         self.address = address
         self.env = env
 
-    def call(self, destination: str, path: str, interface: str, method: str, *arguments: str) -> Any:
-        result = run(["busctl", f"--address={self.address}", "--json=short", "--timeout=5", "call",
-                      destination, path, interface, method, *arguments], self.env)
-        if result.returncode != 0:
-            return None
-        try:
-            return json.loads(result.stdout)["data"]
-        except (ValueError, KeyError):
-            return None
+    def call(self, destination: str, path: str, interface: str, method: str, *arguments: str) -> Optional[str]:
+        result = run(["dbus-send", f"--bus={self.address}", "--print-reply", "--reply-timeout=5000",
+                      f"--dest={destination}", path, f"{interface}.{method}", *arguments], self.env)
+        return result.stdout.decode("utf-8", "replace") if result.returncode == 0 else None
 
     def children(self, node: Tuple[str, str]) -> List[Tuple[str, str]]:
-        data = self.call(node[0], node[1], "org.a11y.atspi.Accessible", "GetChildren")
-        return [tuple(child) for child in data[0]] if data else []
+        reply = self.call(node[0], node[1], "org.a11y.atspi.Accessible", "GetChildren")
+        return re.findall(r'string "([^"]*)"\s*object path "([^"]*)"', reply or "")
 
     def name(self, node: Tuple[str, str]) -> Optional[str]:
-        data = self.call(node[0], node[1], "org.freedesktop.DBus.Properties", "Get", "ss",
-                         "org.a11y.atspi.Accessible", "Name")
-        return data[0]["data"] if data else None
+        reply = self.call(node[0], node[1], "org.freedesktop.DBus.Properties", "Get",
+                          "string:org.a11y.atspi.Accessible", "string:Name")
+        match = re.search(r'variant\s+string "(.*)"\s*$', reply or "", re.S)
+        return match.group(1) if match else None
 
     def role(self, node: Tuple[str, str]) -> Optional[int]:
-        data = self.call(node[0], node[1], "org.a11y.atspi.Accessible", "GetRole")
-        return data[0] if data else None
+        reply = self.call(node[0], node[1], "org.a11y.atspi.Accessible", "GetRole")
+        match = re.search(r"uint32 (\d+)", reply or "")
+        return int(match.group(1)) if match else None
 
     def applications(self) -> List[Tuple[Tuple[str, str], Optional[str]]]:
         root = ("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
