@@ -1023,8 +1023,9 @@ def main() -> int:
     def interrupt(number: int, _frame: Any) -> None:
         raise KeyboardInterrupt(f"signal {number}")
 
-    signal.signal(signal.SIGTERM, interrupt)
-    signal.signal(signal.SIGHUP, interrupt)
+    # (SIGINT too: a shell that starts the driver in the background has it ignored.)
+    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, interrupt)
 
     environment = Environment(arguments.window_manager, arguments.chromium)
     try:
