@@ -52,9 +52,11 @@ STARTUP_SECONDS = 90.0
 STEP_SECONDS = 15.0
 
 # Accessibility roles (AT-SPI numbering).
-ROLE_FRAME = 23
+ROLE_PASSWORD_TEXT = 40
 ROLE_PUSH_BUTTON = 43
+ROLE_ENTRY = 79
 ROLE_DOCUMENT_WEB = 95
+STATE_FOCUSED = 12
 
 
 class SetupError(Exception):
@@ -145,6 +147,8 @@ window.addEventListener('focus', () => post('/event', {page: page, event: 'focus
 post('/loaded', state()).then(poll);
 """
 
+LOGIN_TITLE = "Sign in"
+FIELD_LABELS = {"search": "Search the help pages", "username": "User name", "password": "Password"}
 LOGIN_PAGE = """<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>Sign in</title></head>
 <body data-page="login">
@@ -349,6 +353,33 @@ class AccessibilityBus:
         reply = self.call(node[0], node[1], "org.a11y.atspi.Accessible", "GetRole")
         match = re.search(r"uint32 (\d+)", reply or "")
         return int(match.group(1)) if match else None
+
+    def focused(self, node: Tuple[str, str]) -> bool:
+        reply = self.call(node[0], node[1], "org.a11y.atspi.Accessible", "GetState")
+        words = [int(word) for word in re.findall(r"uint32 (\d+)", reply or "")]
+        return bool(words) and bool(words[0] & (1 << STATE_FOCUSED))
+
+    def page_fields(self, application: Tuple[str, str], title: str) -> Dict[str, Tuple[str, str]]:
+        """The text and password fields, by accessible name, of the page whose document is named
+        `title` (empty without such a document)."""
+        queue = list(self.children(application))
+        while queue:
+            node = queue.pop(0)
+            role = self.role(node)
+            if role == ROLE_DOCUMENT_WEB:
+                if self.name(node) != title:
+                    continue
+                fields: Dict[str, Tuple[str, str]] = {}
+                inner = list(self.children(node))
+                while inner:
+                    item = inner.pop(0)
+                    if self.role(item) in (ROLE_ENTRY, ROLE_PASSWORD_TEXT):
+                        fields[self.name(item) or ""] = item
+                    else:
+                        inner.extend(self.children(item))
+                return fields
+            queue.extend(self.children(node))
+        return {}
 
     def applications(self) -> List[Tuple[Tuple[str, str], Optional[str]]]:
         root = ("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
@@ -617,6 +648,9 @@ class Environment:
         windows = wait_for(lambda: chromium_client_windows(self.env), STARTUP_SECONDS,
                            "Chromium's top-level window", interval=0.25)
         self.chromium_windows = windows
+        wait_for(lambda: self.server.command("state").get("hasFocus"), 30,
+                 "the login page to have the keyboard focus (document.hasFocus())", interval=0.25)
+        self.timings["focus"] = time.monotonic() - started
 
     # using
 
@@ -699,6 +733,8 @@ class Checks:
         self.passed = 0
         self.failed = 0
         self.window: Optional[int] = None
+        self.fields: Dict[str, Tuple[str, str]] = {}
+        self.fields_loads = -1
 
     def result(self, name: str, ok: bool, detail: str = "") -> bool:
         if ok:
@@ -750,9 +786,22 @@ class Checks:
         return state
 
     def focus(self, field: str) -> None:
+        """Focuses a field of the login page and waits until the accessibility tree shows it focused
+        (Chromium updates the tree a little after the page), so the tool sees the new focus."""
         state = self.server.command("focus", field=field)
         if state.get("active") != field:
             raise SetupError(f"the page could not focus its {field} field (active: {state.get('active')})")
+        bus = self.environment.a11y
+        loads = self.server.load_count()
+        if self.fields_loads != loads:
+            self.fields = wait_for(lambda: bus.page_fields(self.environment.chromium_application, LOGIN_TITLE),
+                                   STEP_SECONDS, "the login page's fields in the accessibility tree", interval=0.25)
+            self.fields_loads = loads
+        label = FIELD_LABELS[field]
+        if label not in self.fields:
+            raise SetupError(f"the accessibility tree shows no field named {label!r} on the login page")
+        wait_for(lambda: bus.focused(self.fields[label]), STEP_SECONDS,
+                 f"the accessibility tree to show the {field} field focused")
 
     def wait_value(self, field: str, expected: str, since: int) -> Tuple[bool, str]:
         """Polls until the page reported `expected` as the field's latest value and its DOM holds
@@ -869,7 +918,17 @@ class Checks:
                         f"answer {refusal.reason}")
         key = random_key()
         self.server.command("show_key", key=key)
-        captured = self.tool.key_capture(PROFILE, [ORIGIN], baseline, window_number=self.window)
+        # Chromium exposes the new text a little after the page shows it: ask again while the
+        # tool finds no new key, for a bounded time.
+        deadline = time.monotonic() + 10
+        while True:
+            try:
+                captured = self.tool.key_capture(PROFILE, [ORIGIN], baseline, window_number=self.window)
+                break
+            except self.Refusal as refusal:
+                if refusal.reason != "page_key_not_found" or time.monotonic() > deadline:
+                    raise
+                time.sleep(0.2)
         self.result("key: the new key is captured", captured.key == key,
                     f"{len(captured.key)} characters, expected {len(key)}"
                     + ("" if captured.key == key else ", different"))
