@@ -2,11 +2,12 @@
 """The Linux executable against a real Chromium, end to end.
 
 Starts a private desktop (Xvfb on a free display, its own session bus with the accessibility bus
-switched on, optionally openbox), an https server on 127.0.0.1:443 with a throwaway certificate for
-localhost, and Chromium with a fresh profile named "Work" on https://localhost/login.html. The pages
-report every change of their fields to the server and take commands from it (focus a field, show a
-new API key, navigate), acknowledging each, so every step waits for an event instead of a time.
-Then it runs the tool's modes through the Python client and checks what the page received.
+switched on before Chromium starts, optionally openbox), an https server on 127.0.0.1:443 with a
+throwaway certificate for localhost, and Chromium with a fresh profile named "Work" on
+https://localhost/login.html. The pages report every change of their fields to the server and take
+commands from it (focus a field, show a new API key, navigate), acknowledging each, so every step
+waits for an event instead of a time. Then it runs the tool's modes through the Python client
+(clients/python) and checks what the page received.
 
 Usage:
     live_chromium.py --tool PATH --window-manager {openbox,none} [--keep]
@@ -15,7 +16,20 @@ Usage:
 --setup-only starts everything, prints DISPLAY=... DBUS_SESSION_BUS_ADDRESS=... CHROMIUM_PID=...
 as shell assignments and waits until it is stopped (Ctrl-C, SIGTERM). --keep (or LIVE_KEEP=1)
 leaves the environment running after the checks, prints the same assignments and waits likewise.
-Everything started is stopped at the end, also on failure and on Ctrl-C.
+Everything started is stopped at the end, also on failure and on Ctrl-C: each process in a process
+group of its own, and whatever they started (the bus activates the accessibility bus launcher) by a
+mark in the environment this run gives them.
+
+Nothing touches the machine's own sessions: the display, the buses, HOME and the XDG directories
+are this run's own, in a temporary directory. As root the run also has a network namespace of its
+own (--network private, the default for root), so port 443 and Chromium's traffic stay inside it
+and two runs can go side by side; the display and the buses are Unix sockets in the file system,
+so the printed assignments work from outside it as well.
+
+Chromium shows the profile's name on its profile button only when the profile has one: "Local
+State" names the "Default" profile "Work" (profile.info_cache), otherwise the button says "You".
+The preferences switch off the password manager (its "Save password?" bubble would take the focus
+after a delivery), sign-in and translation.
 
 The output never shows a secret: only PASS/FAIL lines with lengths, and the summary
 "N passed, N failed". The exit status is 0 only when every check passed.
@@ -32,7 +46,6 @@ import secrets
 import select
 import shutil
 import signal
-import socket
 import ssl
 import string
 import subprocess
@@ -40,7 +53,6 @@ import sys
 import tempfile
 import threading
 import time
-import traceback
 import urllib.parse
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
@@ -625,15 +637,18 @@ class Environment:
         self.prepare_profile(user_data)
         loads = self.server.load_count()
         self.chromium = self.spawn("chromium", [
-            self.chromium_command, "--no-sandbox", "--force-renderer-accessibility",
-            "--ignore-certificate-errors", f"--user-data-dir={user_data}", "--no-first-run",
-            "--no-default-browser-check", "--password-store=basic", "--disable-gpu",
-            "--disable-dev-shm-usage", "--lang=en-US", "--window-position=0,0", "--window-size=1200,900",
+            self.chromium_command,
+            "--no-sandbox",                    # runs as root in CI
+            "--force-renderer-accessibility",  # without it the toolbar and the page stay off the bus
+            "--ignore-certificate-errors",     # the throwaway certificate
+            f"--user-data-dir={user_data}", "--no-first-run", "--no-default-browser-check",
+            "--password-store=basic",          # no keyring on the private session bus
+            "--disable-gpu", "--disable-dev-shm-usage",
+            "--test-type",                     # no infobar "unsupported command-line flag: --no-sandbox"
+            "--lang=en-US",                    # the toolbar's names in English
+            "--window-position=0,0", "--window-size=1200,900",
             "--disable-background-networking", "--disable-component-update", "--disable-sync",
-            "--disable-default-apps", "--disable-breakpad", "--no-service-autorun",
-            "--disable-search-engine-choice-screen", "--hide-crash-restore-bubble", "--test-type",
-            "--disable-features=Translate,MediaRouter,OptimizationHints,AutofillServerCommunication,"
-            "InProductHelp,SigninInterceptBubbleV2,ChromeWhatsNewUI,PrivacySandboxSettings4",
+            "--disable-search-engine-choice-screen",
             f"{ORIGIN}/login.html"])
         started = time.monotonic()
         self.login_state = self.server.wait_load("login", loads, STARTUP_SECONDS)
@@ -1080,7 +1095,7 @@ def main() -> int:
 
     # Stop signals end the run through the cleanup below.
     def interrupt(number: int, _frame: Any) -> None:
-        raise KeyboardInterrupt(f"signal {number}")
+        raise KeyboardInterrupt(signal.Signals(number).name)
 
     # (SIGINT too: a shell that starts the driver in the background has it ignored.)
     for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
@@ -1112,8 +1127,8 @@ def main() -> int:
             log(environment.assignments())
             wait_until_stopped()
         return 0 if checks.failed == 0 and checks.passed > 0 else 1
-    except KeyboardInterrupt:
-        log("interrupted")
+    except KeyboardInterrupt as interruption:
+        log(f"interrupted{f' by {interruption}' if str(interruption) else ''}")
         return 130
     finally:
         environment.stop()
