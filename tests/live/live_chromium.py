@@ -1046,12 +1046,60 @@ class Checks:
         self.group("trust and visibility", self.trust_and_visibility)
 
 
-def wait_until_stopped() -> None:
+COMMANDS_HELP = ("commands on standard input: focus search|username|password, navigate login|console, "
+                 "show-key, state, help")
+
+
+def page_command(server: PageServer, line: str) -> str:
+    """One command typed at a --setup-only or --keep environment; the answer shows no field's text,
+    only lengths."""
+    words = line.split()
+    if words[:1] == ["focus"] and len(words) == 2 and words[1] in FIELD_LABELS:
+        server.command("focus", field=words[1])
+    elif words[:1] == ["navigate"] and len(words) == 2 and words[1] in ("login", "console"):
+        loads = server.load_count()
+        server.command("navigate", url=f"{ORIGIN}/{words[1]}.html")
+        server.wait_load(words[1], loads, STEP_SECONDS)
+    elif words == ["show-key"]:
+        key = random_key()
+        server.command("show_key", key=key)
+        return f"the page shows a new key ({len(key)} characters)"
+    elif words not in (["state"], []):
+        return COMMANDS_HELP
+    state = server.command("state")
+    lengths = {name: len(value) for name, value in state.get("values", {}).items()}
+    return (f"page {state.get('page')}, focused field {state.get('active')}, document focused "
+            f"{state.get('hasFocus')}, field lengths {json.dumps(lengths)}")
+
+
+def wait_until_stopped(environment: Environment) -> None:
+    """Waits for SIGINT, SIGTERM or SIGHUP; meanwhile takes page commands on standard input."""
     stop = threading.Event()
     for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, lambda *_: stop.set())
-    while not stop.wait(3600):
-        pass
+    log(COMMANDS_HELP)
+    reading = True
+    pending = b""
+    while not stop.is_set():
+        if not reading:
+            stop.wait(1)
+            continue
+        try:
+            ready = select.select([sys.stdin.fileno()], [], [], 0.5)[0]
+            chunk = os.read(sys.stdin.fileno(), 4096) if ready else None
+        except (OSError, ValueError):
+            chunk = b""
+        if chunk is None:
+            continue
+        if not chunk:  # end of input (started in the background): only a signal ends the wait
+            reading = False
+        pending += chunk
+        while b"\n" in pending or (not reading and pending):
+            line, _, pending = pending.partition(b"\n")
+            try:
+                log(page_command(environment.server, line.decode("utf-8", "replace")))
+            except SetupError as error:
+                log(f"command failed: {error}")
 
 
 def main() -> int:
@@ -1113,7 +1161,7 @@ def main() -> int:
             f"(" + ", ".join(f"{k} {v:.1f} s" for k, v in environment.timings.items() if k != "setup") + ")")
         if arguments.setup_only:
             log(environment.assignments())
-            wait_until_stopped()
+            wait_until_stopped(environment)
             return 0
         checks = Checks(environment, arguments.tool)
         started = time.monotonic()
@@ -1125,7 +1173,7 @@ def main() -> int:
         log(f"{checks.passed} passed, {checks.failed} failed")
         if arguments.keep:
             log(environment.assignments())
-            wait_until_stopped()
+            wait_until_stopped(environment)
         return 0 if checks.failed == 0 and checks.passed > 0 else 1
     except KeyboardInterrupt as interruption:
         log(f"interrupted{f' by {interruption}' if str(interruption) else ''}")
