@@ -820,15 +820,21 @@ class Checks:
 
     def wait_value(self, field: str, expected: str, since: int) -> Tuple[bool, str]:
         """Polls until the page reported `expected` as the field's latest value and its DOM holds
-        it; the detail names lengths only."""
+        it, and both stay so for half a second (a keystroke still on its way would change them);
+        the detail names lengths only."""
         deadline = time.monotonic() + 10
         reported: Optional[str] = None
         values: Dict[str, Any] = {}
+        equal_since: Optional[float] = None
         while time.monotonic() < deadline:
             reported = self.server.last_value(field, since)
             values = self.page_state().get("values", {})
             if reported == expected and values.get(field) == expected:
-                return True, f"{len(expected)} characters"
+                equal_since = equal_since or time.monotonic()
+                if time.monotonic() - equal_since >= 0.5:
+                    return True, f"{len(expected)} characters"
+            else:
+                equal_since = None
             time.sleep(0.1)
         have = values.get(field)
         return False, (f"expected {len(expected)} characters; the page's last report has "
