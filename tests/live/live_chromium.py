@@ -765,7 +765,7 @@ class Checks:
             body()
         except self.Refusal as refusal:
             self.result(name, False, f"unexpected refusal {refusal.reason} {json.dumps(refusal.checks)}")
-        except (self.ToolError, SetupError, subprocess.SubprocessError, OSError) as error:
+        except Exception as error:  # a malformed answer (KeyError, TypeError...) fails, never ends the run
             self.result(name, False, f"{type(error).__name__}: {error}")
 
     # helpers
@@ -777,8 +777,8 @@ class Checks:
         def counted() -> bool:
             try:
                 answer = self.tool.count_windows(PROFILE)
-            except (self.Refusal, self.ToolError) as error:
-                last[:] = [str(error)]
+            except Exception as error:
+                last[:] = [f"{type(error).__name__}: {error}"]
                 return False
             last[:] = [f"count {answer.count}, windows {answer.windows}"]
             return answer.count == 1 and len(answer.window_numbers) == 1
@@ -1173,8 +1173,8 @@ def main() -> int:
         started = time.monotonic()
         try:
             checks.run_all()
-        except SetupError as error:
-            checks.result("setup", False, str(error))
+        except Exception as error:
+            checks.result("setup", False, f"{type(error).__name__}: {error}")
         log(f"checks took {time.monotonic() - started:.1f} s")
         log(f"{checks.passed} passed, {checks.failed} failed")
         if arguments.keep:
