@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Tests the Linux executable against a real Chromium: installs what is missing (Chromium, Xvfb,
+# openbox, the accessibility bus, the X tools, the build dependencies of the Linux backend),
+# builds the tool with the default preset and runs tests/live/live_chromium.py twice, under openbox
+# and without a window manager. Prints both summaries; exits non-zero when either run failed.
+# Usage: scripts/test-live.sh [--keep]   (--keep: leave each environment running after its checks)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [[ "$(uname -s)" != "Linux" ]]; then
+    echo "The live test needs Linux (Xvfb, the accessibility bus and Chromium)" >&2
+    exit 2
+fi
+
+scripts/install-dependencies.sh
+packages=(chromium xvfb openbox at-spi2-core dbus xclip x11-utils openssl iproute2 python3
+          libatspi2.0-dev libxcb1-dev libxcb-xfixes0-dev libxcb-xtest0-dev libxcb-xkb-dev
+          libx11-dev libx11-xcb-dev libxfixes-dev libxtst-dev)
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}" >&2
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+echo "== building chrome-private-input (default preset)" >&2
+cmake --preset default >/dev/null
+if ! cmake --build --preset default --target help 2>/dev/null | grep -q '^chrome-private-input:'; then
+    echo "The build has no target chrome-private-input: the Linux backend (main/platform/linux) is not there yet" >&2
+    exit 1
+fi
+cmake --build --preset default --target chrome-private-input -j2 >/dev/null
+tool="$PWD/build/default/main/platform/linux/chrome-private-input"
+if [[ ! -x $tool ]]; then
+    echo "The build did not produce $tool" >&2
+    exit 1
+fi
+
+# The driver needs root for port 443 and for its own network namespace; without root it uses the
+# machine's loopback, where port 443 must be free and binding it allowed.
+run=(python3 tests/live/live_chromium.py --tool "$tool")
+if [[ $(id -u) -ne 0 && -n $sudo ]]; then
+    run=(sudo "${run[@]}")
+fi
+status=0
+summaries=()
+for window_manager in openbox none; do
+    echo "== live test against Chromium, window manager: $window_manager" >&2
+    log=$(mktemp)
+    if "${run[@]}" --window-manager "$window_manager" "$@" | tee "$log"; then
+        :
+    else
+        status=1
+    fi
+    summaries+=("$window_manager: $(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || echo 'no summary')")
+    rm -f "$log"
+done
+echo "== summaries" >&2
+printf '%s\n' "${summaries[@]}"
+exit $status
