@@ -3,7 +3,9 @@
 # openbox, the accessibility bus, the X tools; scripts/install-dependencies.sh the build's),
 # builds the tool with the default preset and runs tests/live/live_chromium.py twice, under openbox
 # and without a window manager. Prints both summaries; exits non-zero when either run failed.
-# Usage: scripts/test-live.sh [--keep]   (--keep: leave each environment running after its checks)
+# Usage: scripts/test-live.sh [--keep | --demo]
+#   --keep  leave each environment running after its checks
+#   --demo  one run, under openbox, that makes one delivery by hand instead of the checks
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,7 +45,9 @@ if [[ $(id -u) -ne 0 && -n $sudo ]]; then
 fi
 status=0
 summaries=()
-for window_manager in openbox none; do
+window_managers=(openbox none)
+[[ " $* " == *" --demo "* ]] && window_managers=(openbox)
+for window_manager in "${window_managers[@]}"; do
     echo "== live test against Chromium, window manager: $window_manager" >&2
     log=$(mktemp)
     if "${run[@]}" --window-manager "$window_manager" "$@" | tee "$log"; then

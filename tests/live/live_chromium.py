@@ -10,7 +10,7 @@ waits for an event instead of a time. Then it runs the tool's modes through the 
 (clients/python) and checks what the page received.
 
 Usage:
-    live_chromium.py --tool PATH --window-manager {openbox,none} [--keep]
+    live_chromium.py --tool PATH --window-manager {openbox,none} [--keep | --demo]
     live_chromium.py --setup-only --window-manager {openbox,none}
 
 --setup-only starts everything, prints DISPLAY=... DBUS_SESSION_BUS_ADDRESS=... CHROMIUM_PID=...
@@ -748,6 +748,7 @@ class Checks:
         self.env = environment.env
         self.server = environment.server
         self.tool = Tool([os.path.abspath(tool_path)], env=dict(environment.env), timeout=30.0)
+        self.tool_path = tool_path
         self.passed = 0
         self.failed = 0
         self.window: Optional[int] = None
@@ -1045,6 +1046,30 @@ class Checks:
         self.result("visibility: a process without windows has none",
                     (own.all, own.on_screen) == (0, 0), f"all {own.all}, onScreen {own.on_screen}")
 
+    def demo(self) -> None:
+        """One delivery as an agent makes it, by hand: the request frame, the interim line, the
+        secret frame, the final line; then what the page's password field received."""
+        self.tool_ready()
+        self.count()
+        self.ensure_page("login")
+        self.focus("password")
+        secret = "correct horse battery staple"
+        request = json.dumps({"profileName": PROFILE, "allowedOrigins": [ORIGIN], "windowNumber": self.window})
+        frame = lambda payload: len(payload).to_bytes(4, "big") + payload  # noqa: E731
+        since = self.server.report_count()
+        log(f"request: {request}")
+        tool = subprocess.Popen([os.path.abspath(self.tool_path)], env=self.env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE)
+        assert tool.stdin is not None and tool.stdout is not None
+        tool.stdin.write(frame(request.encode()))
+        tool.stdin.flush()
+        log(f"tool: {tool.stdout.readline().decode().strip()}")
+        tool.stdin.write(frame(secret.encode()))
+        tool.stdin.close()
+        log(f"tool: {tool.stdout.readline().decode().strip()}  (exit status {tool.wait(timeout=30)})")
+        received, detail = self.wait_value("password", secret, since)
+        self.result(f"the page's password field received the secret sent ({secret!r})", received, detail)
+
     def run_all(self) -> None:
         started = time.monotonic()
         self.tool_ready()
@@ -1124,6 +1149,8 @@ def main() -> int:
     parser.add_argument("--chromium", default=shutil.which("chromium") or "chromium")
     parser.add_argument("--keep", action="store_true", default=os.environ.get("LIVE_KEEP") == "1",
                         help="leave the environment running after the checks until stopped")
+    parser.add_argument("--demo", action="store_true",
+                        help="instead of the checks, one delivery by hand, showing the tool's lines and what the page received")
     parser.add_argument("--setup-only", action="store_true",
                         help="start everything, print the environment and wait until stopped")
     parser.add_argument("--network", choices=("private", "shared"),
@@ -1187,7 +1214,7 @@ def main() -> int:
         checks = Checks(environment, arguments.tool)
         started = time.monotonic()
         try:
-            checks.run_all()
+            checks.demo() if arguments.demo else checks.run_all()
         except Exception as error:
             checks.result("setup", False, f"{type(error).__name__}: {error}")
         log(f"checks took {time.monotonic() - started:.1f} s")
