@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies that are missing (Debian; Homebrew on macOS).
-# Usage: scripts/install-dependencies.sh [clang-libcxx]
+# Usage: scripts/install-dependencies.sh [clang-libcxx | live]
 #   clang-libcxx  also clang 19 and libc++ 19, and the source of Google Benchmark, for the
 #                 "clang-libcxx" preset (Debian only)
+#   live          also what the live test against Chromium runs on: Chromium, Xvfb, openbox, the
+#                 accessibility bus, the X tools (Debian only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +21,9 @@ packages=(cmake ninja-build g++ clang lld llvm libclang-rt-14-dev pkg-config cla
           nlohmann-json3-dev liburiparser-dev libutf8proc-dev libssl-dev libpcre2-dev
           libgtest-dev libgmock-dev libbenchmark-dev googletest
           libatspi2.0-dev libdbus-1-dev libxcb1-dev libxcb-xfixes0-dev libxcb-xtest0-dev)
+if [[ ${1:-} == live ]]; then
+    packages+=(chromium xvfb openbox at-spi2-core dbus xclip x11-utils openssl iproute2 python3)
+fi
 if [[ ${1:-} == clang-libcxx ]]; then
     # libc++-14-dev, if installed, is replaced: Debian's libc++ versions do not coexist.
     packages+=(clang-19 libc++-19-dev libc++abi-19-dev dpkg-dev)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Tests the Linux executable against a real Chromium: installs what is missing (Chromium, Xvfb,
-# openbox, the accessibility bus, the X tools; scripts/install-dependencies.sh the build's),
+# openbox, the accessibility bus, the X tools, and the build's packages),
 # builds the tool with the default preset and runs tests/live/live_chromium.py twice, under openbox
 # and without a window manager. Prints both summaries; exits non-zero when either run failed.
 # Usage: scripts/test-live.sh [--keep | --demo]
@@ -14,19 +14,9 @@ if [[ "$(uname -s)" != "Linux" ]]; then
     exit 2
 fi
 
-scripts/install-dependencies.sh
-packages=(chromium xvfb openbox at-spi2-core dbus xclip x11-utils openssl iproute2 python3)
+scripts/install-dependencies.sh live
 sudo=""
 [[ $(id -u) -ne 0 ]] && sudo="sudo"
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}" >&2
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
 
 echo "== building chrome-private-input (default preset)" >&2
 cmake --preset default >/dev/null

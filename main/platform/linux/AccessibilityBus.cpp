@@ -111,6 +111,20 @@ std::optional<DBusMessageIter> firstArgument(DBusMessage* reply) {
     return iter;
 }
 
+// The first argument of `reply` (which it releases) as `reader` reads it, or nothing.
+template <typename Value, typename Reader>
+std::optional<Value> answer(DBusMessage* reply, Reader reader) {
+    const Message owned(reply);
+    Value value{};
+    if (auto iter = firstArgument(owned.get()); iter && reader(*iter, value)) {
+        return value;
+    }
+    return std::nullopt;
+}
+
+template <int type>
+constexpr auto integer = [](DBusMessageIter& iter, auto& value) { return readInteger(iter, type, value); };
+
 } // namespace
 
 bool hasState(const StateSet& states, unsigned state) {
@@ -190,34 +204,22 @@ std::vector<ObjectRef> AccessibilityBus::applications() {
     return children(ObjectRef{"org.a11y.atspi.Registry", rootPath}).value_or(std::vector<ObjectRef>{});
 }
 
-std::optional<std::uint32_t> AccessibilityBus::processIdentifier(const std::string& bus) {
+DBusMessage* AccessibilityBus::askBus(const char* method, const std::string& name) {
     DBusMessage* message = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                        "org.freedesktop.DBus", "GetConnectionUnixProcessID");
-    const char* name = bus.c_str();
+                                                        "org.freedesktop.DBus", method);
+    const char* text = name.c_str();
     if (message != nullptr) {
-        dbus_message_append_args(message, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+        dbus_message_append_args(message, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
     }
-    const Message reply(call(message));
-    std::uint32_t pid = 0;
-    if (auto iter = firstArgument(reply.get()); iter && readInteger(*iter, DBUS_TYPE_UINT32, pid)) {
-        return pid;
-    }
-    return std::nullopt;
+    return call(message);
+}
+
+std::optional<std::uint32_t> AccessibilityBus::processIdentifier(const std::string& bus) {
+    return answer<std::uint32_t>(askBus("GetConnectionUnixProcessID", bus), integer<DBUS_TYPE_UINT32>);
 }
 
 bool AccessibilityBus::isConnected(const std::string& bus) {
-    DBusMessage* message = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                        "org.freedesktop.DBus", "NameHasOwner");
-    const char* name = bus.c_str();
-    if (message != nullptr) {
-        dbus_message_append_args(message, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
-    }
-    const Message reply(call(message));
-    dbus_bool_t owned = false;
-    if (auto iter = firstArgument(reply.get()); iter && readInteger(*iter, DBUS_TYPE_BOOLEAN, owned)) {
-        return owned;
-    }
-    return false;
+    return answer<dbus_bool_t>(askBus("NameHasOwner", bus), integer<DBUS_TYPE_BOOLEAN>).value_or(false);
 }
 
 std::optional<std::vector<CachedElement>> AccessibilityBus::cachedElements(const std::string& bus) {
@@ -258,48 +260,24 @@ std::optional<std::vector<CachedElement>> AccessibilityBus::cachedElements(const
 }
 
 std::optional<std::uint32_t> AccessibilityBus::role(const ObjectRef& object) {
-    const Message reply(call(methodCall(object, accessibleInterface, "GetRole")));
-    std::uint32_t role = 0;
-    if (auto iter = firstArgument(reply.get()); iter && readInteger(*iter, DBUS_TYPE_UINT32, role)) {
-        return role;
-    }
-    return std::nullopt;
+    return answer<std::uint32_t>(call(methodCall(object, accessibleInterface, "GetRole")),
+                                 integer<DBUS_TYPE_UINT32>);
 }
 
 std::optional<std::string> AccessibilityBus::name(const ObjectRef& object) {
-    const Message reply(property(object, accessibleInterface, "Name"));
-    std::string name;
-    if (auto iter = firstArgument(reply.get()); iter && readString(*iter, name)) {
-        return name;
-    }
-    return std::nullopt;
+    return answer<std::string>(property(object, accessibleInterface, "Name"), readString);
 }
 
 std::optional<std::string> AccessibilityBus::description(const ObjectRef& object) {
-    const Message reply(property(object, accessibleInterface, "Description"));
-    std::string description;
-    if (auto iter = firstArgument(reply.get()); iter && readString(*iter, description)) {
-        return description;
-    }
-    return std::nullopt;
+    return answer<std::string>(property(object, accessibleInterface, "Description"), readString);
 }
 
 std::optional<StateSet> AccessibilityBus::states(const ObjectRef& object) {
-    const Message reply(call(methodCall(object, accessibleInterface, "GetState")));
-    StateSet states{};
-    if (auto iter = firstArgument(reply.get()); iter && readStates(*iter, states)) {
-        return states;
-    }
-    return std::nullopt;
+    return answer<StateSet>(call(methodCall(object, accessibleInterface, "GetState")), readStates);
 }
 
 std::optional<ObjectRef> AccessibilityBus::parent(const ObjectRef& object) {
-    const Message reply(property(object, accessibleInterface, "Parent"));
-    ObjectRef parent;
-    if (auto iter = firstArgument(reply.get()); iter && readObject(*iter, parent)) {
-        return parent;
-    }
-    return std::nullopt;
+    return answer<ObjectRef>(property(object, accessibleInterface, "Parent"), readObject);
 }
 
 std::optional<std::vector<ObjectRef>> AccessibilityBus::children(const ObjectRef& object) {
@@ -363,27 +341,7 @@ std::optional<SecureString> AccessibilityBus::text(const ObjectRef& object) {
 }
 
 std::optional<std::int32_t> AccessibilityBus::characterCount(const ObjectRef& object) {
-    const Message reply(property(object, textInterface, "CharacterCount"));
-    std::int32_t count = 0;
-    if (auto iter = firstArgument(reply.get()); iter && readInteger(*iter, DBUS_TYPE_INT32, count)) {
-        return count;
-    }
-    return std::nullopt;
-}
-
-bool AccessibilityBus::selectText(const ObjectRef& object, std::int32_t start, std::int32_t end) {
-    DBusMessage* message = methodCall(object, textInterface, "SetSelection");
-    const dbus_int32_t selection = 0;
-    if (message != nullptr) {
-        dbus_message_append_args(message, DBUS_TYPE_INT32, &selection, DBUS_TYPE_INT32, &start,
-                                 DBUS_TYPE_INT32, &end, DBUS_TYPE_INVALID);
-    }
-    const Message reply(call(message));
-    dbus_bool_t done = false;
-    if (auto iter = firstArgument(reply.get()); iter && readInteger(*iter, DBUS_TYPE_BOOLEAN, done)) {
-        return done;
-    }
-    return false;
+    return answer<std::int32_t>(property(object, textInterface, "CharacterCount"), integer<DBUS_TYPE_INT32>);
 }
 
 std::optional<std::string> AccessibilityBus::documentAttribute(const ObjectRef& object,
@@ -392,12 +350,7 @@ std::optional<std::string> AccessibilityBus::documentAttribute(const ObjectRef& 
     if (message != nullptr) {
         dbus_message_append_args(message, DBUS_TYPE_STRING, &attribute, DBUS_TYPE_INVALID);
     }
-    const Message reply(call(message));
-    std::string value;
-    if (auto iter = firstArgument(reply.get()); iter && readString(*iter, value)) {
-        return value;
-    }
-    return std::nullopt;
+    return answer<std::string>(call(message), readString);
 }
 
 std::optional<Rect> AccessibilityBus::extents(const ObjectRef& object) {

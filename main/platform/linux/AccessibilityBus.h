@@ -76,11 +76,10 @@ public:
     std::optional<ObjectRef> parent(const ObjectRef& object);
     std::optional<std::vector<ObjectRef>> children(const ObjectRef& object);
     std::optional<std::map<std::string, std::string>> attributes(const ObjectRef& object);
-    // The Text interface: the whole text (kept in wiping memory: a field may hold a secret), the
-    // character count, and selecting a range.
+    // The Text interface: the whole text (kept in wiping memory: a field may hold a secret) and the
+    // character count.
     std::optional<SecureString> text(const ObjectRef& object);
     std::optional<std::int32_t> characterCount(const ObjectRef& object);
-    bool selectText(const ObjectRef& object, std::int32_t start, std::int32_t end);
     std::optional<std::string> documentAttribute(const ObjectRef& object, const char* attribute);
     // Component extents in screen coordinates.
     std::optional<Rect> extents(const ObjectRef& object);
@@ -92,6 +91,8 @@ private:
     explicit AccessibilityBus(DBusConnection* connection) : connection_(connection) {}
     DBusMessage* call(DBusMessage* message);
     DBusMessage* property(const ObjectRef& object, const char* interface, const char* name);
+    // A call to the bus itself about a connection's name.
+    DBusMessage* askBus(const char* method, const std::string& name);
 
     DBusConnection* connection_;
     std::uint64_t roundTrips_ = 0;
