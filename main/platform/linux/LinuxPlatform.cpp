@@ -97,7 +97,8 @@ struct LinuxPlatform::Snapshot {
     std::string bus;
     std::int32_t pid = 0;
     std::unordered_map<std::string, atspi::CachedElement> elements;
-    std::unordered_map<std::string, std::vector<ObjectRef>> children; // every child, in order
+    std::unordered_map<std::string, std::vector<ObjectRef>> children;           // every child, in order
+    std::unordered_map<std::string, std::optional<atspi::ElementShape>> shapes; // read from the elements
     std::unordered_map<std::string, std::map<std::string, std::string>> attributes;
     std::unordered_map<std::string, std::optional<std::uint32_t>> frameWindows;
     std::optional<std::vector<x11::WindowFacts>> windows;
@@ -217,37 +218,45 @@ Element LinuxPlatform::createApplicationElement(std::int32_t pid) {
 }
 
 std::optional<atspi::ElementShape> LinuxPlatform::shapeOf(const ObjectRef& object) {
-    if (snapshot_) {
+    const bool sameLook = snapshot_ && snapshot_->bus == object.bus;
+    if (sameLook) {
         if (const atspi::CachedElement* cached = snapshot_->find(object)) {
             return atspi::ElementShape{cached->role, cached->states, cached->name, cached->description};
+        }
+        if (const auto read = snapshot_->shapes.find(object.path); read != snapshot_->shapes.end()) {
+            return read->second;
         }
     }
     if (bus() == nullptr || object.bus.empty()) {
         return std::nullopt;
     }
-    const std::optional<std::uint32_t> role = bus_->role(object);
-    if (!role) {
-        return std::nullopt;
+    std::optional<atspi::ElementShape> shape;
+    if (const std::optional<std::uint32_t> role = bus_->role(object)) {
+        shape = atspi::ElementShape{*role, bus_->states(object).value_or(atspi::StateSet{}),
+                                    bus_->name(object).value_or(""), bus_->description(object).value_or("")};
     }
-    return atspi::ElementShape{*role, bus_->states(object).value_or(atspi::StateSet{}),
-                               bus_->name(object).value_or(""), bus_->description(object).value_or("")};
+    // Read once per look, like the elements the Cache listed.
+    if (sameLook) {
+        snapshot_->shapes.emplace(object.path, shape);
+    }
+    return shape;
 }
 
-const std::map<std::string, std::string>& LinuxPlatform::attributesOf(const ObjectRef& object) {
-    static const std::map<std::string, std::string> none;
+std::map<std::string, std::string> LinuxPlatform::attributesOf(const ObjectRef& object) {
     if (bus() == nullptr) {
-        return none;
+        return {};
     }
-    if (snapshot_ && snapshot_->bus == object.bus) {
-        const auto known = snapshot_->attributes.find(object.path);
-        if (known != snapshot_->attributes.end()) {
-            return known->second;
-        }
-        return snapshot_->attributes[object.path] = bus_->attributes(object).value_or(none);
+    if (!snapshot_ || snapshot_->bus != object.bus) {
+        return bus_->attributes(object).value_or(std::map<std::string, std::string>{});
     }
-    static thread_local std::map<std::string, std::string> read;
-    read = bus_->attributes(object).value_or(none);
-    return read;
+    auto known = snapshot_->attributes.find(object.path);
+    if (known == snapshot_->attributes.end()) {
+        known =
+            snapshot_->attributes
+                .emplace(object.path, bus_->attributes(object).value_or(std::map<std::string, std::string>{}))
+                .first;
+    }
+    return known->second;
 }
 
 std::optional<std::vector<ObjectRef>> LinuxPlatform::listedChildren(const ObjectRef& object) {
@@ -359,7 +368,7 @@ AttributeRead LinuxPlatform::readElement(const ObjectRef& object, std::string_vi
     if (!shape) {
         return failed(axErrorInvalidUIElement);
     }
-    static const std::map<std::string, std::string> noAttributes;
+    const std::map<std::string, std::string> noAttributes;
     if (attribute == ax::role) {
         return value(AttributeValue{std::string(
             atspi::axRole(*shape, atspi::roleNeedsAttributes(shape->role) == atspi::NeedsAttributes::yes

@@ -77,7 +77,7 @@ private:
     atspi::AccessibilityBus* bus();
     x11::Display* display();
     std::optional<atspi::ElementShape> shapeOf(const atspi::ObjectRef& object);
-    const std::map<std::string, std::string>& attributesOf(const atspi::ObjectRef& object);
+    std::map<std::string, std::string> attributesOf(const atspi::ObjectRef& object);
     std::optional<std::vector<atspi::ObjectRef>> listedChildren(const atspi::ObjectRef& object);
     AttributeRead readApplication(const atspi::ObjectRef& application, std::string_view attribute);
     AttributeRead readElement(const atspi::ObjectRef& object, std::string_view attribute);
