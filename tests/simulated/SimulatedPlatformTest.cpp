@@ -441,14 +441,43 @@ TEST(WindowServer, SnapshotsByOptionAndRectanglesAsTheirDictionaryReadsThem) {
     ASSERT_TRUE(all);
     ASSERT_EQ(all->size(), 5u);
     EXPECT_EQ((*all)[0].bounds, (Rect{0, 617, 500, 500.5}));
-    EXPECT_EQ((*all)[0].fields["kCGWindowOwnerPID"], 7);
+    EXPECT_EQ((*all)[0].ownerPid, WindowServerNumber(std::uint64_t{7}));
+    EXPECT_EQ((*all)[0].width, WindowServerNumber(std::uint64_t{500}));
+    EXPECT_EQ((*all)[0].height, WindowServerNumber(500.5));
     for (std::size_t index = 1; index < 5; ++index) {
         EXPECT_EQ((*all)[index].bounds, std::nullopt) << index;
     }
-    EXPECT_EQ((*all)[4].fields, json::parse(R"({"kCGWindowLayer": "zero"})"));
+    EXPECT_EQ((*all)[4].layer, std::nullopt);
     EXPECT_EQ(platform->copyWindowInfo(windowListExcludeDesktopElements | windowListOptionOnScreenOnly),
               std::nullopt);
     EXPECT_EQ(platform->copyWindowInfo(17), std::nullopt); // a list with an item that is no record
+}
+
+// Each entry the tool reads comes out as the number it was written as, and absent when it is
+// missing or of any other kind.
+TEST(WindowServer, RecordEntriesAreNumbersOfTheirOwnKindOrAbsent) {
+    auto platform = platformFor(R"({"windowServer": {"all": [
+          {"kCGWindowOwnerPID": -3, "kCGWindowLayer": 2.5, "kCGWindowNumber": 18446744073709551615,
+           "kCGWindowBounds": {"Width": -1.0, "Height": 0}},
+          {"kCGWindowOwnerPID": true, "kCGWindowLayer": "0", "kCGWindowNumber": {"n": 1},
+           "kCGWindowBounds": {"Width": false, "Height": [100]}},
+          {"kCGWindowOwnerPID": null, "kCGWindowLayer": [0], "kCGWindowBounds": 500},
+          {"kCGWindowWidth": 500, "Width": 500, "Height": 500}]}})");
+    const auto all = platform->copyWindowInfo(windowListExcludeDesktopElements);
+    ASSERT_TRUE(all);
+    ASSERT_EQ(all->size(), 4u);
+    const WindowRecord& typed = (*all)[0];
+    EXPECT_EQ(typed.ownerPid, WindowServerNumber(std::int64_t{-3}));
+    EXPECT_EQ(typed.layer, WindowServerNumber(2.5));
+    EXPECT_EQ(typed.number, WindowServerNumber(std::uint64_t{18446744073709551615ULL}));
+    EXPECT_EQ(typed.width, WindowServerNumber(-1.0));
+    EXPECT_EQ(typed.height, WindowServerNumber(std::uint64_t{0}));
+    for (std::size_t index = 1; index < all->size(); ++index) {
+        const WindowRecord& record = (*all)[index];
+        EXPECT_FALSE(record.ownerPid || record.layer || record.number || record.width || record.height ||
+                     record.bounds)
+            << index;
+    }
 }
 
 TEST(Pasteboard, ClearWriteAndChangeCountAreJournalled) {

@@ -587,6 +587,23 @@ nlohmann::ordered_json itemsJson(const std::vector<simulated::PasteboardItemCont
     return list;
 }
 
+std::optional<WindowServerNumber> numberFrom(const nlohmann::json& map, const char* key) {
+    if (!map.is_object()) {
+        return std::nullopt;
+    }
+    const auto found = map.find(key);
+    if (found == map.end() || !found->is_number()) {
+        return std::nullopt;
+    }
+    if (found->is_number_unsigned()) {
+        return found->get<std::uint64_t>();
+    }
+    if (found->is_number_integer()) {
+        return found->get<std::int64_t>();
+    }
+    return found->get<double>();
+}
+
 std::optional<Rect> rectangleFrom(const nlohmann::json& bounds) {
     if (!bounds.is_object()) {
         return std::nullopt;
@@ -601,6 +618,20 @@ std::optional<Rect> rectangleFrom(const nlohmann::json& bounds) {
         parts[index] = found->get<double>();
     }
     return Rect{parts[0], parts[1], parts[2], parts[3]};
+}
+
+// A record as the window server would give it for a scenario's window entry.
+WindowRecord windowRecordFrom(const nlohmann::json& entry) {
+    WindowRecord record;
+    record.ownerPid = numberFrom(entry, "kCGWindowOwnerPID");
+    record.layer = numberFrom(entry, "kCGWindowLayer");
+    record.number = numberFrom(entry, "kCGWindowNumber");
+    if (const auto bounds = entry.find("kCGWindowBounds"); bounds != entry.end()) {
+        record.width = numberFrom(*bounds, "Width");
+        record.height = numberFrom(*bounds, "Height");
+        record.bounds = rectangleFrom(*bounds);
+    }
+    return record;
 }
 
 void journalExit(State& state, Lock&) {
@@ -852,12 +883,7 @@ std::optional<std::vector<WindowRecord>> SimulatedPlatform::copyWindowInfo(std::
         if (!entry.is_object()) {
             return std::nullopt;
         }
-        WindowRecord record;
-        record.fields = entry;
-        if (const auto bounds = entry.find("kCGWindowBounds"); bounds != entry.end()) {
-            record.bounds = rectangleFrom(*bounds);
-        }
-        records.push_back(std::move(record));
+        records.push_back(windowRecordFrom(entry));
     }
     return records;
 }
