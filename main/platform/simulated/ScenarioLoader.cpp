@@ -427,11 +427,12 @@ private:
     }
 
     static Value referenceValue(std::string id, std::string path) {
-        Value value;
-        value.kind = Value::Kind::element;
-        value.reference = std::move(id);
-        value.referencePath = std::move(path);
-        return value;
+        return {IdReference{std::move(id), std::move(path)}};
+    }
+
+    static Text textOf(const json& value, const Path& path) {
+        const std::string& text = stringRef(value, path);
+        return Text(text.begin(), text.end());
     }
 
     NodeIndex newNode(std::string name, std::size_t application, std::optional<NodeIndex> owner) {
@@ -535,28 +536,23 @@ private:
 
     Value loadShorthand(const Shorthand& shorthand, const json& entry, const Path& keyPath, NodeIndex node,
                         std::size_t application, const std::string& idSuffix) {
-        Value attribute;
         if (shorthand.key == "value") {
-            attribute = plainValue(entry, keyPath, "a string, number or boolean");
-        } else if (shorthand.key == "url") {
-            attribute.kind = Value::Kind::url;
-            const auto& text = stringRef(entry, keyPath);
-            attribute.text.assign(text.begin(), text.end());
-        } else if (shorthand.key == "focused") {
-            attribute.kind = Value::Kind::boolean;
-            attribute.boolean = booleanOf(entry, keyPath);
-        } else if (shorthand.key == "children" || shorthand.key == "windows") {
-            attribute =
-                loadElementList(entry, keyPath, state_.nodes[node].name + "/" + std::string(shorthand.key),
-                                application, node, idSuffix);
-        } else if (shorthand.key == "focusedWindow" || shorthand.key == "mainWindow") {
-            attribute = referenceValue(referenceOf(entry, keyPath), member(keyPath, "ref").render());
-        } else {
-            attribute.kind = Value::Kind::string;
-            const auto& text = stringRef(entry, keyPath);
-            attribute.text.assign(text.begin(), text.end());
+            return plainValue(entry, keyPath, "a string, number or boolean");
         }
-        return attribute;
+        if (shorthand.key == "url") {
+            return {Url{textOf(entry, keyPath)}};
+        }
+        if (shorthand.key == "focused") {
+            return {booleanOf(entry, keyPath)};
+        }
+        if (shorthand.key == "children" || shorthand.key == "windows") {
+            return loadElementList(entry, keyPath, state_.nodes[node].name + "/" + std::string(shorthand.key),
+                                   application, node, idSuffix);
+        }
+        if (shorthand.key == "focusedWindow" || shorthand.key == "mainWindow") {
+            return referenceValue(referenceOf(entry, keyPath), member(keyPath, "ref").render());
+        }
+        return {textOf(entry, keyPath)};
     }
 
     // "children" or "windows": elements and references; an element with "repeat" stands for that
@@ -564,14 +560,13 @@ private:
     Value loadElementList(const json& value, const Path& path, const std::string& listName,
                           std::size_t application, NodeIndex parent, const std::string& idSuffix) {
         expectList(value, path);
-        Value list;
-        list.kind = Value::Kind::list;
-        list.items.reserve(value.size());
+        ValueList list;
+        list.reserve(value.size());
         for (std::size_t index = 0; index < value.size(); ++index) {
             const json& entry = value[index];
             const Path entryPath = item(path, index);
             if (isReference(entry)) {
-                list.items.push_back(
+                list.push_back(
                     referenceValue(referenceOf(entry, entryPath), member(entryPath, "ref").render()));
                 continue;
             }
@@ -585,33 +580,25 @@ private:
                 const std::string suffix =
                     repeat != entry.end() ? idSuffix + "#" + std::to_string(copy) : idSuffix;
                 const NodeIndex child =
-                    loadElement(entry, entryPath, listName + "/" + std::to_string(list.items.size()),
-                                application, parent, suffix, true);
-                Value element;
-                element.kind = Value::Kind::element;
-                element.element = child;
-                list.items.push_back(std::move(element));
+                    loadElement(entry, entryPath, listName + "/" + std::to_string(list.size()), application,
+                                parent, suffix, true);
+                list.push_back({ElementRef{child}});
             }
         }
-        return list;
+        return {std::move(list)};
     }
 
     static Value plainValue(const json& value, const Path& path, const char* expected) {
-        Value result;
         if (value.is_string()) {
-            result.kind = Value::Kind::string;
-            const auto& text = value.get_ref<const std::string&>();
-            result.text.assign(text.begin(), text.end());
-        } else if (value.is_boolean()) {
-            result.kind = Value::Kind::boolean;
-            result.boolean = value.get<bool>();
-        } else if (value.is_number()) {
-            result.kind = Value::Kind::number;
-            result.number = numberOf(value, path);
-        } else {
-            wrongKind(value, path, expected);
+            return {textOf(value, path)};
         }
-        return result;
+        if (value.is_boolean()) {
+            return {value.get<bool>()};
+        }
+        if (value.is_number()) {
+            return {numberOf(value, path)};
+        }
+        wrongKind(value, path, expected);
     }
 
     // A typed value: a plain string, boolean or number, or one of {"url"}, {"element"},
@@ -629,25 +616,27 @@ private:
         const std::string& key = first.key();
         const json& entry = first.value();
         const Path entryPath = member(path, key);
-        Value result;
         if (key == "url") {
-            result.kind = Value::Kind::url;
-            const std::string text = stringOf(entry, entryPath);
-            result.text.assign(text.begin(), text.end());
-        } else if (key == "other") {
-            result.kind = Value::Kind::other;
-            const std::string text = stringOf(entry, entryPath);
-            result.text.assign(text.begin(), text.end());
-        } else if (key == "element") {
-            result = referenceValue(stringOf(entry, entryPath), entryPath.render());
-        } else if (key == "elements") {
+            return {Url{textOf(entry, entryPath)}};
+        }
+        if (key == "other") {
+            return {Other{textOf(entry, entryPath)}};
+        }
+        if (key == "element") {
+            return referenceValue(stringOf(entry, entryPath), entryPath.render());
+        }
+        if (key == "elements" || key == "list") {
             expectList(entry, entryPath);
-            result.kind = Value::Kind::list;
+            ValueList items;
             for (std::size_t index = 0; index < entry.size(); ++index) {
                 const Path itemPath = item(entryPath, index);
-                result.items.push_back(referenceValue(stringOf(entry[index], itemPath), itemPath.render()));
+                items.push_back(key == "list"
+                                    ? loadTyped(entry[index], itemPath, false)
+                                    : referenceValue(stringOf(entry[index], itemPath), itemPath.render()));
             }
-        } else if (key == "bytes") {
+            return {std::move(items)};
+        }
+        if (key == "bytes") {
             // A string of raw bytes (not necessarily UTF-8), repeated: {"hex": "c328", "repeat": N}.
             expectObject(entry, entryPath);
             checkKeys(entry, entryPath, {"hex", "repeat"});
@@ -660,36 +649,29 @@ private:
             if (static_cast<std::int64_t>(bytes.size()) * repeat > 64 * 1024 * 1024) {
                 fail(entryPath, "more than 64 MiB");
             }
-            result.kind = Value::Kind::string;
+            Text text;
             for (std::int64_t copy = 0; copy < repeat; ++copy) {
-                result.text.insert(result.text.end(), bytes.begin(), bytes.end());
+                text.append(bytes);
             }
-        } else if (key == "list") {
-            expectList(entry, entryPath);
-            result.kind = Value::Kind::list;
-            for (std::size_t index = 0; index < entry.size(); ++index) {
-                result.items.push_back(loadTyped(entry[index], item(entryPath, index), false));
-            }
-        } else if (key == "error" || key == "noValue") {
-            if (!topLevel) {
-                fail(entryPath, "\"" + key + "\" describes a whole read and cannot stand in a list");
-            }
-            if (key == "error") {
-                result.kind = Value::Kind::error;
-                result.error = errorCodeOf(entry, entryPath);
-                if (result.error == axErrorSuccess) {
-                    fail(entryPath, "an error code is not 0");
-                }
-            } else {
-                result.kind = Value::Kind::noValue;
-                if (!booleanOf(entry, entryPath)) {
-                    fail(entryPath, "expected true");
-                }
-            }
-        } else {
+            return {std::move(text)};
+        }
+        if (key != "error" && key != "noValue") {
             fail(path, "unknown typed value " + jsonQuoted(key));
         }
-        return result;
+        if (!topLevel) {
+            fail(entryPath, "\"" + key + "\" describes a whole read and cannot stand in a list");
+        }
+        if (key == "error") {
+            const AXError code = errorCodeOf(entry, entryPath);
+            if (code == axErrorSuccess) {
+                fail(entryPath, "an error code is not 0");
+            }
+            return {ReadError{code}};
+        }
+        if (!booleanOf(entry, entryPath)) {
+            fail(entryPath, "expected true");
+        }
+        return {NoValue{}};
     }
 
     // -- events --------------------------------------------------------------------------------
@@ -890,13 +872,13 @@ private:
     }
 
     void resolveValue(Value& value) const {
-        if (value.kind == Value::Kind::element && !value.reference.empty()) {
-            value.element = lookup(value.reference, value.referencePath);
-            value.reference.clear();
-            value.referencePath.clear();
+        if (const auto* reference = std::get_if<IdReference>(&value.value)) {
+            value.value = ElementRef{lookup(reference->id, reference->path)};
         }
-        for (Value& entry : value.items) {
-            resolveValue(entry);
+        if (auto* items = std::get_if<ValueList>(&value.value)) {
+            for (Value& entry : *items) {
+                resolveValue(entry);
+            }
         }
     }
 

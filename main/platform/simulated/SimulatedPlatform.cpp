@@ -20,11 +20,17 @@ namespace cpi {
 
 using simulated::Action;
 using simulated::Application;
+using simulated::ElementRef;
 using simulated::Event;
 using simulated::Node;
 using simulated::NodeIndex;
+using simulated::NoValue;
+using simulated::ReadError;
+using simulated::Text;
 using simulated::Trigger;
+using simulated::Url;
 using simulated::Value;
+using simulated::ValueList;
 using State = SimulatedPlatform::State;
 using Lock = std::unique_lock<std::mutex>;
 
@@ -155,13 +161,15 @@ void markRemoved(State& state, NodeIndex node) {
 }
 
 void dropFromLists(Value& value, NodeIndex node) {
-    if (value.kind != Value::Kind::list) {
+    auto* items = std::get_if<ValueList>(&value.value);
+    if (items == nullptr) {
         return;
     }
-    std::erase_if(value.items, [node](const Value& entry) {
-        return entry.kind == Value::Kind::element && entry.element == node;
+    std::erase_if(*items, [node](const Value& entry) {
+        const auto* element = std::get_if<ElementRef>(&entry.value);
+        return element != nullptr && element->node == node;
     });
-    for (Value& entry : value.items) {
+    for (Value& entry : *items) {
         dropFromLists(entry, node);
     }
 }
@@ -191,16 +199,12 @@ void runAction(State& state, Lock& lock, const Action& action) {
     }
     case Action::Kind::addChild: {
         Value& children = state.nodes[action.parent].attributes["AXChildren"];
-        if (children.kind != Value::Kind::list) {
-            children = Value{};
-            children.kind = Value::Kind::list;
+        if (!std::holds_alternative<ValueList>(children.value)) {
+            children.value = ValueList{};
         }
-        Value child;
-        child.kind = Value::Kind::element;
-        child.element = action.element;
-        const std::size_t index =
-            std::min(action.index.value_or(children.items.size()), children.items.size());
-        children.items.insert(children.items.begin() + static_cast<std::ptrdiff_t>(index), std::move(child));
+        auto& items = std::get<ValueList>(children.value);
+        const std::size_t index = std::min(action.index.value_or(items.size()), items.size());
+        items.insert(items.begin() + static_cast<std::ptrdiff_t>(index), Value{ElementRef{action.element}});
         break;
     }
     case Action::Kind::remove:
@@ -354,28 +358,30 @@ Element handleTo(const State& state, NodeIndex node) {
 }
 
 AttributeValue converted(const State& state, const Value& value) {
-    switch (value.kind) {
-    case Value::Kind::string:
-        return {std::string(value.text.begin(), value.text.end())};
-    case Value::Kind::boolean:
-        return {value.boolean};
-    case Value::Kind::number:
-        return {value.number};
-    case Value::Kind::url:
-        return {UrlValue{std::string(value.text.begin(), value.text.end())}};
-    case Value::Kind::element:
-        return {handleTo(state, value.element)};
-    case Value::Kind::list: {
+    if (const auto* text = std::get_if<Text>(&value.value)) {
+        return {std::string(text->begin(), text->end())};
+    }
+    if (const auto* boolean = std::get_if<bool>(&value.value)) {
+        return {*boolean};
+    }
+    if (const auto* number = std::get_if<double>(&value.value)) {
+        return {*number};
+    }
+    if (const auto* url = std::get_if<Url>(&value.value)) {
+        return {UrlValue{std::string(url->text.begin(), url->text.end())}};
+    }
+    if (const auto* element = std::get_if<ElementRef>(&value.value)) {
+        return {handleTo(state, element->node)};
+    }
+    if (const auto* list = std::get_if<ValueList>(&value.value)) {
         AttributeList items;
-        items.reserve(value.items.size());
-        for (const Value& entry : value.items) {
+        items.reserve(list->size());
+        for (const Value& entry : *list) {
             items.push_back(converted(state, entry));
         }
         return {std::move(items)};
     }
-    default:
-        return {OtherValue{}};
-    }
+    return {OtherValue{}};
 }
 
 // Journals a request for `attribute` of an element that lists it under "journalReads", whatever
@@ -404,10 +410,10 @@ AttributeRead readAttribute(const State& state, const Element& element, std::str
         return {axErrorNoValue, std::nullopt};
     }
     const Value& value = found->second;
-    if (value.kind == Value::Kind::error) {
-        return {value.error, std::nullopt};
+    if (const auto* error = std::get_if<ReadError>(&value.value)) {
+        return {error->code, std::nullopt};
     }
-    if (value.kind == Value::Kind::noValue) {
+    if (std::holds_alternative<NoValue>(value.value)) {
         return {axErrorSuccess, std::nullopt};
     }
     return {axErrorSuccess, converted(state, value)};
@@ -461,7 +467,8 @@ void journalSet(const State& state, const std::string& element, std::string_view
     if (state.journalFd < 0) {
         return;
     }
-    const std::string_view text(value.text.data(), value.text.size());
+    const auto* written = std::get_if<Text>(&value.value);
+    const std::string_view text = written != nullptr ? std::string_view(*written) : std::string_view();
     SecureString line;
     line.reserve(96 + element.size() + attribute.size() + text.size() * 6);
     line.append("{\"op\":\"set\",\"element\":");
@@ -469,8 +476,8 @@ void journalSet(const State& state, const std::string& element, std::string_view
     line.append(",\"attribute\":");
     appendJsonString(line, attribute);
     line.append(",\"value\":");
-    if (value.kind == Value::Kind::boolean) {
-        line.append(value.boolean ? "true" : "false");
+    if (const auto* boolean = std::get_if<bool>(&value.value)) {
+        line.append(*boolean ? "true" : "false");
     } else {
         appendJsonString(line, text);
     }
@@ -484,12 +491,12 @@ void journalSet(const State& state, const std::string& element, std::string_view
 // Whether a "set" trigger's value is the one written (a string or a boolean), compared in place.
 bool sameWritten(const nlohmann::json& wanted, const Value& written) {
     if (wanted.is_boolean()) {
-        return written.kind == Value::Kind::boolean && wanted.get<bool>() == written.boolean;
+        const auto* boolean = std::get_if<bool>(&written.value);
+        return boolean != nullptr && wanted.get<bool>() == *boolean;
     }
     if (wanted.is_string()) {
-        const auto& text = wanted.get_ref<const std::string&>();
-        return written.kind == Value::Kind::string &&
-               std::string_view(written.text.data(), written.text.size()) == text;
+        const auto* text = std::get_if<Text>(&written.value);
+        return text != nullptr && std::string_view(*text) == wanted.get_ref<const std::string&>();
     }
     return false;
 }
@@ -764,10 +771,7 @@ SimulatedPlatform::copyAttributeValues(const Element& element, std::span<const s
 }
 
 AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string_view attribute, bool value) {
-    Value written;
-    written.kind = Value::Kind::boolean;
-    written.boolean = value;
-    return setAttribute(*state_, element, attribute, std::move(written), elementName(element));
+    return setAttribute(*state_, element, attribute, Value{value}, elementName(element));
 }
 
 AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string_view attribute,
@@ -778,10 +782,7 @@ AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string
         enter(*state_, lock, simulated::call::setAttributeValue, true);
         return axErrorIllegalArgument;
     }
-    Value written;
-    written.kind = Value::Kind::string;
-    written.text = secret->text();
-    return setAttribute(*state_, element, attribute, std::move(written), elementName(element));
+    return setAttribute(*state_, element, attribute, Value{Text(secret->text())}, elementName(element));
 }
 
 AXError SimulatedPlatform::isAttributeSettable(const Element& element, std::string_view attribute,

@@ -21,35 +21,59 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace cpi::simulated {
 
 using NodeIndex = std::size_t;
 
+// Text of an attribute value. It may hold the secret once the tool has written it, so it is wiped
+// when it goes, also where it is short enough to live inside the object.
+struct Text : SecureString {
+    using SecureString::SecureString;
+    explicit Text(const SecureString& text) : SecureString(text) {}
+    Text(const Text&) = default;
+    Text(Text&&) noexcept = default;
+    Text& operator=(const Text&) = default;
+    Text& operator=(Text&&) noexcept = default;
+    ~Text() { wipeContents(*this); }
+};
+
+struct Url {
+    Text text;
+};
+
+// A value of a kind the tool never expects, with its description.
+struct Other {
+    Text description;
+};
+
+struct ElementRef {
+    NodeIndex node = 0;
+};
+
+// While loading: an element named by its id, and where that was written.
+struct IdReference {
+    std::string id;
+    std::string path;
+};
+
+// A read that fails with `code`.
+struct ReadError {
+    AXError code = 0;
+};
+
+// A read that succeeds without a value.
+struct NoValue {};
+
+struct Value;
+using ValueList = std::vector<Value>;
+
 // One attribute value as the scenario states it.
 struct Value {
-    enum class Kind { string, boolean, number, url, element, list, error, noValue, other };
-
-    Value() = default;
-    Value(const Value&) = default;
-    Value(Value&&) noexcept = default;
-    Value& operator=(const Value&) = default;
-    Value& operator=(Value&&) noexcept = default;
-    // Strings may hold the secret once the tool has written it.
-    ~Value() { wipeContents(text); }
-
-    Kind kind = Kind::noValue;
-    SecureString text;        // string, url, other (its description)
-    bool boolean = false;     // boolean
-    double number = 0;        // number
-    NodeIndex element = 0;    // element
-    std::vector<Value> items; // list
-    AXError error = 0;        // error
-
-    // While loading: the id an element reference names, and where it was written.
-    std::string reference;
-    std::string referencePath;
+    std::variant<NoValue, Text, bool, double, Url, ElementRef, ValueList, ReadError, Other, IdReference>
+        value;
 };
 
 struct Node {
