@@ -1,0 +1,270 @@
+#include "platform/simulated/EventEngine.h"
+
+#include "platform/Process.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <thread>
+#include <unistd.h>
+
+namespace cpi::simulated {
+namespace {
+
+// How long a "signal" action waits for the stop-signal thread to end the process.
+constexpr auto signalWait = std::chrono::seconds(10);
+constexpr auto signalPoll = std::chrono::milliseconds(1);
+
+void trigger(State& state, Event& event) {
+    event.triggered = true;
+    event.dueMicros = nowMicros(state) + event.delayMicros;
+}
+
+std::optional<std::int64_t> nextDue(const State& state) {
+    std::optional<std::int64_t> next;
+    for (const Event& event : state.events) {
+        if (event.triggered && !event.fired && (!next || event.dueMicros < *next)) {
+            next = event.dueMicros;
+        }
+    }
+    return next;
+}
+
+// The node and everything written inline under it leave the tree.
+void markRemoved(State& state, NodeIndex node) {
+    state.nodes[node].removed = true;
+    for (const NodeIndex owned : state.nodes[node].owned) {
+        markRemoved(state, owned);
+    }
+}
+
+void dropFromLists(Value& value, NodeIndex node) {
+    auto* items = std::get_if<ValueList>(&value.value);
+    if (items == nullptr) {
+        return;
+    }
+    std::erase_if(*items, [node](const Value& entry) {
+        const auto* element = std::get_if<ElementRef>(&entry.value);
+        return element != nullptr && element->node == node;
+    });
+    for (Value& entry : *items) {
+        dropFromLists(entry, node);
+    }
+}
+
+void quitApplication(State& state, std::int32_t pid) {
+    for (Application& application : state.applications) {
+        if (application.running && application.info->pid == pid) {
+            application.running = false;
+            application.info->terminated = true;
+        }
+    }
+}
+
+void runAction(State& state, Lock& lock, const Action& action) {
+    switch (action.kind) {
+    case Action::Kind::setAttribute:
+        state.nodes[action.element].attributes.insert_or_assign(action.attribute, action.value);
+        break;
+    case Action::Kind::removeAttribute: {
+        auto& attributes = state.nodes[action.element].attributes;
+        if (const auto found = attributes.find(action.attribute); found != attributes.end()) {
+            attributes.erase(found);
+        }
+        break;
+    }
+    case Action::Kind::addChild: {
+        Value& children = state.nodes[action.parent].attributes["AXChildren"];
+        if (!std::holds_alternative<ValueList>(children.value)) {
+            children.value = ValueList{};
+        }
+        auto& items = std::get<ValueList>(children.value);
+        const std::size_t index = std::min(action.index.value_or(items.size()), items.size());
+        items.insert(items.begin() + static_cast<std::ptrdiff_t>(index), Value{ElementRef{action.element}});
+        break;
+    }
+    case Action::Kind::remove:
+        for (Node& node : state.nodes) {
+            for (auto& [name, value] : node.attributes) {
+                dropFromLists(value, action.element);
+            }
+        }
+        markRemoved(state, action.element);
+        break;
+    case Action::Kind::terminate:
+        for (Application& application : state.applications) {
+            if (application.running && application.info->pid == action.pid) {
+                application.info->terminated = true;
+            }
+        }
+        break;
+    case Action::Kind::quit:
+        quitApplication(state, action.pid);
+        break;
+    case Action::Kind::launch: {
+        Application& launched = state.applications[action.application];
+        quitApplication(state, launched.info->pid);
+        launched.running = true;
+        break;
+    }
+    case Action::Kind::pasteboardCopy: {
+        simulated::PasteboardItemContents item;
+        item.push_back({simulated::plainTextType, SecureString(action.text.begin(), action.text.end())});
+        state.pasteboard.clear();
+        state.pasteboard.push_back(std::move(item));
+        ++state.changeCount;
+        break;
+    }
+    case Action::Kind::windowServer:
+        if (action.allWindows) {
+            state.allWindows = *action.allWindows;
+        }
+        if (action.onScreenWindows) {
+            state.onScreenWindows = *action.onScreenWindows;
+        }
+        break;
+    case Action::Kind::setWindowNumber:
+        state.nodes[action.element].windowNumber = action.windowNumber;
+        break;
+    case Action::Kind::signal: {
+        // The signal goes to the whole process. Where this thread blocks it, the tool's stop-signal
+        // thread takes it and ends the process; wait here (without the lock, which that thread
+        // needs) so that it is handled at this point of the run and not after later calls.
+        // Inside one of the tool's commits the stop-signal thread needs a lock this thread holds:
+        // once it has taken the signal, waiting longer gains nothing, and the call goes on.
+        lock.unlock();
+        const bool blocked = process::isSignalBlocked(action.signal);
+        const std::uint64_t taken = process::stopSignalsTaken();
+        ::kill(::getpid(), action.signal);
+        if (blocked) {
+            const auto deadline = std::chrono::steady_clock::now() + signalWait;
+            while (std::chrono::steady_clock::now() < deadline &&
+                   !(process::inCommit() && process::stopSignalsTaken() != taken)) {
+                std::this_thread::sleep_for(signalPoll);
+            }
+        }
+        lock.lock();
+        break;
+    }
+    }
+}
+
+// Whether a "set" trigger's value is the one written (a string or a boolean), compared in place.
+bool sameWritten(const nlohmann::json& wanted, const Value& written) {
+    if (wanted.is_boolean()) {
+        const auto* boolean = std::get_if<bool>(&written.value);
+        return boolean != nullptr && wanted.get<bool>() == *boolean;
+    }
+    if (wanted.is_string()) {
+        const auto* text = std::get_if<Text>(&written.value);
+        return text != nullptr && std::string_view(*text) == wanted.get_ref<const std::string&>();
+    }
+    return false;
+}
+
+} // namespace
+
+std::int64_t nowMicros(const State& state) {
+    std::int64_t micros = state.virtualMicros;
+    if (state.realTime) {
+        micros += std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                        state.start)
+                      .count();
+    }
+    return micros;
+}
+
+// Runs the actions of every event that is due, earliest first, each once.
+void fireDue(State& state, Lock& lock) {
+    for (;;) {
+        const std::int64_t now = nowMicros(state);
+        Event* due = nullptr;
+        for (Event& event : state.events) {
+            if (event.triggered && !event.fired && event.dueMicros <= now &&
+                (due == nullptr || event.dueMicros < due->dueMicros)) {
+                due = &event;
+            }
+        }
+        if (due == nullptr) {
+            return;
+        }
+        due->fired = true;
+        for (const Action& action : due->actions) {
+            runAction(state, lock, action);
+        }
+    }
+}
+
+// The call is counted, call triggers go off and a round trip advances the clock.
+void count(State& state, std::string_view name, bool roundTrip) {
+    auto counter = state.calls.find(name);
+    if (counter == state.calls.end()) {
+        counter = state.calls.emplace(std::string(name), 0).first;
+    }
+    const std::int64_t number = ++counter->second;
+    for (Event& event : state.events) {
+        if (event.when.kind != Trigger::Kind::call || event.when.call != name) {
+            continue;
+        }
+        if (event.when.every) {
+            // Goes off again at every multiple, once the previous going-off has run its actions.
+            if (number % *event.when.every == 0 && (!event.triggered || event.fired)) {
+                event.fired = false;
+                trigger(state, event);
+            }
+        } else if (!event.triggered && event.when.count == number) {
+            trigger(state, event);
+        }
+    }
+    if (roundTrip) {
+        ++state.roundTrips;
+        state.virtualMicros += state.roundTripMicros;
+    }
+}
+
+Lock enter(State& state, std::string_view name, bool roundTrip) {
+    Lock lock(state.mutex);
+    count(state, name, roundTrip);
+    fireDue(state, lock);
+    return lock;
+}
+
+void afterWrite(State& state, Lock& lock, NodeIndex node, std::string_view attribute, const Value& value) {
+    for (Event& event : state.events) {
+        if (!event.triggered && event.when.kind == Trigger::Kind::set && event.when.element == node &&
+            event.when.attribute == attribute &&
+            (!event.when.value || sameWritten(*event.when.value, value))) {
+            trigger(state, event);
+        }
+    }
+    fireDue(state, lock);
+}
+
+void sleep(State& state, Lock& lock, double seconds) {
+    fireDue(state, lock);
+    const std::int64_t micros =
+        std::isfinite(seconds) && seconds > 0 ? std::llround(std::min(seconds, 1e9) * 1e6) : 0;
+    const std::int64_t target = nowMicros(state) + micros;
+    // The clock moves in steps to each due event, so that timed events fire at their time.
+    for (;;) {
+        const std::optional<std::int64_t> next = nextDue(state);
+        const std::int64_t wake = next && *next < target ? *next : target;
+        const std::int64_t now = nowMicros(state);
+        if (wake > now) {
+            if (state.realTime) {
+                lock.unlock();
+                std::this_thread::sleep_for(std::chrono::microseconds(wake - now));
+                lock.lock();
+            } else {
+                state.virtualMicros += wake - now;
+            }
+        }
+        fireDue(state, lock);
+        if (nowMicros(state) >= target) {
+            return;
+        }
+    }
+}
+
+} // namespace cpi::simulated
