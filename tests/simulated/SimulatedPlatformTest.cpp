@@ -646,6 +646,56 @@ TEST(Copies, StartWhereTheOriginalIsAndGoTheirOwnWay) {
     EXPECT_EQ(stringOf(original->copyAttributeValue(app, "AXTitle")), "old");
 }
 
+// Copies share the element tree until one of them changes it: every kind of change, made by events
+// or by the tool, stays in the platform where it was made.
+TEST(Copies, ChangesToTheTreeStayWhereTheyWereMade) {
+    auto original = platformFor(R"({
+      "applications": [{"pid": 501, "root": {"id": "app", "children": [
+        {"id": "a", "title": "A", "windowNumber": 5}, {"id": "b", "title": "B", "windowNumber": 6}]}}],
+      "events": [{"when": {"call": "sleep", "count": 1}, "do": [
+        {"setAttribute": {"element": "b", "attribute": "AXRole", "value": "AXGroup"}},
+        {"removeAttribute": {"element": "b", "attribute": "AXTitle"}},
+        {"addChild": {"parent": "app", "element": {"id": "c", "title": "C"}}},
+        {"remove": "a"},
+        {"setWindowNumber": {"element": "b", "windowNumber": null}}]}]})");
+    // The children's names, and per child its title, role and window number.
+    const auto childFacts = [](SimulatedPlatform& platform) {
+        std::vector<std::string> facts;
+        const Element app = platform.createApplicationElement(501);
+        const auto children = platform.copyAttributeValue(app, "AXChildren");
+        for (const AttributeValue& child : std::get<AttributeList>(children.value->value)) {
+            const Element& element = std::get<Element>(child.value);
+            const auto title = platform.copyAttributeValue(element, "AXTitle");
+            const auto role = platform.copyAttributeValue(element, "AXRole");
+            const auto number = platform.windowNumber(element);
+            facts.push_back(platform.elementName(element) + " " + (title.value ? stringOf(title) : "-") +
+                            " " + (role.value ? stringOf(role) : "-") + " " +
+                            (number ? std::to_string(*number) : "-"));
+        }
+        return facts;
+    };
+    const std::vector<std::string> before{"a A - 5", "b B - 6"};
+    const std::vector<std::string> after{"b - AXGroup -", "c C - -"};
+    auto copy = original->copy();
+    auto untouched = original->copy();
+    copy->sleep(0);
+    EXPECT_EQ(childFacts(*copy), after);
+    EXPECT_EQ(childFacts(*original), before);
+    original->sleep(0);
+    EXPECT_EQ(childFacts(*original), after);
+    EXPECT_EQ(childFacts(*untouched), before);
+
+    // A write by the tool, in a copy of a copy.
+    auto second = untouched->copy();
+    const Element app = second->createApplicationElement(501);
+    const char secret[] = {'n', 'e', 'w'};
+    EXPECT_EQ(second->setAttributeValue(app, "AXTitle", *second->createSecretText(secret)), axErrorSuccess);
+    EXPECT_EQ(stringOf(second->copyAttributeValue(app, "AXTitle")), "new");
+    EXPECT_EQ(untouched->copyAttributeValue(untouched->createApplicationElement(501), "AXTitle").error,
+              axErrorNoValue);
+    EXPECT_EQ(childFacts(*untouched), before);
+}
+
 TEST(ExitDeathTest, BlockedSignalIsHandledByTheStopSignalThreadWhileTheCallWaits) {
     const std::string journal = journalPath();
     EXPECT_EXIT(

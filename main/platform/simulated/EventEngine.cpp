@@ -33,10 +33,19 @@ std::optional<std::int64_t> nextDue(const State& state) {
 
 // The node and everything written inline under it leave the tree.
 void markRemoved(State& state, NodeIndex node) {
-    state.nodes[node].removed = true;
+    state.nodes.write(node).removed = true;
     for (const NodeIndex owned : state.nodes[node].owned) {
         markRemoved(state, owned);
     }
+}
+
+// Whether a list in `value`, at any depth, holds the element `node`.
+bool listsHold(const Value& value, NodeIndex node) {
+    const auto* items = std::get_if<ValueList>(&value.value);
+    return items != nullptr && std::ranges::any_of(*items, [node](const Value& entry) {
+               const auto* element = std::get_if<ElementRef>(&entry.value);
+               return (element != nullptr && element->node == node) || listsHold(entry, node);
+           });
 }
 
 void dropFromLists(Value& value, NodeIndex node) {
@@ -65,17 +74,17 @@ void quitApplication(State& state, std::int32_t pid) {
 void runAction(State& state, Lock& lock, const Action& action) {
     switch (action.kind) {
     case Action::Kind::setAttribute:
-        state.nodes[action.element].attributes.insert_or_assign(action.attribute, action.value);
+        state.nodes.write(action.element).attributes.insert_or_assign(action.attribute, action.value);
         break;
     case Action::Kind::removeAttribute: {
-        auto& attributes = state.nodes[action.element].attributes;
+        auto& attributes = state.nodes.write(action.element).attributes;
         if (const auto found = attributes.find(action.attribute); found != attributes.end()) {
             attributes.erase(found);
         }
         break;
     }
     case Action::Kind::addChild: {
-        Value& children = state.nodes[action.parent].attributes["AXChildren"];
+        Value& children = state.nodes.write(action.parent).attributes["AXChildren"];
         if (!std::holds_alternative<ValueList>(children.value)) {
             children.value = ValueList{};
         }
@@ -85,9 +94,11 @@ void runAction(State& state, Lock& lock, const Action& action) {
         break;
     }
     case Action::Kind::remove:
-        for (Node& node : state.nodes) {
-            for (auto& [name, value] : node.attributes) {
-                dropFromLists(value, action.element);
+        for (NodeIndex index = 0; index < state.nodes.size(); ++index) {
+            for (const auto& [name, value] : state.nodes[index].attributes) {
+                if (listsHold(value, action.element)) {
+                    dropFromLists(state.nodes.write(index).attributes.at(name), action.element);
+                }
             }
         }
         markRemoved(state, action.element);
@@ -125,7 +136,7 @@ void runAction(State& state, Lock& lock, const Action& action) {
         }
         break;
     case Action::Kind::setWindowNumber:
-        state.nodes[action.element].windowNumber = action.windowNumber;
+        state.nodes.write(action.element).windowNumber = action.windowNumber;
         break;
     case Action::Kind::signal: {
         // The signal goes to the whole process. Where this thread blocks it, the tool's stop-signal

@@ -158,7 +158,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
             Action& added = state_.events[eventIndex].actions[actionIndex];
             added.parent = lookup(parentId, where);
             setApplication(added.element, state_.nodes[added.parent].application);
-            state_.nodes[added.parent].owned.push_back(added.element);
+            state_.nodes.write(added.parent).owned.push_back(added.element);
         });
     } else if (name == "remove") {
         action.kind = Action::Kind::remove;

@@ -247,13 +247,12 @@ std::string Loader::referenceOf(const json& value, const Path& path) {
 }
 
 NodeIndex Loader::newNode(std::string name, std::size_t application, std::optional<NodeIndex> owner) {
-    const NodeIndex index = state_.nodes.size();
     Node node;
     node.name = std::move(name);
     node.application = application;
-    state_.nodes.push_back(std::move(node));
+    const NodeIndex index = state_.nodes.add(std::move(node));
     if (owner) {
-        state_.nodes[*owner].owned.push_back(index);
+        state_.nodes.write(*owner).owned.push_back(index);
     }
     return index;
 }
@@ -272,13 +271,13 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
             fail(member(path, "id"), "an id must not be empty");
         }
         name = id + idSuffix;
-        if (state_.ids.count(name) != 0) {
+        if (ids_.count(name) != 0) {
             fail(member(path, "id"), "duplicate id " + jsonQuoted(name));
         }
     }
     const NodeIndex node = newNode(name, application, owner);
     if (name != pathName) {
-        state_.ids.emplace(name, node);
+        ids_.emplace(name, node);
     }
 
     const json* attributes = nullptr;
@@ -286,28 +285,28 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
         const Path keyPath = member(path, key);
         if (const Shorthand* shorthand = shorthandFor(key)) {
             Value attribute = loadShorthand(*shorthand, entry, keyPath, node, application, idSuffix);
-            state_.nodes[node].attributes.insert_or_assign(std::string(shorthand->attribute),
-                                                           std::move(attribute));
+            state_.nodes.write(node).attributes.insert_or_assign(std::string(shorthand->attribute),
+                                                                 std::move(attribute));
         } else if (key == "attributes") {
             attributes = &entry;
         } else if (key == "windowNumber") {
-            state_.nodes[node].windowNumber = static_cast<std::uint32_t>(
+            state_.nodes.write(node).windowNumber = static_cast<std::uint32_t>(
                 integerOf(entry, keyPath, 0, std::numeric_limits<std::uint32_t>::max()));
         } else if (key == "settable") {
             expectList(entry, keyPath);
             for (std::size_t index = 0; index < entry.size(); ++index) {
-                state_.nodes[node].settable.push_back(stringOf(entry[index], item(keyPath, index)));
+                state_.nodes.write(node).settable.push_back(stringOf(entry[index], item(keyPath, index)));
             }
         } else if (key == "journalReads") {
             expectList(entry, keyPath);
             for (std::size_t index = 0; index < entry.size(); ++index) {
-                state_.nodes[node].journalReads.push_back(stringOf(entry[index], item(keyPath, index)));
+                state_.nodes.write(node).journalReads.push_back(stringOf(entry[index], item(keyPath, index)));
             }
         } else if (key == "setResults") {
             expectObject(entry, keyPath);
             for (const auto& [attribute, code] : entry.items()) {
-                state_.nodes[node].setResults.emplace(attribute,
-                                                      errorCodeOf(code, member(keyPath, attribute)));
+                state_.nodes.write(node).setResults.emplace(attribute,
+                                                            errorCodeOf(code, member(keyPath, attribute)));
             }
         } else if (key == "repeat") {
             if (!inList) {
@@ -328,7 +327,7 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
                 }
             }
             Value loaded = loadTyped(typed, attributePath, true);
-            state_.nodes[node].attributes.insert_or_assign(attribute, std::move(loaded));
+            state_.nodes.write(node).attributes.insert_or_assign(attribute, std::move(loaded));
         }
     }
     return node;
@@ -456,15 +455,15 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
 }
 
 void Loader::setApplication(NodeIndex node, std::size_t application) {
-    state_.nodes[node].application = application;
+    state_.nodes.write(node).application = application;
     for (const NodeIndex owned : state_.nodes[node].owned) {
         setApplication(owned, application);
     }
 }
 
 NodeIndex Loader::lookup(const std::string& id, const std::string& path) const {
-    const auto found = state_.ids.find(id);
-    if (found == state_.ids.end()) {
+    const auto found = ids_.find(id);
+    if (found == ids_.end()) {
         fail(path, "no element with id " + jsonQuoted(id));
     }
     return found->second;
@@ -482,8 +481,8 @@ void Loader::resolveValue(Value& value) const {
 }
 
 void Loader::resolve() {
-    for (Node& node : state_.nodes) {
-        for (auto& [name, value] : node.attributes) {
+    for (NodeIndex node = 0; node < state_.nodes.size(); ++node) {
+        for (auto& [name, value] : state_.nodes.write(node).attributes) {
             resolveValue(value);
         }
     }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <initializer_list>
 #include <limits>
+#include <unordered_map>
 
 namespace cpi::simulated::loading {
 
@@ -242,6 +243,7 @@ private:
     };
 
     SimulatedPlatform::State& state_;
+    std::unordered_map<std::string, NodeIndex> ids_;
     std::vector<PendingToken> pendingTokens_;
     std::vector<std::function<void()>> deferred_;
     std::vector<std::pair<std::int32_t, std::string>> pidChecks_;

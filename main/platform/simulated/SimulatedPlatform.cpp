@@ -274,16 +274,11 @@ AXError setAttribute(State& state, const Element& element, std::string_view attr
     const Resolved target = resolve(state, element);
     AXError result = target.error;
     if (result == axErrorSuccess) {
-        Node& node = state.nodes[target.node];
-        if (const auto listed = node.setResults.find(attribute); listed != node.setResults.end()) {
+        const auto& setResults = state.nodes[target.node].setResults;
+        if (const auto listed = setResults.find(attribute); listed != setResults.end()) {
             result = listed->second;
         } else {
-            auto existing = node.attributes.find(attribute);
-            if (existing == node.attributes.end()) {
-                node.attributes.emplace(std::string(attribute), written);
-            } else {
-                existing->second = written;
-            }
+            state.nodes.write(target.node).attributes.insert_or_assign(std::string(attribute), written);
         }
     }
     journalSet(state, name, attribute, written, result);

@@ -19,7 +19,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -86,6 +85,31 @@ struct Node {
     std::vector<std::string> settable;
     std::map<std::string, AXError, std::less<>> setResults;
     std::vector<std::string> journalReads; // attributes whose every read request is journalled
+};
+
+// The element tree's nodes. A copy of the state shares every node with the original until one of
+// them changes it: reads go through `operator[]`, changes through `write`, which first gives this
+// store a node of its own when the node is shared. The fuzz targets copy one loaded scenario for
+// every run; a run then copies only the few nodes it changes.
+class NodeStore {
+public:
+    const Node& operator[](NodeIndex index) const { return *nodes_[index]; }
+    std::size_t size() const { return nodes_.size(); }
+    NodeIndex add(Node node) {
+        nodes_.push_back(std::make_shared<Node>(std::move(node)));
+        return nodes_.size() - 1;
+    }
+    Node& write(NodeIndex index) {
+        std::shared_ptr<Node>& node = nodes_[index];
+        // A store is only used under its state's mutex; copies are made under the original's.
+        if (node.use_count() > 1) {
+            node = std::make_shared<Node>(*node);
+        }
+        return *node;
+    }
+
+private:
+    std::vector<std::shared_ptr<Node>> nodes_;
 };
 
 // What NSRunningApplication reports; shared with the handles given to the tool, which read it live.
@@ -243,7 +267,8 @@ struct StateMutex : std::mutex {
 };
 } // namespace simulated
 
-// Copyable as it is: a copy shares nothing with the original (see StateMutex and LiveInfo).
+// Copyable as it is: a copy shares nothing with the original that either could change (see
+// StateMutex, LiveInfo and NodeStore).
 struct SimulatedPlatform::State {
     mutable simulated::StateMutex mutex;
 
@@ -255,9 +280,8 @@ struct SimulatedPlatform::State {
     Rect display{0, 0, 1728, 1117};
 
     // Accessibility.
-    std::vector<simulated::Node> nodes;
+    simulated::NodeStore nodes;
     std::vector<simulated::Application> applications;
-    std::unordered_map<std::string, simulated::NodeIndex> ids;
 
     // Window server.
     nlohmann::json allWindows = nlohmann::json::array();
