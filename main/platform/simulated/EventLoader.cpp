@@ -178,16 +178,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
         action.signal = signalOf(argument, argumentPath);
     } else if (name == "windowServer") {
         action.kind = Action::Kind::windowServer;
-        json all;
-        json onScreen;
-        expectObject(argument, argumentPath);
-        loadWindowServer(argument, argumentPath, all, onScreen);
-        if (argument.contains("all")) {
-            action.allWindows = std::move(all);
-        }
-        if (argument.contains("onScreen")) {
-            action.onScreenWindows = std::move(onScreen);
-        }
+        loadWindowServer(argument, argumentPath, action.allWindows, action.onScreenWindows);
     } else if (name == "setWindowNumber") {
         action.kind = Action::Kind::setWindowNumber;
         expectObject(argument, argumentPath);

@@ -140,17 +140,6 @@ void Loader::load(const json& scenario) {
     resolve();
 }
 
-void Loader::loadWindowServer(const json& value, const Path& path, json& all, json& onScreen) {
-    expectObject(value, path);
-    checkKeys(value, path, {"all", "onScreen"});
-    if (const auto found = value.find("all"); found != value.end()) {
-        all = *found;
-    }
-    if (const auto found = value.find("onScreen"); found != value.end()) {
-        onScreen = *found;
-    }
-}
-
 void Loader::loadDisplay(const json& value, const Path& path) {
     expectObject(value, path);
     checkKeys(value, path, {"width", "height"});
@@ -292,15 +281,12 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
         } else if (key == "windowNumber") {
             state_.nodes.write(node).windowNumber = static_cast<std::uint32_t>(
                 integerOf(entry, keyPath, 0, std::numeric_limits<std::uint32_t>::max()));
-        } else if (key == "settable") {
+        } else if (key == "settable" || key == "journalReads") {
             expectList(entry, keyPath);
+            Node& loaded = state_.nodes.write(node);
             for (std::size_t index = 0; index < entry.size(); ++index) {
-                state_.nodes.write(node).settable.push_back(stringOf(entry[index], item(keyPath, index)));
-            }
-        } else if (key == "journalReads") {
-            expectList(entry, keyPath);
-            for (std::size_t index = 0; index < entry.size(); ++index) {
-                state_.nodes.write(node).journalReads.push_back(stringOf(entry[index], item(keyPath, index)));
+                (key == "settable" ? loaded.settable : loaded.journalReads)
+                    .push_back(stringOf(entry[index], item(keyPath, index)));
             }
         } else if (key == "setResults") {
             expectObject(entry, keyPath);

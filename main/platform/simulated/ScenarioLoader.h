@@ -13,6 +13,7 @@
 #include <initializer_list>
 #include <limits>
 #include <unordered_map>
+#include <utility>
 
 namespace cpi::simulated::loading {
 
@@ -98,16 +99,20 @@ inline const char* kindOf(const json& value) {
     fail(path, std::string("expected ") + expected + ", found " + kindOf(value));
 }
 
-inline void expectObject(const json& value, const Path& path) {
-    if (!value.is_object()) {
-        wrongKind(value, path, "an object");
+// `value`, when `isKind`; otherwise the error that it is not `expected`.
+inline const json& expectKind(const json& value, const Path& path, bool isKind, const char* expected) {
+    if (!isKind) {
+        wrongKind(value, path, expected);
     }
+    return value;
+}
+
+inline void expectObject(const json& value, const Path& path) {
+    expectKind(value, path, value.is_object(), "an object");
 }
 
 inline void expectList(const json& value, const Path& path) {
-    if (!value.is_array()) {
-        wrongKind(value, path, "a list");
-    }
+    expectKind(value, path, value.is_array(), "a list");
 }
 
 inline void checkKeys(const json& object, const Path& path, std::initializer_list<std::string_view> allowed) {
@@ -127,31 +132,19 @@ inline const json& required(const json& object, const Path& path, const char* ke
 }
 
 inline const std::string& stringRef(const json& value, const Path& path) {
-    if (!value.is_string()) {
-        wrongKind(value, path, "a string");
-    }
-    return value.get_ref<const std::string&>();
+    return expectKind(value, path, value.is_string(), "a string").get_ref<const std::string&>();
 }
 
 inline std::string stringOf(const json& value, const Path& path) {
-    if (!value.is_string()) {
-        wrongKind(value, path, "a string");
-    }
-    return value.get<std::string>();
+    return stringRef(value, path);
 }
 
 inline bool booleanOf(const json& value, const Path& path) {
-    if (!value.is_boolean()) {
-        wrongKind(value, path, "a boolean");
-    }
-    return value.get<bool>();
+    return expectKind(value, path, value.is_boolean(), "a boolean").get<bool>();
 }
 
 inline double numberOf(const json& value, const Path& path) {
-    if (!value.is_number()) {
-        wrongKind(value, path, "a number");
-    }
-    const double number = value.get<double>();
+    const double number = expectKind(value, path, value.is_number(), "a number").get<double>();
     if (!std::isfinite(number)) {
         fail(path, "expected a finite number");
     }
@@ -160,20 +153,11 @@ inline double numberOf(const json& value, const Path& path) {
 
 inline std::int64_t integerOf(const json& value, const Path& path, std::int64_t minimum,
                               std::int64_t maximum) {
-    bool inRange = false;
-    std::int64_t result = 0;
-    if (value.is_number_unsigned()) {
-        const auto number = value.get<std::uint64_t>();
-        inRange = number <= static_cast<std::uint64_t>(maximum);
-        result = inRange ? static_cast<std::int64_t>(number) : 0;
-        inRange = inRange && result >= minimum;
-    } else if (value.is_number_integer()) {
-        result = value.get<std::int64_t>();
-        inRange = result >= minimum && result <= maximum;
-    } else {
-        wrongKind(value, path, "an integer");
-    }
-    if (!inRange) {
+    expectKind(value, path, value.is_number_integer(), "an integer");
+    // An unsigned number beyond the signed range is above every maximum.
+    const bool fits = !value.is_number_unsigned() || std::in_range<std::int64_t>(value.get<std::uint64_t>());
+    const std::int64_t result = fits ? value.get<std::int64_t>() : 0;
+    if (!fits || result < minimum || result > maximum) {
         fail(path, "expected an integer from " + std::to_string(minimum) + " to " + std::to_string(maximum));
     }
     return result;
@@ -199,7 +183,18 @@ public:
 
 private:
     // Settings, applications and elements (ScenarioLoader.cpp).
-    static void loadWindowServer(const json& value, const Path& path, json& all, json& onScreen);
+    // The snapshots given ("all", "onScreen") into `all` and `onScreen` (each a json or an optional).
+    template <typename Snapshot>
+    static void loadWindowServer(const json& value, const Path& path, Snapshot& all, Snapshot& onScreen) {
+        expectObject(value, path);
+        checkKeys(value, path, {"all", "onScreen"});
+        if (const auto found = value.find("all"); found != value.end()) {
+            all = *found;
+        }
+        if (const auto found = value.find("onScreen"); found != value.end()) {
+            onScreen = *found;
+        }
+    }
     void loadDisplay(const json& value, const Path& path);
     void loadPasteboard(const json& value, const Path& path);
     void loadApplications(const json& value, const Path& path);

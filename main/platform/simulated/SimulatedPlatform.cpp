@@ -78,20 +78,13 @@ void writeBytes(const State& state, const char* bytes, std::size_t size) {
     process::writeAll(state.journalFd, std::span(reinterpret_cast<const std::uint8_t*>(bytes), size));
 }
 
-void writeLine(const State& state, std::string& line) {
-    if (state.journalFd < 0) {
-        return;
-    }
-    line.push_back('\n');
-    writeBytes(state, line.data(), line.size());
-}
-
 void journal(const State& state, const nlohmann::ordered_json& entry) {
     if (state.journalFd < 0) {
         return;
     }
     std::string line = entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    writeLine(state, line);
+    line.push_back('\n');
+    writeBytes(state, line.data(), line.size());
     wipeContents(line); // may hold what the tool wrote (the secret included)
 }
 
@@ -202,39 +195,21 @@ AttributeRead readAttribute(const State& state, const Element& element, std::str
 // Appends `text` to `line` as a JSON string (escaped as the journal's serialiser escapes it).
 void appendJsonString(SecureString& line, std::string_view text) {
     static constexpr char digits[] = "0123456789abcdef";
+    // The characters with a short escape, and the letter of each.
+    static constexpr std::string_view escaped = "\"\\\b\f\n\r\t";
+    static constexpr std::string_view letters = "\"\\bfnrt";
     line.push_back('"');
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            line.append("\\\"");
-            break;
-        case '\\':
-            line.append("\\\\");
-            break;
-        case '\b':
-            line.append("\\b");
-            break;
-        case '\f':
-            line.append("\\f");
-            break;
-        case '\n':
-            line.append("\\n");
-            break;
-        case '\r':
-            line.append("\\r");
-            break;
-        case '\t':
-            line.append("\\t");
-            break;
-        default:
-            if (byte < 0x20) {
-                line.append("\\u00");
-                line.push_back(digits[byte >> 4]);
-                line.push_back(digits[byte & 15]);
-            } else {
-                line.push_back(c);
-            }
+        if (const std::size_t at = escaped.find(c); at != std::string_view::npos) {
+            line.push_back('\\');
+            line.push_back(letters[at]);
+        } else if (byte < 0x20) {
+            line.append("\\u00");
+            line.push_back(digits[byte >> 4]);
+            line.push_back(digits[byte & 15]);
+        } else {
+            line.push_back(c);
         }
     }
     line.push_back('"');
