@@ -31,20 +31,16 @@ std::optional<Integer> exactInteger(const std::optional<WindowServerNumber>& val
     }
     return std::visit(
         [](auto number) -> std::optional<Integer> {
+            bool exact = false;
             if constexpr (std::is_floating_point_v<decltype(number)>) {
                 // Both limits are exact in a double for 32-bit integers.
-                if (!std::isfinite(number) || std::trunc(number) != number ||
-                    number < static_cast<double>(std::numeric_limits<Integer>::min()) ||
-                    number > static_cast<double>(std::numeric_limits<Integer>::max())) {
-                    return std::nullopt;
-                }
-                return static_cast<Integer>(number);
+                exact = std::isfinite(number) && std::trunc(number) == number &&
+                        number >= static_cast<double>(std::numeric_limits<Integer>::min()) &&
+                        number <= static_cast<double>(std::numeric_limits<Integer>::max());
             } else {
-                if (!std::in_range<Integer>(number)) {
-                    return std::nullopt;
-                }
-                return static_cast<Integer>(number);
+                exact = std::in_range<Integer>(number);
             }
+            return exact ? std::optional(static_cast<Integer>(number)) : std::nullopt;
         },
         *value);
 }

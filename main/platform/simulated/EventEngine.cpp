@@ -62,10 +62,11 @@ void dropFromLists(Value& value, NodeIndex node) {
     }
 }
 
-void quitApplication(State& state, std::int32_t pid) {
+// The running application with `pid` reports itself terminated; one that quits is gone as well.
+void endApplication(State& state, std::int32_t pid, bool quit) {
     for (Application& application : state.applications) {
         if (application.running && application.info->pid == pid) {
-            application.running = false;
+            application.running = !quit;
             application.info->terminated = true;
         }
     }
@@ -76,13 +77,9 @@ void runAction(State& state, Lock& lock, const Action& action) {
     case Action::Kind::setAttribute:
         state.nodes.write(action.element).attributes.insert_or_assign(action.attribute, action.value);
         break;
-    case Action::Kind::removeAttribute: {
-        auto& attributes = state.nodes.write(action.element).attributes;
-        if (const auto found = attributes.find(action.attribute); found != attributes.end()) {
-            attributes.erase(found);
-        }
+    case Action::Kind::removeAttribute:
+        state.nodes.write(action.element).attributes.erase(action.attribute);
         break;
-    }
     case Action::Kind::addChild: {
         Value& children = state.nodes.write(action.parent).attributes["AXChildren"];
         if (!std::holds_alternative<ValueList>(children.value)) {
@@ -104,29 +101,20 @@ void runAction(State& state, Lock& lock, const Action& action) {
         markRemoved(state, action.element);
         break;
     case Action::Kind::terminate:
-        for (Application& application : state.applications) {
-            if (application.running && application.info->pid == action.pid) {
-                application.info->terminated = true;
-            }
-        }
-        break;
     case Action::Kind::quit:
-        quitApplication(state, action.pid);
+        endApplication(state, action.pid, action.kind == Action::Kind::quit);
         break;
     case Action::Kind::launch: {
         Application& launched = state.applications[action.application];
-        quitApplication(state, launched.info->pid);
+        endApplication(state, launched.info->pid, true);
         launched.running = true;
         break;
     }
-    case Action::Kind::pasteboardCopy: {
-        simulated::PasteboardItemContents item;
-        item.push_back({simulated::plainTextType, SecureString(action.text.begin(), action.text.end())});
-        state.pasteboard.clear();
-        state.pasteboard.push_back(std::move(item));
+    case Action::Kind::pasteboardCopy:
+        state.pasteboard.assign(
+            1, PasteboardItemContents{{plainTextType, SecureString(action.text.begin(), action.text.end())}});
         ++state.changeCount;
         break;
-    }
     case Action::Kind::windowServer:
         if (action.allWindows) {
             state.allWindows = *action.allWindows;
