@@ -21,11 +21,12 @@ void trigger(State& state, Event& event) {
     event.dueMicros = nowMicros(state) + event.delayMicros;
 }
 
-std::optional<std::int64_t> nextDue(const State& state) {
-    std::optional<std::int64_t> next;
-    for (const Event& event : state.events) {
-        if (event.triggered && !event.fired && (!next || event.dueMicros < *next)) {
-            next = event.dueMicros;
+// Of the events that have gone off and not run yet, the one due first (the first of equals).
+Event* nextPending(State& state) {
+    Event* next = nullptr;
+    for (Event& event : state.events) {
+        if (event.triggered && !event.fired && (next == nullptr || event.dueMicros < next->dueMicros)) {
+            next = &event;
         }
     }
     return next;
@@ -174,20 +175,9 @@ std::int64_t nowMicros(const State& state) {
     return micros;
 }
 
-// Runs the actions of every event that is due, earliest first, each once.
 void fireDue(State& state, Lock& lock) {
-    for (;;) {
-        const std::int64_t now = nowMicros(state);
-        Event* due = nullptr;
-        for (Event& event : state.events) {
-            if (event.triggered && !event.fired && event.dueMicros <= now &&
-                (due == nullptr || event.dueMicros < due->dueMicros)) {
-                due = &event;
-            }
-        }
-        if (due == nullptr) {
-            return;
-        }
+    for (Event* due = nextPending(state); due != nullptr && due->dueMicros <= nowMicros(state);
+         due = nextPending(state)) {
         due->fired = true;
         for (const Action& action : due->actions) {
             runAction(state, lock, action);
@@ -195,7 +185,6 @@ void fireDue(State& state, Lock& lock) {
     }
 }
 
-// The call is counted, call triggers go off and a round trip advances the clock.
 void count(State& state, std::string_view name, bool roundTrip) {
     auto counter = state.calls.find(name);
     if (counter == state.calls.end()) {
@@ -247,8 +236,8 @@ void sleep(State& state, Lock& lock, double seconds) {
     const std::int64_t target = nowMicros(state) + micros;
     // The clock moves in steps to each due event, so that timed events fire at their time.
     for (;;) {
-        const std::optional<std::int64_t> next = nextDue(state);
-        const std::int64_t wake = next && *next < target ? *next : target;
+        const Event* next = nextPending(state);
+        const std::int64_t wake = next != nullptr && next->dueMicros < target ? next->dueMicros : target;
         const std::int64_t now = nowMicros(state);
         if (wake > now) {
             if (state.realTime) {

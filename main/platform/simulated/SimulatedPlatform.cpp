@@ -125,6 +125,14 @@ Resolved resolve(const State& state, const Element& element) {
     return {axErrorSuccess, *handle->node()};
 }
 
+// The running application with `pid` (at most one runs with any pid); null when none runs.
+const Application* runningApplication(const State& state, std::int32_t pid) {
+    const auto found = std::ranges::find_if(state.applications, [pid](const Application& application) {
+        return application.running && application.info->pid == pid;
+    });
+    return found != state.applications.end() ? &*found : nullptr;
+}
+
 Element handleTo(const State& state, NodeIndex node) {
     return Element(std::make_shared<SimElement>(&state, node,
                                                 state.applications[state.nodes[node].application].info->pid));
@@ -469,10 +477,8 @@ bool SimulatedPlatform::isProcessTrusted() {
 
 Element SimulatedPlatform::createApplicationElement(std::int32_t pid) {
     const Lock lock = enter(*state_, call::createApplication, false);
-    for (const Application& application : state_->applications) {
-        if (application.running && application.info->pid == pid) {
-            return handleTo(*state_, application.root);
-        }
+    if (const Application* application = runningApplication(*state_, pid)) {
+        return handleTo(*state_, application->root);
     }
     return Element(std::make_shared<SimElement>(state_.get(), std::nullopt, pid));
 }
@@ -532,19 +538,12 @@ std::optional<std::uint32_t> SimulatedPlatform::windowNumber(const Element& elem
 Element SimulatedPlatform::createElementWithRemoteToken(std::span<const std::uint8_t> token) {
     const Lock lock = enter(*state_, call::createWithRemoteToken, true);
     const std::optional<RemoteToken> decoded = RemoteToken::decode(token);
-    if (!decoded) {
+    const Application* application = decoded ? runningApplication(*state_, decoded->pid()) : nullptr;
+    if (application == nullptr) {
         return {};
     }
-    for (const Application& application : state_->applications) {
-        if (application.running && application.info->pid == decoded->pid()) {
-            const auto found = application.tokens.find(decoded->elementIdentifier());
-            if (found == application.tokens.end()) {
-                return {};
-            }
-            return handleTo(*state_, found->second);
-        }
-    }
-    return {};
+    const auto found = application->tokens.find(decoded->elementIdentifier());
+    return found == application->tokens.end() ? Element() : handleTo(*state_, found->second);
 }
 
 bool SimulatedPlatform::elementsEqual(const Element& first, const Element& second) {
@@ -576,12 +575,8 @@ SimulatedPlatform::runningApplicationsWithBundleIdentifier(std::string_view bund
 
 RunningApplicationRef SimulatedPlatform::runningApplicationWithProcessIdentifier(std::int32_t pid) {
     const Lock lock = enter(*state_, call::applicationWithProcessIdentifier, false);
-    for (const Application& application : state_->applications) {
-        if (application.running && application.info->pid == pid) {
-            return std::make_shared<SimRunningApplication>(application.info);
-        }
-    }
-    return nullptr;
+    const Application* application = runningApplication(*state_, pid);
+    return application != nullptr ? std::make_shared<SimRunningApplication>(application->info) : nullptr;
 }
 
 // -- Window server and display ----------------------------------------------------------------
