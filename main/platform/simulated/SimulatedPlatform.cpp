@@ -377,17 +377,11 @@ WindowRecord windowRecordFrom(const nlohmann::json& entry) {
 }
 
 void journalExit(State& state, Lock&) {
-    nlohmann::ordered_json line;
-    line["op"] = "exit";
-    line["status"] = state.exitStatus.value_or(0);
-    nlohmann::ordered_json calls = nlohmann::ordered_json::object();
-    for (const auto& [name, count] : state.calls) {
-        calls[name] = count;
-    }
-    line["calls"] = std::move(calls);
-    line["roundTrips"] = state.roundTrips;
-    line["clock"] = static_cast<double>(nowMicros(state)) / 1e6;
-    journal(state, line);
+    journal(state, nlohmann::ordered_json{{"op", "exit"},
+                                          {"status", state.exitStatus.value_or(0)},
+                                          {"calls", nlohmann::ordered_json(state.calls)},
+                                          {"roundTrips", state.roundTrips},
+                                          {"clock", static_cast<double>(nowMicros(state)) / 1e6}});
 }
 
 void writeExitLine() {
