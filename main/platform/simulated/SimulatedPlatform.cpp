@@ -634,10 +634,7 @@ bool SimulatedPlatform::writePasteboardItems(std::span<PasteboardItem* const> it
         }
         written.push_back(simulatedItem->contents());
     }
-    nlohmann::ordered_json line;
-    line["op"] = "pasteboardWrite";
-    line["items"] = itemsJson(written);
-    line["result"] = result;
+    nlohmann::ordered_json line{{"op", "pasteboardWrite"}, {"items", itemsJson(written)}, {"result", result}};
     journal(*state_, line);
     wipeStrings(line);
     if (result) {
