@@ -203,13 +203,11 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
     const std::string pidName = std::to_string(info->pid);
     state_.applications.push_back(Application{std::move(info), 0, {}, running});
 
-    NodeIndex root = 0;
-    if (const auto found = value.find("root"); found != value.end()) {
-        root = loadElement(*found, member(path, "root"), pidName, application, std::nullopt, "", false);
-    } else {
-        root = newNode(pidName, application, std::nullopt);
-    }
-    state_.applications[application].root = root;
+    const auto root = value.find("root");
+    state_.applications[application].root =
+        root != value.end()
+            ? loadElement(*root, member(path, "root"), pidName, application, std::nullopt, "", false)
+            : newNode(pidName, application, std::nullopt);
 
     if (const auto found = value.find("tokens"); found != value.end()) {
         const Path tokensPath = member(path, "tokens");
