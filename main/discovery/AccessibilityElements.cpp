@@ -100,12 +100,8 @@ ElementFacts ElementFacts::read(Platform& platform, const Element& element,
 }
 
 const AttributeRead& ElementFacts::at(std::string_view attribute) const {
-    for (const auto& [name, read] : reads_) {
-        if (name == attribute) {
-            return read;
-        }
-    }
-    return missingRead();
+    const auto found = std::ranges::find(reads_, attribute, &std::pair<std::string, AttributeRead>::first);
+    return found != reads_.end() ? found->second : missingRead();
 }
 
 ElementFacts ElementFacts::select(std::span<const std::string_view> attributes) const& {

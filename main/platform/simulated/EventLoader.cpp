@@ -20,12 +20,11 @@ int signalOf(const json& value, const Path& path) {
         {"SIGTERM", SIGTERM}, {"SIGINT", SIGINT},   {"SIGHUP", SIGHUP},   {"SIGPIPE", SIGPIPE},
         {"SIGQUIT", SIGQUIT}, {"SIGUSR1", SIGUSR1}, {"SIGUSR2", SIGUSR2}, {"SIGKILL", SIGKILL}};
     const std::string name = stringOf(value, path);
-    for (const auto& [signalName, number] : signals) {
-        if (name == signalName) {
-            return number;
-        }
+    const auto* found = std::ranges::find(signals, name, &std::pair<std::string_view, int>::first);
+    if (found == std::end(signals)) {
+        fail(path, "unknown signal " + jsonQuoted(name));
     }
-    fail(path, "unknown signal " + jsonQuoted(name));
+    return found->second;
 }
 
 } // namespace

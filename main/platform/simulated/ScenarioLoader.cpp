@@ -82,12 +82,8 @@ Text textOf(const json& value, const Path& path) {
 }
 
 const Shorthand* shorthandFor(std::string_view key) {
-    for (const Shorthand& shorthand : shorthands) {
-        if (shorthand.key == key) {
-            return &shorthand;
-        }
-    }
-    return nullptr;
+    const Shorthand* found = std::ranges::find(shorthands, key, &Shorthand::key);
+    return found != std::end(shorthands) ? found : nullptr;
 }
 
 Value plainValue(const json& value, const Path& path, const char* expected) {
