@@ -1,6 +1,7 @@
 #include "ChromePrivateInputPolicy/Text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -128,30 +129,20 @@ std::string hexEncoded(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<std::string> hexDecoded(std::string_view digits) {
-    const auto value = [](char c) -> int {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        return -1;
-    };
     if (digits.size() % 2 != 0) {
         return std::nullopt;
     }
     std::string bytes;
     bytes.reserve(digits.size() / 2);
     for (std::size_t index = 0; index < digits.size(); index += 2) {
-        const int high = value(digits[index]);
-        const int low = value(digits[index + 1]);
-        if (high < 0 || low < 0) {
+        // Two hexadecimal digits of either case; an unsigned read takes no sign and no prefix.
+        unsigned byte = 0;
+        const char* const end = digits.data() + index + 2;
+        const auto [stop, error] = std::from_chars(digits.data() + index, end, byte, 16);
+        if (error != std::errc{} || stop != end) {
             return std::nullopt;
         }
-        bytes.push_back(static_cast<char>(high * 16 + low));
+        bytes.push_back(static_cast<char>(byte));
     }
     return bytes;
 }

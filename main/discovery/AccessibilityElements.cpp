@@ -23,36 +23,27 @@ const AttributeValue* valueOf(const AttributeRead& read) {
     return &*read.value;
 }
 
+// The value of a successful read when it is a `T`, otherwise null.
+template <typename T>
+const T* valueAs(const AttributeRead& read) {
+    const AttributeValue* value = valueOf(read);
+    return value != nullptr ? std::get_if<T>(&value->value) : nullptr;
+}
+
 } // namespace
 
 std::optional<std::string> stringFrom(const AttributeRead& read) {
-    const AttributeValue* value = valueOf(read);
-    if (value == nullptr) {
-        return std::nullopt;
-    }
-    if (const auto* text = std::get_if<std::string>(&value->value)) {
-        return *text;
-    }
-    return std::nullopt;
+    const auto* text = valueAs<std::string>(read);
+    return text != nullptr ? std::optional(*text) : std::nullopt;
 }
 
 std::optional<bool> booleanFrom(const AttributeRead& read) {
-    const AttributeValue* value = valueOf(read);
-    if (value == nullptr) {
-        return std::nullopt;
-    }
-    if (const auto* flag = std::get_if<bool>(&value->value)) {
-        return *flag;
-    }
-    return std::nullopt;
+    const auto* flag = valueAs<bool>(read);
+    return flag != nullptr ? std::optional(*flag) : std::nullopt;
 }
 
 std::optional<std::vector<Element>> elementsFrom(const AttributeRead& read) {
-    const AttributeValue* value = valueOf(read);
-    if (value == nullptr) {
-        return std::nullopt;
-    }
-    const auto* list = std::get_if<AttributeList>(&value->value);
+    const auto* list = valueAs<AttributeList>(read);
     if (list == nullptr) {
         return std::nullopt;
     }
@@ -69,14 +60,8 @@ std::optional<std::vector<Element>> elementsFrom(const AttributeRead& read) {
 }
 
 std::optional<std::string> urlFrom(const AttributeRead& read) {
-    const AttributeValue* value = valueOf(read);
-    if (value == nullptr) {
-        return std::nullopt;
-    }
-    if (const auto* url = std::get_if<UrlValue>(&value->value)) {
-        return url->absoluteString;
-    }
-    return std::nullopt;
+    const auto* url = valueAs<UrlValue>(read);
+    return url != nullptr ? std::optional(url->absoluteString) : std::nullopt;
 }
 
 std::optional<std::string> urlOrStringFrom(const AttributeRead& read) {
@@ -88,10 +73,7 @@ std::optional<std::string> urlOrStringFrom(const AttributeRead& read) {
 
 std::optional<AttributeValue> rawValueFrom(const AttributeRead& read) {
     const AttributeValue* value = valueOf(read);
-    if (value == nullptr) {
-        return std::nullopt;
-    }
-    return *value;
+    return value != nullptr ? std::optional(*value) : std::nullopt;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -118,12 +100,8 @@ ElementFacts ElementFacts::read(Platform& platform, const Element& element,
 }
 
 const AttributeRead& ElementFacts::at(std::string_view attribute) const {
-    for (const auto& [name, read] : reads_) {
-        if (name == attribute) {
-            return read;
-        }
-    }
-    return missingRead();
+    const auto found = std::ranges::find(reads_, attribute, &std::pair<std::string, AttributeRead>::first);
+    return found != reads_.end() ? found->second : missingRead();
 }
 
 ElementFacts ElementFacts::select(std::span<const std::string_view> attributes) const& {

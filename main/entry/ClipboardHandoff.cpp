@@ -89,10 +89,10 @@ bool isCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Reads the secret and, when the deadline has not passed, puts it on the pasteboard. Returns the
-// exit status of a failure, or nothing once the secret is on the pasteboard and the hold has begun.
-// Every buffer that held the secret is wiped before this returns.
-std::optional<int> publishSecret(Platform& platform, double deadline) {
+// Reads the secret and, when the deadline has not passed, puts it on the pasteboard. Returns
+// exitSuccess once the secret is on the pasteboard and the hold has begun, otherwise the exit
+// status of the failure. Every buffer that held the secret is wiped before this returns.
+int publishSecret(Platform& platform, double deadline) {
     std::optional<SecureBytes> frame = readFrame(clipboardSecretFrameMaximum);
     const std::optional<std::span<const char>> text = frame ? secretText(*frame) : std::nullopt;
     if (!text) {
@@ -121,7 +121,7 @@ std::optional<int> publishSecret(Platform& platform, double deadline) {
     }
     state.rememberedChangeCount = platform.pasteboardChangeCount();
     state.holding = true;
-    return std::nullopt;
+    return exitSuccess;
 }
 
 } // namespace
@@ -149,8 +149,8 @@ void runClipboardHandoff(Platform& platform, const std::string& deadlineArgument
         endProcess(platform, exitUsageError);
     }
     process::disableCoreDumps();
-    if (const std::optional<int> failure = publishSecret(platform, *deadline)) {
-        endProcess(platform, *failure);
+    if (const int status = publishSecret(platform, *deadline); status != exitSuccess) {
+        endProcess(platform, status);
     }
     parkIfStopped();
     {

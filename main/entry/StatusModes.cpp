@@ -7,6 +7,9 @@
 #include <cmath>
 #include <limits>
 #include <set>
+#include <type_traits>
+#include <utility>
+#include <variant>
 
 namespace cpi {
 
@@ -17,66 +20,40 @@ constexpr double minimumWindowWidth = 200.0;
 constexpr double minimumWindowHeight = 100.0;
 constexpr double placeholderSide = 500.0;
 
-// Window-server records carry their numbers as the window server typed them: an integer, or a
-// floating-point value, or (in a malformed record) anything else. A field is read as an integer
-// only when it is a number whose value is exactly an integer inside the wanted range. A value
-// that is fractional, non-finite or out of range is not that integer: it is never truncated or
-// wrapped around, so that owner 4294967298 or 2.5 can never pass for process 2, and window
-// numbers that are not exact never collide. Booleans are not numbers.
+// A window-server number is read as an integer only when its value is exactly an integer inside
+// the wanted range. A value that is fractional, non-finite or out of range is not that integer: it
+// is never truncated or wrapped around, so that owner 4294967298 or 2.5 can never pass for process
+// 2, and window numbers that are not exact never collide.
 template <typename Integer>
-std::optional<Integer> exactInteger(const nlohmann::json& value) {
-    constexpr auto lowest = std::numeric_limits<Integer>::min();
-    constexpr auto highest = std::numeric_limits<Integer>::max();
-    if (value.is_number_unsigned()) {
-        const auto number = value.get<std::uint64_t>();
-        return number <= static_cast<std::uint64_t>(highest) ? std::optional(static_cast<Integer>(number))
-                                                             : std::nullopt;
+std::optional<Integer> exactInteger(const std::optional<WindowServerNumber>& value) {
+    if (!value) {
+        return std::nullopt;
     }
-    if (value.is_number_integer()) {
-        const auto number = value.get<std::int64_t>();
-        return number >= static_cast<std::int64_t>(lowest) && number <= static_cast<std::int64_t>(highest)
-                   ? std::optional(static_cast<Integer>(number))
-                   : std::nullopt;
-    }
-    if (value.is_number_float()) {
-        const double number = value.get<double>();
-        // Both limits are exact in a double for 32-bit integers.
-        if (std::isfinite(number) && std::trunc(number) == number && number >= static_cast<double>(lowest) &&
-            number <= static_cast<double>(highest)) {
-            return static_cast<Integer>(number);
-        }
-    }
-    return std::nullopt;
+    return std::visit(
+        [](auto number) -> std::optional<Integer> {
+            bool exact = false;
+            if constexpr (std::is_floating_point_v<decltype(number)>) {
+                // Both limits are exact in a double for 32-bit integers.
+                exact = std::isfinite(number) && std::trunc(number) == number &&
+                        number >= static_cast<double>(std::numeric_limits<Integer>::min()) &&
+                        number <= static_cast<double>(std::numeric_limits<Integer>::max());
+            } else {
+                exact = std::in_range<Integer>(number);
+            }
+            return exact ? std::optional(static_cast<Integer>(number)) : std::nullopt;
+        },
+        *value);
 }
 
-const nlohmann::json* entry(const nlohmann::json& map, const char* key) {
-    if (!map.is_object()) {
-        return nullptr;
-    }
-    const auto found = map.find(key);
-    return found == map.end() ? nullptr : &*found;
-}
-
-// A number (of any JSON number kind) at least `minimum`; a missing value, a non-number and a NaN fail.
-bool numberAtLeast(const nlohmann::json* value, double minimum) {
-    return value != nullptr && value->is_number() && value->get<double>() >= minimum;
+// A number at least `minimum`; a missing value and a NaN fail.
+bool numberAtLeast(const std::optional<WindowServerNumber>& value, double minimum) {
+    return value && std::visit([](auto number) { return static_cast<double>(number); }, *value) >= minimum;
 }
 
 bool isBrowserWindow(const WindowRecord& record, std::int32_t pid) {
-    const nlohmann::json* owner = entry(record.fields, "kCGWindowOwnerPID");
-    if (owner == nullptr || exactInteger<std::int32_t>(*owner) != pid) {
-        return false;
-    }
-    const nlohmann::json* layer = entry(record.fields, "kCGWindowLayer");
-    if (layer == nullptr || exactInteger<std::int32_t>(*layer) != 0) {
-        return false;
-    }
-    const nlohmann::json* bounds = entry(record.fields, "kCGWindowBounds");
-    if (bounds == nullptr || !bounds->is_object()) {
-        return false;
-    }
-    return numberAtLeast(entry(*bounds, "Width"), minimumWindowWidth) &&
-           numberAtLeast(entry(*bounds, "Height"), minimumWindowHeight);
+    return exactInteger<std::int32_t>(record.ownerPid) == pid &&
+           exactInteger<std::int32_t>(record.layer) == 0 && numberAtLeast(record.width, minimumWindowWidth) &&
+           numberAtLeast(record.height, minimumWindowHeight);
 }
 
 std::set<std::uint32_t> idsOf(const std::vector<BrowserWindow>& windows) {
@@ -120,10 +97,8 @@ std::vector<BrowserWindow> browserWindows(const std::vector<WindowRecord>& snaps
         if (!isBrowserWindow(record, pid)) {
             continue;
         }
-        const nlohmann::json* number = entry(record.fields, "kCGWindowNumber");
         windows.push_back(
-            BrowserWindow{number != nullptr ? exactInteger<std::uint32_t>(*number) : std::nullopt,
-                          record.bounds.value_or(nullRect())});
+            BrowserWindow{exactInteger<std::uint32_t>(record.number), record.bounds.value_or(nullRect())});
     }
     return windows;
 }

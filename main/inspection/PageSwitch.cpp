@@ -109,12 +109,16 @@ void PageSwitchState::holdSecrets(std::function<void()> wipe) {
 // ---------------------------------------------------------------------------------------------
 // The end
 
-void PageSwitchState::writeFinal(nlohmann::ordered_json map) {
+void PageSwitchState::holdForEnd() {
     pageSwitchLock_.lock(); // kept until the process ends
     heldForEnd_ = true;
     process::setInCommit(true);
     stopIfRequested();
     restoreLocked();
+}
+
+void PageSwitchState::writeFinal(nlohmann::ordered_json map) {
+    holdForEnd();
     if (pageSwitchReport_) {
         map["pageSwitch"] = checkMapJson(*pageSwitchReport_);
     }
@@ -126,11 +130,7 @@ void PageSwitchState::writeFinal(nlohmann::ordered_json map) {
 
 void PageSwitchState::end(int status) {
     if (!heldForEnd_) {
-        pageSwitchLock_.lock(); // kept until the process ends
-        heldForEnd_ = true;
-        process::setInCommit(true);
-        stopIfRequested();
-        restoreLocked();
+        holdForEnd();
     }
     closeLocked();
     platform_->exitProcess(status);

@@ -108,6 +108,8 @@ private:
     void stopIfRequested();
     [[noreturn]] void stopLocked();
     void closeLocked();
+    // The lock taken for good by the main thread, a begun stop honoured, and the switch put back.
+    void holdForEnd();
     template <typename Read>
     auto observe(Read read) const;
 

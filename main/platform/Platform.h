@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <string>
@@ -120,11 +119,18 @@ struct Rect {
     friend bool operator==(const Rect&, const Rect&) = default;
 };
 
-// One window record of a window-list snapshot: the record's entries as the window server gave
-// them (wrong kinds included), plus the rectangle the platform reads from its bounds entry
-// (absent: the null rectangle, the entry could not be read as a rectangle).
+// A number as the window server typed it: an integer (signed or not) or a floating-point value.
+using WindowServerNumber = std::variant<std::int64_t, std::uint64_t, double>;
+
+// One window record of a window-list snapshot: the entries the tool reads, each absent when the
+// record lacks it or holds something that is not a number (a boolean is not a number), and the
+// rectangle read from the bounds entry (absent: it could not be read as a rectangle).
 struct WindowRecord {
-    nlohmann::json fields = nlohmann::json::object();
+    std::optional<WindowServerNumber> ownerPid; // kCGWindowOwnerPID
+    std::optional<WindowServerNumber> layer;    // kCGWindowLayer
+    std::optional<WindowServerNumber> number;   // kCGWindowNumber
+    std::optional<WindowServerNumber> width;    // "Width" of the kCGWindowBounds map
+    std::optional<WindowServerNumber> height;   // "Height" of the kCGWindowBounds map
     std::optional<Rect> bounds;
 };
 

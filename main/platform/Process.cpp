@@ -89,10 +89,6 @@ sigset_t stopSignalSet() {
     return set;
 }
 
-} // namespace
-
-namespace {
-
 // The first stop signal pending for the process, 0 when none is.
 int pendingStopSignal() noexcept {
     sigset_t pending;

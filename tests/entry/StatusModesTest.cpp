@@ -42,12 +42,33 @@ TEST(ParseProcessIdentifier, Table) {
     }
 }
 
-WindowRecord record(nlohmann::json fields) {
+// A number of any JSON kind as typed; anything else absent, as the backends read record entries.
+std::optional<WindowServerNumber> numberOf(const nlohmann::json& map, const char* key) {
+    if (!map.is_object() || !map.contains(key) || !map[key].is_number()) {
+        return std::nullopt;
+    }
+    const nlohmann::json& value = map[key];
+    if (value.is_number_unsigned()) {
+        return value.get<std::uint64_t>();
+    }
+    if (value.is_number_integer()) {
+        return value.get<std::int64_t>();
+    }
+    return value.get<double>();
+}
+
+WindowRecord record(const nlohmann::json& fields) {
     WindowRecord result;
-    result.fields = std::move(fields);
-    const auto& bounds = result.fields["kCGWindowBounds"];
-    if (bounds.is_object() && bounds.contains("X") && bounds.contains("Y") && bounds["Width"].is_number() &&
-        bounds["Height"].is_number()) {
+    result.ownerPid = numberOf(fields, "kCGWindowOwnerPID");
+    result.layer = numberOf(fields, "kCGWindowLayer");
+    result.number = numberOf(fields, "kCGWindowNumber");
+    if (!fields.contains("kCGWindowBounds")) {
+        return result;
+    }
+    const auto& bounds = fields["kCGWindowBounds"];
+    result.width = numberOf(bounds, "Width");
+    result.height = numberOf(bounds, "Height");
+    if (bounds.is_object() && bounds.contains("X") && bounds.contains("Y") && result.width && result.height) {
         result.bounds = Rect{bounds["X"].get<double>(), bounds["Y"].get<double>(),
                              bounds["Width"].get<double>(), bounds["Height"].get<double>()};
     }
@@ -75,6 +96,8 @@ TEST(BrowserWindows, FilterTable) {
         {"ordinary window", window(4242, 0, 1200, 800), true},
         {"smallest size", window(4242, 0, 200, 100), true},
         {"sizes as floats", window(4242, 0, 200.0, 100.0), true},
+        {"sizes unsigned", window(4242, 0, 200u, 100u), true},
+        {"width unsigned 199", window(4242, 0, 199u, 800), false},
         {"width 199.5", window(4242, 0, 199.5, 800), false},
         {"height 99", window(4242, 0, 1200, 99), false},
         {"width NaN", window(4242, 0, nan, 800), false},
@@ -82,6 +105,9 @@ TEST(BrowserWindows, FilterTable) {
         {"height null", window(4242, 0, 1200, nullptr), false},
         {"other process", window(4243, 0, 1200, 800), false},
         {"owner as an integral float", window(4242.0, 0, 1200, 800), true},
+        {"owner unsigned", window(4242u, 0, 1200, 800), true},
+        {"owner unsigned beyond the signed 64 bits", window(18446744073709551615ULL, 0, 1200, 800), false},
+        {"owner negative", window(-4242, 0, 1200, 800), false},
         {"owner fractional", window(4242.5, 0, 1200, 800), false},
         {"owner 2^32 + 4242 does not wrap around", window(4294971538LL, 0, 1200, 800), false},
         {"owner beyond 64 bits", window(1e30, 0, 1200, 800), false},
@@ -90,6 +116,7 @@ TEST(BrowserWindows, FilterTable) {
         {"layer 3", window(4242, 3, 1200, 800), false},
         {"layer -1", window(4242, -1, 1200, 800), false},
         {"layer 0 as a float", window(4242, 0.0, 1200, 800), true},
+        {"layer 0 unsigned", window(4242, 0u, 1200, 800), true},
         {"layer -0.0", window(4242, -0.0, 1200, 800), true},
         {"layer 0.5 is not integral", window(4242, 0.5, 1200, 800), false},
         {"layer 2^32 does not wrap to 0", window(4242, 4294967296LL, 1200, 800), false},
@@ -115,10 +142,17 @@ TEST(BrowserWindows, IdAndBounds) {
         std::optional<std::uint32_t> id;
     };
     const Row rows[] = {
-        {"integer", 812, 812u},          {"largest", 4294967295LL, 4294967295u},
-        {"integral float", 812.0, 812u}, {"too large", 4294967296LL, std::nullopt},
-        {"negative", -1, std::nullopt},  {"fractional", 812.5, std::nullopt},
-        {"string", "812", std::nullopt}, {"null", nullptr, std::nullopt},
+        {"integer", 812, 812u},
+        {"largest", 4294967295LL, 4294967295u},
+        {"integral float", 812.0, 812u},
+        {"too large", 4294967296LL, std::nullopt},
+        {"negative", -1, std::nullopt},
+        {"fractional", 812.5, std::nullopt},
+        {"string", "812", std::nullopt},
+        {"null", nullptr, std::nullopt},
+        {"unsigned", 812u, 812u},
+        {"unsigned too large", 4294967296ULL, std::nullopt},
+        {"NaN", std::numeric_limits<double>::quiet_NaN(), std::nullopt},
     };
     for (const Row& row : rows) {
         nlohmann::json fields = window(4242, 0, 500, 500);

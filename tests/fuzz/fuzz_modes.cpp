@@ -7,7 +7,8 @@
 // coverage intact. Everything the modes set up once per process (the restore guard's exit handler
 // and signal thread) is set up once for the whole run, and the page-switch state starts over with
 // every run, as in a fresh process. The scenario is loaded once and every run starts from a copy of
-// it, freed at the end of the run. Standard output goes to /dev/null.
+// it (sharing the loaded elements until the run changes one), freed at the end of the run.
+// Standard output goes to /dev/null.
 #include "../support/ForwardingPlatform.h"
 #include "entry/Entry.h"
 #include "fuzz/StandardInput.h"

@@ -441,14 +441,43 @@ TEST(WindowServer, SnapshotsByOptionAndRectanglesAsTheirDictionaryReadsThem) {
     ASSERT_TRUE(all);
     ASSERT_EQ(all->size(), 5u);
     EXPECT_EQ((*all)[0].bounds, (Rect{0, 617, 500, 500.5}));
-    EXPECT_EQ((*all)[0].fields["kCGWindowOwnerPID"], 7);
+    EXPECT_EQ((*all)[0].ownerPid, WindowServerNumber(std::uint64_t{7}));
+    EXPECT_EQ((*all)[0].width, WindowServerNumber(std::uint64_t{500}));
+    EXPECT_EQ((*all)[0].height, WindowServerNumber(500.5));
     for (std::size_t index = 1; index < 5; ++index) {
         EXPECT_EQ((*all)[index].bounds, std::nullopt) << index;
     }
-    EXPECT_EQ((*all)[4].fields, json::parse(R"({"kCGWindowLayer": "zero"})"));
+    EXPECT_EQ((*all)[4].layer, std::nullopt);
     EXPECT_EQ(platform->copyWindowInfo(windowListExcludeDesktopElements | windowListOptionOnScreenOnly),
               std::nullopt);
     EXPECT_EQ(platform->copyWindowInfo(17), std::nullopt); // a list with an item that is no record
+}
+
+// Each entry the tool reads comes out as the number it was written as, and absent when it is
+// missing or of any other kind.
+TEST(WindowServer, RecordEntriesAreNumbersOfTheirOwnKindOrAbsent) {
+    auto platform = platformFor(R"({"windowServer": {"all": [
+          {"kCGWindowOwnerPID": -3, "kCGWindowLayer": 2.5, "kCGWindowNumber": 18446744073709551615,
+           "kCGWindowBounds": {"Width": -1.0, "Height": 0}},
+          {"kCGWindowOwnerPID": true, "kCGWindowLayer": "0", "kCGWindowNumber": {"n": 1},
+           "kCGWindowBounds": {"Width": false, "Height": [100]}},
+          {"kCGWindowOwnerPID": null, "kCGWindowLayer": [0], "kCGWindowBounds": 500},
+          {"kCGWindowWidth": 500, "Width": 500, "Height": 500}]}})");
+    const auto all = platform->copyWindowInfo(windowListExcludeDesktopElements);
+    ASSERT_TRUE(all);
+    ASSERT_EQ(all->size(), 4u);
+    const WindowRecord& typed = (*all)[0];
+    EXPECT_EQ(typed.ownerPid, WindowServerNumber(std::int64_t{-3}));
+    EXPECT_EQ(typed.layer, WindowServerNumber(2.5));
+    EXPECT_EQ(typed.number, WindowServerNumber(std::uint64_t{18446744073709551615ULL}));
+    EXPECT_EQ(typed.width, WindowServerNumber(-1.0));
+    EXPECT_EQ(typed.height, WindowServerNumber(std::uint64_t{0}));
+    for (std::size_t index = 1; index < all->size(); ++index) {
+        const WindowRecord& record = (*all)[index];
+        EXPECT_FALSE(record.ownerPid || record.layer || record.number || record.width || record.height ||
+                     record.bounds)
+            << index;
+    }
 }
 
 TEST(Pasteboard, ClearWriteAndChangeCountAreJournalled) {
@@ -615,6 +644,56 @@ TEST(Copies, StartWhereTheOriginalIsAndGoTheirOwnWay) {
     EXPECT_FALSE(chrome->isTerminated());
     EXPECT_EQ(copy->copyAttributeValue(copyApp, "AXTitle").error, axErrorCannotComplete);
     EXPECT_EQ(stringOf(original->copyAttributeValue(app, "AXTitle")), "old");
+}
+
+// Copies share the element tree until one of them changes it: every kind of change, made by events
+// or by the tool, stays in the platform where it was made.
+TEST(Copies, ChangesToTheTreeStayWhereTheyWereMade) {
+    auto original = platformFor(R"({
+      "applications": [{"pid": 501, "root": {"id": "app", "children": [
+        {"id": "a", "title": "A", "windowNumber": 5}, {"id": "b", "title": "B", "windowNumber": 6}]}}],
+      "events": [{"when": {"call": "sleep", "count": 1}, "do": [
+        {"setAttribute": {"element": "b", "attribute": "AXRole", "value": "AXGroup"}},
+        {"removeAttribute": {"element": "b", "attribute": "AXTitle"}},
+        {"addChild": {"parent": "app", "element": {"id": "c", "title": "C"}}},
+        {"remove": "a"},
+        {"setWindowNumber": {"element": "b", "windowNumber": null}}]}]})");
+    // The children's names, and per child its title, role and window number.
+    const auto childFacts = [](SimulatedPlatform& platform) {
+        std::vector<std::string> facts;
+        const Element app = platform.createApplicationElement(501);
+        const auto children = platform.copyAttributeValue(app, "AXChildren");
+        for (const AttributeValue& child : std::get<AttributeList>(children.value->value)) {
+            const Element& element = std::get<Element>(child.value);
+            const auto title = platform.copyAttributeValue(element, "AXTitle");
+            const auto role = platform.copyAttributeValue(element, "AXRole");
+            const auto number = platform.windowNumber(element);
+            facts.push_back(platform.elementName(element) + " " + (title.value ? stringOf(title) : "-") +
+                            " " + (role.value ? stringOf(role) : "-") + " " +
+                            (number ? std::to_string(*number) : "-"));
+        }
+        return facts;
+    };
+    const std::vector<std::string> before{"a A - 5", "b B - 6"};
+    const std::vector<std::string> after{"b - AXGroup -", "c C - -"};
+    auto copy = original->copy();
+    auto untouched = original->copy();
+    copy->sleep(0);
+    EXPECT_EQ(childFacts(*copy), after);
+    EXPECT_EQ(childFacts(*original), before);
+    original->sleep(0);
+    EXPECT_EQ(childFacts(*original), after);
+    EXPECT_EQ(childFacts(*untouched), before);
+
+    // A write by the tool, in a copy of a copy.
+    auto second = untouched->copy();
+    const Element app = second->createApplicationElement(501);
+    const char secret[] = {'n', 'e', 'w'};
+    EXPECT_EQ(second->setAttributeValue(app, "AXTitle", *second->createSecretText(secret)), axErrorSuccess);
+    EXPECT_EQ(stringOf(second->copyAttributeValue(app, "AXTitle")), "new");
+    EXPECT_EQ(untouched->copyAttributeValue(untouched->createApplicationElement(501), "AXTitle").error,
+              axErrorNoValue);
+    EXPECT_EQ(childFacts(*untouched), before);
 }
 
 TEST(ExitDeathTest, BlockedSignalIsHandledByTheStopSignalThreadWhileTheCallWaits) {

@@ -253,61 +253,22 @@ AttributeRead readFromEntry(CFTypeRef value) {
 // ---------------------------------------------------------------------------------------------
 // Window records
 
-nlohmann::json jsonFrom(CFTypeRef value, int depth) {
-    if (isNoValue(value) || depth >= maximumNesting) {
-        return nullptr;
+// The number under `key`: a floating-point CFNumber as a double, an integer one as a 64-bit
+// integer (one beyond the signed range, which CFNumber holds only for large unsigned values, as a
+// double rather than clamped or wrapped). Anything else, a CFBoolean included, is not a number.
+std::optional<WindowServerNumber> numberFrom(CFDictionaryRef dictionary, CFStringRef key) {
+    const CFTypeRef value = CFDictionaryGetValue(dictionary, key);
+    if (value == nullptr || CFGetTypeID(value) != CFNumberGetTypeID()) {
+        return std::nullopt;
     }
-    const CFTypeID type = CFGetTypeID(value);
-    if (type == CFStringGetTypeID()) {
-        if (std::optional<std::string> text = utf8From(static_cast<CFStringRef>(value))) {
-            return std::move(*text);
-        }
-        return nullptr;
-    }
-    if (type == CFBooleanGetTypeID()) {
-        return CFBooleanGetValue(static_cast<CFBooleanRef>(value)) != 0;
-    }
-    if (type == CFNumberGetTypeID()) {
-        const auto number = static_cast<CFNumberRef>(value);
-        if (CFNumberIsFloatType(number)) {
-            double real = 0;
-            CFNumberGetValue(number, kCFNumberDoubleType, &real);
-            return real;
-        }
-        std::int64_t integer = 0;
-        CFNumberGetValue(number, kCFNumberSInt64Type, &integer);
+    const auto number = static_cast<CFNumberRef>(value);
+    std::int64_t integer = 0;
+    if (!CFNumberIsFloatType(number) && CFNumberGetValue(number, kCFNumberSInt64Type, &integer)) {
         return integer;
     }
-    if (type == CFDictionaryGetTypeID()) {
-        const auto dictionary = static_cast<CFDictionaryRef>(value);
-        const CFIndex count = CFDictionaryGetCount(dictionary);
-        if (count <= 0) {
-            return nlohmann::json::object();
-        }
-        std::vector<const void*> keys(static_cast<std::size_t>(count));
-        std::vector<const void*> values(static_cast<std::size_t>(count));
-        CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
-        nlohmann::json object = nlohmann::json::object();
-        for (std::size_t index = 0; index < keys.size(); ++index) {
-            if (keys[index] == nullptr || CFGetTypeID(keys[index]) != CFStringGetTypeID()) {
-                continue;
-            }
-            if (std::optional<std::string> key = utf8From(static_cast<CFStringRef>(keys[index]))) {
-                object[*key] = jsonFrom(values[index], depth + 1);
-            }
-        }
-        return object;
-    }
-    if (type == CFArrayGetTypeID()) {
-        const auto array = static_cast<CFArrayRef>(value);
-        const CFIndex count = CFArrayGetCount(array);
-        nlohmann::json list = nlohmann::json::array();
-        for (CFIndex index = 0; index < count; ++index) {
-            list.push_back(jsonFrom(CFArrayGetValueAtIndex(array, index), depth + 1));
-        }
-        return list;
-    }
-    return nullptr;
+    double real = 0;
+    CFNumberGetValue(number, kCFNumberDoubleType, &real);
+    return real;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -633,11 +594,16 @@ std::optional<std::vector<WindowRecord>> MacPlatform::copyWindowInfo(std::uint32
         }
         const auto dictionary = static_cast<CFDictionaryRef>(item);
         WindowRecord record;
-        record.fields = jsonFrom(dictionary, 0);
+        record.ownerPid = numberFrom(dictionary, kCGWindowOwnerPID);
+        record.layer = numberFrom(dictionary, kCGWindowLayer);
+        record.number = numberFrom(dictionary, kCGWindowNumber);
         const CFTypeRef bounds = CFDictionaryGetValue(dictionary, kCGWindowBounds);
         if (bounds != nullptr && CFGetTypeID(bounds) == CFDictionaryGetTypeID()) {
+            const auto boundsMap = static_cast<CFDictionaryRef>(bounds);
+            record.width = numberFrom(boundsMap, CFSTR("Width"));
+            record.height = numberFrom(boundsMap, CFSTR("Height"));
             CGRect rect{};
-            if (CGRectMakeWithDictionaryRepresentation(static_cast<CFDictionaryRef>(bounds), &rect)) {
+            if (CGRectMakeWithDictionaryRepresentation(boundsMap, &rect)) {
                 record.bounds = Rect{rect.origin.x, rect.origin.y, rect.size.width, rect.size.height};
             }
         }

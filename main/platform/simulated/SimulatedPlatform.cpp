@@ -4,6 +4,7 @@
 #include "platform/Process.h"
 #include "platform/RemoteToken.h"
 #include "platform/SecureMemory.h"
+#include "platform/simulated/EventEngine.h"
 #include "platform/simulated/SimulatedState.h"
 
 #include <algorithm>
@@ -18,21 +19,9 @@
 
 namespace cpi {
 
-using simulated::Action;
-using simulated::Application;
-using simulated::Event;
-using simulated::Node;
-using simulated::NodeIndex;
-using simulated::Trigger;
-using simulated::Value;
-using State = SimulatedPlatform::State;
-using Lock = std::unique_lock<std::mutex>;
+using namespace simulated;
 
 namespace {
-
-// How long a "signal" action waits for the stop-signal thread to end the process.
-constexpr auto signalWait = std::chrono::seconds(10);
-constexpr auto signalPoll = std::chrono::milliseconds(1);
 
 // A failed read of an element of a process that is not running.
 constexpr AXError deadApplicationError = axErrorCannotComplete;
@@ -69,15 +58,14 @@ private:
 
 class SimRunningApplication final : public RunningApplication {
 public:
-    explicit SimRunningApplication(std::shared_ptr<simulated::ApplicationInfo> info)
-        : info_(std::move(info)) {}
+    explicit SimRunningApplication(std::shared_ptr<ApplicationInfo> info) : info_(std::move(info)) {}
     std::int32_t processIdentifier() const override { return info_->pid; }
     std::optional<std::string> bundleIdentifier() const override { return info_->bundleIdentifier; }
     std::int64_t activationPolicy() const override { return info_->activationPolicy; }
     bool isTerminated() const override { return info_->terminated.load(); }
 
 private:
-    std::shared_ptr<simulated::ApplicationInfo> info_;
+    std::shared_ptr<ApplicationInfo> info_;
 };
 
 // The platform whose exitProcess ran; its exit line is written by the exit handler below.
@@ -90,20 +78,13 @@ void writeBytes(const State& state, const char* bytes, std::size_t size) {
     process::writeAll(state.journalFd, std::span(reinterpret_cast<const std::uint8_t*>(bytes), size));
 }
 
-void writeLine(const State& state, std::string& line) {
-    if (state.journalFd < 0) {
-        return;
-    }
-    line.push_back('\n');
-    writeBytes(state, line.data(), line.size());
-}
-
 void journal(const State& state, const nlohmann::ordered_json& entry) {
     if (state.journalFd < 0) {
         return;
     }
     std::string line = entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    writeLine(state, line);
+    line.push_back('\n');
+    writeBytes(state, line.data(), line.size());
     wipeContents(line); // may hold what the tool wrote (the secret included)
 }
 
@@ -117,210 +98,6 @@ void wipeStrings(nlohmann::ordered_json& entry) {
             wipeStrings(member);
         }
     }
-}
-
-// -- clock and events ------------------------------------------------------------------------
-
-std::int64_t nowMicros(const State& state) {
-    std::int64_t micros = state.virtualMicros;
-    if (state.realTime) {
-        micros += std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                                        state.start)
-                      .count();
-    }
-    return micros;
-}
-
-void trigger(State& state, Event& event) {
-    event.triggered = true;
-    event.dueMicros = nowMicros(state) + event.delayMicros;
-}
-
-std::optional<std::int64_t> nextDue(const State& state) {
-    std::optional<std::int64_t> next;
-    for (const Event& event : state.events) {
-        if (event.triggered && !event.fired && (!next || event.dueMicros < *next)) {
-            next = event.dueMicros;
-        }
-    }
-    return next;
-}
-
-// The node and everything written inline under it leave the tree.
-void markRemoved(State& state, NodeIndex node) {
-    state.nodes[node].removed = true;
-    for (const NodeIndex owned : state.nodes[node].owned) {
-        markRemoved(state, owned);
-    }
-}
-
-void dropFromLists(Value& value, NodeIndex node) {
-    if (value.kind != Value::Kind::list) {
-        return;
-    }
-    std::erase_if(value.items, [node](const Value& entry) {
-        return entry.kind == Value::Kind::element && entry.element == node;
-    });
-    for (Value& entry : value.items) {
-        dropFromLists(entry, node);
-    }
-}
-
-void quitApplication(State& state, std::int32_t pid) {
-    for (Application& application : state.applications) {
-        if (application.running && application.info->pid == pid) {
-            application.running = false;
-            application.info->terminated = true;
-        }
-    }
-}
-
-void fireDue(State& state, Lock& lock);
-
-void runAction(State& state, Lock& lock, const Action& action) {
-    switch (action.kind) {
-    case Action::Kind::setAttribute:
-        state.nodes[action.element].attributes.insert_or_assign(action.attribute, action.value);
-        break;
-    case Action::Kind::removeAttribute: {
-        auto& attributes = state.nodes[action.element].attributes;
-        if (const auto found = attributes.find(action.attribute); found != attributes.end()) {
-            attributes.erase(found);
-        }
-        break;
-    }
-    case Action::Kind::addChild: {
-        Value& children = state.nodes[action.parent].attributes["AXChildren"];
-        if (children.kind != Value::Kind::list) {
-            children = Value{};
-            children.kind = Value::Kind::list;
-        }
-        Value child;
-        child.kind = Value::Kind::element;
-        child.element = action.element;
-        const std::size_t index =
-            std::min(action.index.value_or(children.items.size()), children.items.size());
-        children.items.insert(children.items.begin() + static_cast<std::ptrdiff_t>(index), std::move(child));
-        break;
-    }
-    case Action::Kind::remove:
-        for (Node& node : state.nodes) {
-            for (auto& [name, value] : node.attributes) {
-                dropFromLists(value, action.element);
-            }
-        }
-        markRemoved(state, action.element);
-        break;
-    case Action::Kind::terminate:
-        for (Application& application : state.applications) {
-            if (application.running && application.info->pid == action.pid) {
-                application.info->terminated = true;
-            }
-        }
-        break;
-    case Action::Kind::quit:
-        quitApplication(state, action.pid);
-        break;
-    case Action::Kind::launch: {
-        Application& launched = state.applications[action.application];
-        quitApplication(state, launched.info->pid);
-        launched.running = true;
-        break;
-    }
-    case Action::Kind::pasteboardCopy: {
-        simulated::PasteboardItemContents item;
-        item.push_back({simulated::plainTextType, SecureString(action.text.begin(), action.text.end())});
-        state.pasteboard.clear();
-        state.pasteboard.push_back(std::move(item));
-        ++state.changeCount;
-        break;
-    }
-    case Action::Kind::windowServer:
-        if (action.allWindows) {
-            state.allWindows = *action.allWindows;
-        }
-        if (action.onScreenWindows) {
-            state.onScreenWindows = *action.onScreenWindows;
-        }
-        break;
-    case Action::Kind::setWindowNumber:
-        state.nodes[action.element].windowNumber = action.windowNumber;
-        break;
-    case Action::Kind::signal: {
-        // The signal goes to the whole process. Where this thread blocks it, the tool's stop-signal
-        // thread takes it and ends the process; wait here (without the lock, which that thread
-        // needs) so that it is handled at this point of the run and not after later calls.
-        // Inside one of the tool's commits the stop-signal thread needs a lock this thread holds:
-        // once it has taken the signal, waiting longer gains nothing, and the call goes on.
-        lock.unlock();
-        const bool blocked = process::isSignalBlocked(action.signal);
-        const std::uint64_t taken = process::stopSignalsTaken();
-        ::kill(::getpid(), action.signal);
-        if (blocked) {
-            const auto deadline = std::chrono::steady_clock::now() + signalWait;
-            while (std::chrono::steady_clock::now() < deadline &&
-                   !(process::inCommit() && process::stopSignalsTaken() != taken)) {
-                std::this_thread::sleep_for(signalPoll);
-            }
-        }
-        lock.lock();
-        break;
-    }
-    }
-}
-
-// Runs the actions of every event that is due, earliest first, each once.
-void fireDue(State& state, Lock& lock) {
-    for (;;) {
-        const std::int64_t now = nowMicros(state);
-        Event* due = nullptr;
-        for (Event& event : state.events) {
-            if (event.triggered && !event.fired && event.dueMicros <= now &&
-                (due == nullptr || event.dueMicros < due->dueMicros)) {
-                due = &event;
-            }
-        }
-        if (due == nullptr) {
-            return;
-        }
-        due->fired = true;
-        for (const Action& action : due->actions) {
-            runAction(state, lock, action);
-        }
-    }
-}
-
-// The call is counted, call triggers go off and a round trip advances the clock.
-void count(State& state, std::string_view name, bool roundTrip) {
-    auto counter = state.calls.find(name);
-    if (counter == state.calls.end()) {
-        counter = state.calls.emplace(std::string(name), 0).first;
-    }
-    const std::int64_t number = ++counter->second;
-    for (Event& event : state.events) {
-        if (event.when.kind != Trigger::Kind::call || event.when.call != name) {
-            continue;
-        }
-        if (event.when.every) {
-            // Goes off again at every multiple, once the previous going-off has run its actions.
-            if (number % *event.when.every == 0 && (!event.triggered || event.fired)) {
-                event.fired = false;
-                trigger(state, event);
-            }
-        } else if (!event.triggered && event.when.count == number) {
-            trigger(state, event);
-        }
-    }
-    if (roundTrip) {
-        ++state.roundTrips;
-        state.virtualMicros += state.roundTripMicros;
-    }
-}
-
-// Every platform call starts here: it is counted, and due events run before it is answered.
-void enter(State& state, Lock& lock, std::string_view name, bool roundTrip) {
-    count(state, name, roundTrip);
-    fireDue(state, lock);
 }
 
 // -- elements --------------------------------------------------------------------------------
@@ -348,34 +125,44 @@ Resolved resolve(const State& state, const Element& element) {
     return {axErrorSuccess, *handle->node()};
 }
 
+// The running application with `pid` (at most one runs with any pid); null when none runs.
+const Application* runningApplication(const State& state, std::int32_t pid) {
+    const auto found = std::ranges::find_if(state.applications, [pid](const Application& application) {
+        return application.running && application.info->pid == pid;
+    });
+    return found != state.applications.end() ? &*found : nullptr;
+}
+
 Element handleTo(const State& state, NodeIndex node) {
     return Element(std::make_shared<SimElement>(&state, node,
                                                 state.applications[state.nodes[node].application].info->pid));
 }
 
 AttributeValue converted(const State& state, const Value& value) {
-    switch (value.kind) {
-    case Value::Kind::string:
-        return {std::string(value.text.begin(), value.text.end())};
-    case Value::Kind::boolean:
-        return {value.boolean};
-    case Value::Kind::number:
-        return {value.number};
-    case Value::Kind::url:
-        return {UrlValue{std::string(value.text.begin(), value.text.end())}};
-    case Value::Kind::element:
-        return {handleTo(state, value.element)};
-    case Value::Kind::list: {
+    if (const auto* text = std::get_if<Text>(&value.value)) {
+        return {std::string(text->begin(), text->end())};
+    }
+    if (const auto* boolean = std::get_if<bool>(&value.value)) {
+        return {*boolean};
+    }
+    if (const auto* number = std::get_if<double>(&value.value)) {
+        return {*number};
+    }
+    if (const auto* url = std::get_if<Url>(&value.value)) {
+        return {UrlValue{std::string(url->text.begin(), url->text.end())}};
+    }
+    if (const auto* element = std::get_if<ElementRef>(&value.value)) {
+        return {handleTo(state, element->node)};
+    }
+    if (const auto* list = std::get_if<ValueList>(&value.value)) {
         AttributeList items;
-        items.reserve(value.items.size());
-        for (const Value& entry : value.items) {
+        items.reserve(list->size());
+        for (const Value& entry : *list) {
             items.push_back(converted(state, entry));
         }
         return {std::move(items)};
     }
-    default:
-        return {OtherValue{}};
-    }
+    return {OtherValue{}};
 }
 
 // Journals a request for `attribute` of an element that lists it under "journalReads", whatever
@@ -404,10 +191,10 @@ AttributeRead readAttribute(const State& state, const Element& element, std::str
         return {axErrorNoValue, std::nullopt};
     }
     const Value& value = found->second;
-    if (value.kind == Value::Kind::error) {
-        return {value.error, std::nullopt};
+    if (const auto* error = std::get_if<ReadError>(&value.value)) {
+        return {error->code, std::nullopt};
     }
-    if (value.kind == Value::Kind::noValue) {
+    if (std::holds_alternative<NoValue>(value.value)) {
         return {axErrorSuccess, std::nullopt};
     }
     return {axErrorSuccess, converted(state, value)};
@@ -416,39 +203,21 @@ AttributeRead readAttribute(const State& state, const Element& element, std::str
 // Appends `text` to `line` as a JSON string (escaped as the journal's serialiser escapes it).
 void appendJsonString(SecureString& line, std::string_view text) {
     static constexpr char digits[] = "0123456789abcdef";
+    // The characters with a short escape, and the letter of each.
+    static constexpr std::string_view escaped = "\"\\\b\f\n\r\t";
+    static constexpr std::string_view letters = "\"\\bfnrt";
     line.push_back('"');
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            line.append("\\\"");
-            break;
-        case '\\':
-            line.append("\\\\");
-            break;
-        case '\b':
-            line.append("\\b");
-            break;
-        case '\f':
-            line.append("\\f");
-            break;
-        case '\n':
-            line.append("\\n");
-            break;
-        case '\r':
-            line.append("\\r");
-            break;
-        case '\t':
-            line.append("\\t");
-            break;
-        default:
-            if (byte < 0x20) {
-                line.append("\\u00");
-                line.push_back(digits[byte >> 4]);
-                line.push_back(digits[byte & 15]);
-            } else {
-                line.push_back(c);
-            }
+        if (const std::size_t at = escaped.find(c); at != std::string_view::npos) {
+            line.push_back('\\');
+            line.push_back(letters[at]);
+        } else if (byte < 0x20) {
+            line.append("\\u00");
+            line.push_back(digits[byte >> 4]);
+            line.push_back(digits[byte & 15]);
+        } else {
+            line.push_back(c);
         }
     }
     line.push_back('"');
@@ -461,7 +230,8 @@ void journalSet(const State& state, const std::string& element, std::string_view
     if (state.journalFd < 0) {
         return;
     }
-    const std::string_view text(value.text.data(), value.text.size());
+    const auto* written = std::get_if<Text>(&value.value);
+    const std::string_view text = written != nullptr ? std::string_view(*written) : std::string_view();
     SecureString line;
     line.reserve(96 + element.size() + attribute.size() + text.size() * 6);
     line.append("{\"op\":\"set\",\"element\":");
@@ -469,8 +239,8 @@ void journalSet(const State& state, const std::string& element, std::string_view
     line.append(",\"attribute\":");
     appendJsonString(line, attribute);
     line.append(",\"value\":");
-    if (value.kind == Value::Kind::boolean) {
-        line.append(value.boolean ? "true" : "false");
+    if (const auto* boolean = std::get_if<bool>(&value.value)) {
+        line.append(*boolean ? "true" : "false");
     } else {
         appendJsonString(line, text);
     }
@@ -481,49 +251,23 @@ void journalSet(const State& state, const std::string& element, std::string_view
     writeBytes(state, line.data(), line.size());
 }
 
-// Whether a "set" trigger's value is the one written (a string or a boolean), compared in place.
-bool sameWritten(const nlohmann::json& wanted, const Value& written) {
-    if (wanted.is_boolean()) {
-        return written.kind == Value::Kind::boolean && wanted.get<bool>() == written.boolean;
-    }
-    if (wanted.is_string()) {
-        const auto& text = wanted.get_ref<const std::string&>();
-        return written.kind == Value::Kind::string &&
-               std::string_view(written.text.data(), written.text.size()) == text;
-    }
-    return false;
-}
-
 AXError setAttribute(State& state, const Element& element, std::string_view attribute, Value written,
                      const std::string& name) {
-    Lock lock(state.mutex);
-    enter(state, lock, simulated::call::setAttributeValue, true);
+    Lock lock = enter(state, call::setAttributeValue, true);
     const Resolved target = resolve(state, element);
     AXError result = target.error;
     if (result == axErrorSuccess) {
-        Node& node = state.nodes[target.node];
-        if (const auto listed = node.setResults.find(attribute); listed != node.setResults.end()) {
+        const auto& setResults = state.nodes[target.node].setResults;
+        if (const auto listed = setResults.find(attribute); listed != setResults.end()) {
             result = listed->second;
         } else {
-            auto existing = node.attributes.find(attribute);
-            if (existing == node.attributes.end()) {
-                node.attributes.emplace(std::string(attribute), written);
-            } else {
-                existing->second = written;
-            }
+            state.nodes.write(target.node).attributes.insert_or_assign(std::string(attribute), written);
         }
     }
     journalSet(state, name, attribute, written, result);
 
     if (result == axErrorSuccess) {
-        for (Event& event : state.events) {
-            if (!event.triggered && event.when.kind == Trigger::Kind::set &&
-                event.when.element == target.node && event.when.attribute == attribute &&
-                (!event.when.value || sameWritten(*event.when.value, written))) {
-                trigger(state, event);
-            }
-        }
-        fireDue(state, lock);
+        afterWrite(state, lock, target.node, attribute, written);
     }
     return result;
 }
@@ -535,8 +279,7 @@ public:
     explicit SimPasteboardItem(State& state) : state_(state) {}
 
     bool setString(const SecretText& text, std::string_view type) override {
-        Lock lock(state_.mutex);
-        enter(state_, lock, simulated::call::itemSetString, false);
+        const Lock lock = enter(state_, call::itemSetString, false);
         const auto* secret = dynamic_cast<const SimSecretText*>(&text);
         if (state_.failSetString || secret == nullptr) {
             return false;
@@ -546,8 +289,7 @@ public:
     }
 
     bool setData(std::span<const std::uint8_t> data, std::string_view type) override {
-        Lock lock(state_.mutex);
-        enter(state_, lock, simulated::call::itemSetData, false);
+        const Lock lock = enter(state_, call::itemSetData, false);
         if (state_.failSetData) {
             return false;
         }
@@ -557,7 +299,7 @@ public:
     }
 
     const State& state() const { return state_; }
-    const simulated::PasteboardItemContents& contents() const { return contents_; }
+    const PasteboardItemContents& contents() const { return contents_; }
 
 private:
     void store(std::string_view type, const SecureString& value) {
@@ -571,10 +313,10 @@ private:
     }
 
     State& state_;
-    simulated::PasteboardItemContents contents_;
+    PasteboardItemContents contents_;
 };
 
-nlohmann::ordered_json itemsJson(const std::vector<simulated::PasteboardItemContents>& items) {
+nlohmann::ordered_json itemsJson(const std::vector<PasteboardItemContents>& items) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const auto& contents : items) {
         nlohmann::ordered_json object = nlohmann::ordered_json::object();
@@ -585,6 +327,23 @@ nlohmann::ordered_json itemsJson(const std::vector<simulated::PasteboardItemCont
         list.push_back(std::move(object));
     }
     return list;
+}
+
+std::optional<WindowServerNumber> numberFrom(const nlohmann::json& map, const char* key) {
+    if (!map.is_object()) {
+        return std::nullopt;
+    }
+    const auto found = map.find(key);
+    if (found == map.end() || !found->is_number()) {
+        return std::nullopt;
+    }
+    if (found->is_number_unsigned()) {
+        return found->get<std::uint64_t>();
+    }
+    if (found->is_number_integer()) {
+        return found->get<std::int64_t>();
+    }
+    return found->get<double>();
 }
 
 std::optional<Rect> rectangleFrom(const nlohmann::json& bounds) {
@@ -603,18 +362,26 @@ std::optional<Rect> rectangleFrom(const nlohmann::json& bounds) {
     return Rect{parts[0], parts[1], parts[2], parts[3]};
 }
 
-void journalExit(State& state, Lock&) {
-    nlohmann::ordered_json line;
-    line["op"] = "exit";
-    line["status"] = state.exitStatus.value_or(0);
-    nlohmann::ordered_json calls = nlohmann::ordered_json::object();
-    for (const auto& [name, count] : state.calls) {
-        calls[name] = count;
+// A record as the window server would give it for a scenario's window entry.
+WindowRecord windowRecordFrom(const nlohmann::json& entry) {
+    WindowRecord record;
+    record.ownerPid = numberFrom(entry, "kCGWindowOwnerPID");
+    record.layer = numberFrom(entry, "kCGWindowLayer");
+    record.number = numberFrom(entry, "kCGWindowNumber");
+    if (const auto bounds = entry.find("kCGWindowBounds"); bounds != entry.end()) {
+        record.width = numberFrom(*bounds, "Width");
+        record.height = numberFrom(*bounds, "Height");
+        record.bounds = rectangleFrom(*bounds);
     }
-    line["calls"] = std::move(calls);
-    line["roundTrips"] = state.roundTrips;
-    line["clock"] = static_cast<double>(nowMicros(state)) / 1e6;
-    journal(state, line);
+    return record;
+}
+
+void journalExit(State& state, Lock&) {
+    journal(state, nlohmann::ordered_json{{"op", "exit"},
+                                          {"status", state.exitStatus.value_or(0)},
+                                          {"calls", nlohmann::ordered_json(state.calls)},
+                                          {"roundTrips", state.roundTrips},
+                                          {"clock", static_cast<double>(nowMicros(state)) / 1e6}});
 }
 
 void writeExitLine() {
@@ -698,32 +465,26 @@ nlohmann::ordered_json SimulatedPlatform::pasteboardContents() const {
 // -- Accessibility ----------------------------------------------------------------------------
 
 bool SimulatedPlatform::isProcessTrusted() {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::isProcessTrusted, false);
+    const Lock lock = enter(*state_, call::isProcessTrusted, false);
     return state_->trusted;
 }
 
 Element SimulatedPlatform::createApplicationElement(std::int32_t pid) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::createApplication, false);
-    for (const Application& application : state_->applications) {
-        if (application.running && application.info->pid == pid) {
-            return handleTo(*state_, application.root);
-        }
+    const Lock lock = enter(*state_, call::createApplication, false);
+    if (const Application* application = runningApplication(*state_, pid)) {
+        return handleTo(*state_, application->root);
     }
     return Element(std::make_shared<SimElement>(state_.get(), std::nullopt, pid));
 }
 
 AttributeRead SimulatedPlatform::copyAttributeValue(const Element& element, std::string_view attribute) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::copyAttributeValue, true);
+    const Lock lock = enter(*state_, call::copyAttributeValue, true);
     return readAttribute(*state_, element, attribute);
 }
 
 std::vector<AttributeRead>
 SimulatedPlatform::copyAttributeValues(const Element& element, std::span<const std::string_view> attributes) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::copyMultipleAttributeValues, true);
+    const Lock lock = enter(*state_, call::copyMultipleAttributeValues, true);
     std::vector<AttributeRead> reads;
     reads.reserve(attributes.size());
     for (const std::string_view attribute : attributes) {
@@ -733,30 +494,22 @@ SimulatedPlatform::copyAttributeValues(const Element& element, std::span<const s
 }
 
 AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string_view attribute, bool value) {
-    Value written;
-    written.kind = Value::Kind::boolean;
-    written.boolean = value;
-    return setAttribute(*state_, element, attribute, std::move(written), elementName(element));
+    return setAttribute(*state_, element, attribute, Value{value}, elementName(element));
 }
 
 AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string_view attribute,
                                              const SecretText& value) {
     const auto* secret = dynamic_cast<const SimSecretText*>(&value);
     if (secret == nullptr) {
-        Lock lock(state_->mutex);
-        enter(*state_, lock, simulated::call::setAttributeValue, true);
+        const Lock lock = enter(*state_, call::setAttributeValue, true);
         return axErrorIllegalArgument;
     }
-    Value written;
-    written.kind = Value::Kind::string;
-    written.text = secret->text();
-    return setAttribute(*state_, element, attribute, std::move(written), elementName(element));
+    return setAttribute(*state_, element, attribute, Value{Text(secret->text())}, elementName(element));
 }
 
 AXError SimulatedPlatform::isAttributeSettable(const Element& element, std::string_view attribute,
                                                bool& settable) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::isAttributeSettable, true);
+    const Lock lock = enter(*state_, call::isAttributeSettable, true);
     settable = false;
     const Resolved target = resolve(*state_, element);
     if (target.error != axErrorSuccess) {
@@ -768,8 +521,7 @@ AXError SimulatedPlatform::isAttributeSettable(const Element& element, std::stri
 }
 
 std::optional<std::uint32_t> SimulatedPlatform::windowNumber(const Element& element) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::getWindow, true);
+    const Lock lock = enter(*state_, call::getWindow, true);
     const Resolved target = resolve(*state_, element);
     if (target.error != axErrorSuccess) {
         return std::nullopt;
@@ -778,27 +530,18 @@ std::optional<std::uint32_t> SimulatedPlatform::windowNumber(const Element& elem
 }
 
 Element SimulatedPlatform::createElementWithRemoteToken(std::span<const std::uint8_t> token) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::createWithRemoteToken, true);
+    const Lock lock = enter(*state_, call::createWithRemoteToken, true);
     const std::optional<RemoteToken> decoded = RemoteToken::decode(token);
-    if (!decoded) {
+    const Application* application = decoded ? runningApplication(*state_, decoded->pid()) : nullptr;
+    if (application == nullptr) {
         return {};
     }
-    for (const Application& application : state_->applications) {
-        if (application.running && application.info->pid == decoded->pid()) {
-            const auto found = application.tokens.find(decoded->elementIdentifier());
-            if (found == application.tokens.end()) {
-                return {};
-            }
-            return handleTo(*state_, found->second);
-        }
-    }
-    return {};
+    const auto found = application->tokens.find(decoded->elementIdentifier());
+    return found == application->tokens.end() ? Element() : handleTo(*state_, found->second);
 }
 
 bool SimulatedPlatform::elementsEqual(const Element& first, const Element& second) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::equal, false);
+    const Lock lock = enter(*state_, call::equal, false);
     const auto* one = first.as<SimElement>();
     const auto* other = second.as<SimElement>();
     if (one == nullptr || other == nullptr || one->owner() != other->owner()) {
@@ -814,8 +557,7 @@ bool SimulatedPlatform::elementsEqual(const Element& first, const Element& secon
 
 std::vector<RunningApplicationRef>
 SimulatedPlatform::runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::applicationsWithBundleIdentifier, false);
+    const Lock lock = enter(*state_, call::applicationsWithBundleIdentifier, false);
     std::vector<RunningApplicationRef> found;
     for (const Application& application : state_->applications) {
         if (application.running && application.info->bundleIdentifier == bundleIdentifier) {
@@ -826,21 +568,15 @@ SimulatedPlatform::runningApplicationsWithBundleIdentifier(std::string_view bund
 }
 
 RunningApplicationRef SimulatedPlatform::runningApplicationWithProcessIdentifier(std::int32_t pid) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::applicationWithProcessIdentifier, false);
-    for (const Application& application : state_->applications) {
-        if (application.running && application.info->pid == pid) {
-            return std::make_shared<SimRunningApplication>(application.info);
-        }
-    }
-    return nullptr;
+    const Lock lock = enter(*state_, call::applicationWithProcessIdentifier, false);
+    const Application* application = runningApplication(*state_, pid);
+    return application != nullptr ? std::make_shared<SimRunningApplication>(application->info) : nullptr;
 }
 
 // -- Window server and display ----------------------------------------------------------------
 
 std::optional<std::vector<WindowRecord>> SimulatedPlatform::copyWindowInfo(std::uint32_t options) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::windowList, false);
+    const Lock lock = enter(*state_, call::windowList, false);
     const nlohmann::json& snapshot =
         (options & windowListOptionOnScreenOnly) != 0 ? state_->onScreenWindows : state_->allWindows;
     if (!snapshot.is_array()) {
@@ -852,43 +588,34 @@ std::optional<std::vector<WindowRecord>> SimulatedPlatform::copyWindowInfo(std::
         if (!entry.is_object()) {
             return std::nullopt;
         }
-        WindowRecord record;
-        record.fields = entry;
-        if (const auto bounds = entry.find("kCGWindowBounds"); bounds != entry.end()) {
-            record.bounds = rectangleFrom(*bounds);
-        }
-        records.push_back(std::move(record));
+        records.push_back(windowRecordFrom(entry));
     }
     return records;
 }
 
 Rect SimulatedPlatform::mainDisplayBounds() {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::displayBounds, false);
+    const Lock lock = enter(*state_, call::displayBounds, false);
     return state_->display;
 }
 
 // -- Secrets and the pasteboard ---------------------------------------------------------------
 
 std::unique_ptr<SecretText> SimulatedPlatform::createSecretText(std::span<const char> utf8) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::createString, false);
+    const Lock lock = enter(*state_, call::createString, false);
     return std::make_unique<SimSecretText>(utf8);
 }
 
 std::unique_ptr<PasteboardItem> SimulatedPlatform::createPasteboardItem() {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::createPasteboardItem, false);
+    const Lock lock = enter(*state_, call::createPasteboardItem, false);
     return std::make_unique<SimPasteboardItem>(*state_);
 }
 
 std::string SimulatedPlatform::plainTextPasteboardType() {
-    return simulated::plainTextType;
+    return plainTextType;
 }
 
 std::int64_t SimulatedPlatform::clearPasteboard() {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::clearContents, false);
+    const Lock lock = enter(*state_, call::clearContents, false);
     state_->pasteboard.clear();
     ++state_->changeCount;
     journal(*state_, nlohmann::ordered_json{{"op", "pasteboardClear"}});
@@ -896,10 +623,9 @@ std::int64_t SimulatedPlatform::clearPasteboard() {
 }
 
 bool SimulatedPlatform::writePasteboardItems(std::span<PasteboardItem* const> items) {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::writeObjects, false);
+    const Lock lock = enter(*state_, call::writeObjects, false);
     bool result = !state_->failWrite;
-    std::vector<simulated::PasteboardItemContents> written;
+    std::vector<PasteboardItemContents> written;
     for (PasteboardItem* const item : items) {
         const auto* simulatedItem = dynamic_cast<const SimPasteboardItem*>(item);
         if (simulatedItem == nullptr || &simulatedItem->state() != state_.get()) {
@@ -908,10 +634,7 @@ bool SimulatedPlatform::writePasteboardItems(std::span<PasteboardItem* const> it
         }
         written.push_back(simulatedItem->contents());
     }
-    nlohmann::ordered_json line;
-    line["op"] = "pasteboardWrite";
-    line["items"] = itemsJson(written);
-    line["result"] = result;
+    nlohmann::ordered_json line{{"op", "pasteboardWrite"}, {"items", itemsJson(written)}, {"result", result}};
     journal(*state_, line);
     wipeStrings(line);
     if (result) {
@@ -922,16 +645,14 @@ bool SimulatedPlatform::writePasteboardItems(std::span<PasteboardItem* const> it
 }
 
 std::int64_t SimulatedPlatform::pasteboardChangeCount() {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::changeCount, false);
+    const Lock lock = enter(*state_, call::changeCount, false);
     return state_->changeCount;
 }
 
 // -- Clock, sleep, exit -----------------------------------------------------------------------
 
 double SimulatedPlatform::currentTime() {
-    Lock lock(state_->mutex);
-    enter(*state_, lock, simulated::call::currentTime, false);
+    const Lock lock = enter(*state_, call::currentTime, false);
     return state_->nowMillis / 1000.0 + static_cast<double>(nowMicros(*state_)) / 1e6;
 }
 
@@ -939,31 +660,9 @@ void SimulatedPlatform::sleep(double seconds) {
     Lock lock(state_->mutex);
     State& state = *state_;
     // The sleep is journalled before the events it sets off.
-    count(state, simulated::call::sleep, false);
+    simulated::count(state, call::sleep, false);
     journal(state, nlohmann::ordered_json{{"op", "sleep"}, {"seconds", seconds}});
-    fireDue(state, lock);
-    const std::int64_t micros =
-        std::isfinite(seconds) && seconds > 0 ? std::llround(std::min(seconds, 1e9) * 1e6) : 0;
-    const std::int64_t target = nowMicros(state) + micros;
-    // The clock moves in steps to each due event, so that timed events fire at their time.
-    for (;;) {
-        const std::optional<std::int64_t> next = nextDue(state);
-        const std::int64_t wake = next && *next < target ? *next : target;
-        const std::int64_t now = nowMicros(state);
-        if (wake > now) {
-            if (state.realTime) {
-                lock.unlock();
-                std::this_thread::sleep_for(std::chrono::microseconds(wake - now));
-                lock.lock();
-            } else {
-                state.virtualMicros += wake - now;
-            }
-        }
-        fireDue(state, lock);
-        if (nowMicros(state) >= target) {
-            return;
-        }
-    }
+    simulated::sleep(state, lock, seconds);
 }
 
 void SimulatedPlatform::terminateProcess(int status) {

@@ -100,7 +100,7 @@ public:
     // Records `status`, writes the journal's exit line at once and ends the process with _exit.
     [[noreturn]] void terminateProcess(int status) override;
 
-    struct State; // the scenario's live state (SimulatedPlatform.cpp)
+    struct State; // the scenario's live state (SimulatedState.h)
 
 private:
     explicit SimulatedPlatform(std::unique_ptr<State> state);

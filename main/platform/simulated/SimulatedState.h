@@ -19,37 +19,60 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace cpi::simulated {
 
 using NodeIndex = std::size_t;
 
+// Text of an attribute value. It may hold the secret once the tool has written it, so it is wiped
+// when it goes, also where it is short enough to live inside the object.
+struct Text : SecureString {
+    using SecureString::SecureString;
+    explicit Text(const SecureString& text) : SecureString(text) {}
+    Text(const Text&) = default;
+    Text(Text&&) noexcept = default;
+    Text& operator=(const Text&) = default;
+    Text& operator=(Text&&) noexcept = default;
+    ~Text() { wipeContents(*this); }
+};
+
+struct Url {
+    Text text;
+};
+
+// A value of a kind the tool never expects, with its description.
+struct Other {
+    Text description;
+};
+
+struct ElementRef {
+    NodeIndex node = 0;
+};
+
+// While loading: an element named by its id, and where that was written.
+struct IdReference {
+    std::string id;
+    std::string path;
+};
+
+// A read that fails with `code`.
+struct ReadError {
+    AXError code = 0;
+};
+
+// A read that succeeds without a value.
+struct NoValue {};
+
+struct Value;
+using ValueList = std::vector<Value>;
+
 // One attribute value as the scenario states it.
 struct Value {
-    enum class Kind { string, boolean, number, url, element, list, error, noValue, other };
-
-    Value() = default;
-    Value(const Value&) = default;
-    Value(Value&&) noexcept = default;
-    Value& operator=(const Value&) = default;
-    Value& operator=(Value&&) noexcept = default;
-    // Strings may hold the secret once the tool has written it.
-    ~Value() { wipeContents(text); }
-
-    Kind kind = Kind::noValue;
-    SecureString text;        // string, url, other (its description)
-    bool boolean = false;     // boolean
-    double number = 0;        // number
-    NodeIndex element = 0;    // element
-    std::vector<Value> items; // list
-    AXError error = 0;        // error
-
-    // While loading: the id an element reference names, and where it was written.
-    std::string reference;
-    std::string referencePath;
+    std::variant<NoValue, Text, bool, double, Url, ElementRef, ValueList, ReadError, Other, IdReference>
+        value;
 };
 
 struct Node {
@@ -62,6 +85,31 @@ struct Node {
     std::vector<std::string> settable;
     std::map<std::string, AXError, std::less<>> setResults;
     std::vector<std::string> journalReads; // attributes whose every read request is journalled
+};
+
+// The element tree's nodes. A copy of the state shares every node with the original until one of
+// them changes it: reads go through `operator[]`, changes through `write`, which first gives this
+// store a node of its own when the node is shared. The fuzz targets copy one loaded scenario for
+// every run; a run then copies only the few nodes it changes.
+class NodeStore {
+public:
+    const Node& operator[](NodeIndex index) const { return *nodes_[index]; }
+    std::size_t size() const { return nodes_.size(); }
+    NodeIndex add(Node node) {
+        nodes_.push_back(std::make_shared<Node>(std::move(node)));
+        return nodes_.size() - 1;
+    }
+    Node& write(NodeIndex index) {
+        std::shared_ptr<Node>& node = nodes_[index];
+        // A store is only used under its state's mutex; copies are made under the original's.
+        if (node.use_count() > 1) {
+            node = std::make_shared<Node>(*node);
+        }
+        return *node;
+    }
+
+private:
+    std::vector<std::shared_ptr<Node>> nodes_;
 };
 
 // What NSRunningApplication reports; shared with the handles given to the tool, which read it live.
@@ -219,7 +267,8 @@ struct StateMutex : std::mutex {
 };
 } // namespace simulated
 
-// Copyable as it is: a copy shares nothing with the original (see StateMutex and LiveInfo).
+// Copyable as it is: a copy shares nothing with the original that either could change (see
+// StateMutex, LiveInfo and NodeStore).
 struct SimulatedPlatform::State {
     mutable simulated::StateMutex mutex;
 
@@ -231,9 +280,8 @@ struct SimulatedPlatform::State {
     Rect display{0, 0, 1728, 1117};
 
     // Accessibility.
-    std::vector<simulated::Node> nodes;
+    simulated::NodeStore nodes;
     std::vector<simulated::Application> applications;
-    std::unordered_map<std::string, simulated::NodeIndex> ids;
 
     // Window server.
     nlohmann::json allWindows = nlohmann::json::array();

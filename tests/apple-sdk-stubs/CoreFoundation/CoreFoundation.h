@@ -113,6 +113,8 @@ enum CFStringBuiltInEncodings : CFStringEncoding {
 };
 typedef enum CFStringBuiltInEncodings CFStringBuiltInEncodings;
 
+#define CFSTR(cStr) ((CFStringRef)__builtin___CFStringMakeConstantString("" cStr ""))
+
 CFTypeID CFStringGetTypeID(void);
 CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CFIndex numBytes,
                                     CFStringEncoding encoding, Boolean isExternalRepresentation);

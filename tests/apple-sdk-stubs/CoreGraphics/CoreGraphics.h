@@ -44,6 +44,9 @@ enum : CGWindowListOption {
 #define kCGNullWindowID ((CGWindowID)0)
 
 extern const CFStringRef kCGWindowBounds;
+extern const CFStringRef kCGWindowLayer;
+extern const CFStringRef kCGWindowNumber;
+extern const CFStringRef kCGWindowOwnerPID;
 
 CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID relativeToWindow);
 

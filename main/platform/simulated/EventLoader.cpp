@@ -1,0 +1,199 @@
+// Loading a scenario's events: their triggers, delays and actions. Elements named by id are looked
+// up once the whole scenario is loaded.
+#include "platform/simulated/ScenarioLoader.h"
+
+#include <csignal>
+
+namespace cpi::simulated::loading {
+namespace {
+
+std::int64_t microsOf(const json& value, const Path& path) {
+    const double seconds = numberOf(value, path);
+    if (seconds < 0 || seconds > 1e9) {
+        fail(path, "expected a number of seconds from 0 to 1e9");
+    }
+    return std::llround(seconds * 1e6);
+}
+
+int signalOf(const json& value, const Path& path) {
+    static const std::pair<std::string_view, int> signals[] = {
+        {"SIGTERM", SIGTERM}, {"SIGINT", SIGINT},   {"SIGHUP", SIGHUP},   {"SIGPIPE", SIGPIPE},
+        {"SIGQUIT", SIGQUIT}, {"SIGUSR1", SIGUSR1}, {"SIGUSR2", SIGUSR2}, {"SIGKILL", SIGKILL}};
+    const std::string name = stringOf(value, path);
+    const auto* found = std::ranges::find(signals, name, &std::pair<std::string_view, int>::first);
+    if (found == std::end(signals)) {
+        fail(path, "unknown signal " + jsonQuoted(name));
+    }
+    return found->second;
+}
+
+} // namespace
+
+void Loader::loadEvents(const json& value, const Path& path) {
+    expectList(value, path);
+    for (std::size_t index = 0; index < value.size(); ++index) {
+        loadEvent(value[index], item(path, index));
+    }
+}
+
+void Loader::loadEvent(const json& value, const Path& path) {
+    expectObject(value, path);
+    checkKeys(value, path, {"when", "delay", "do"});
+    const std::size_t eventIndex = state_.events.size();
+    state_.events.emplace_back();
+    loadTrigger(required(value, path, "when"), member(path, "when"), eventIndex);
+    if (const auto found = value.find("delay"); found != value.end()) {
+        state_.events[eventIndex].delayMicros = microsOf(*found, member(path, "delay"));
+    }
+    const Path actionsPath = member(path, "do");
+    const json& actions = required(value, path, "do");
+    expectList(actions, actionsPath);
+    for (std::size_t index = 0; index < actions.size(); ++index) {
+        loadAction(actions[index], item(actionsPath, index), eventIndex);
+    }
+}
+
+void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventIndex) {
+    expectObject(value, path);
+    Trigger trigger;
+    if (value.contains("call")) {
+        checkKeys(value, path, {"call", "count", "every"});
+        if (value.contains("count") && value.contains("every")) {
+            fail(path, "a call trigger has \"count\" or \"every\", not both");
+        }
+        trigger.kind = Trigger::Kind::call;
+        trigger.call = stringOf(value["call"], member(path, "call"));
+        if (std::find(std::begin(call::all), std::end(call::all), trigger.call) == std::end(call::all)) {
+            fail(member(path, "call"), "unknown platform call " + jsonQuoted(trigger.call));
+        }
+        if (const auto found = value.find("count"); found != value.end()) {
+            trigger.count =
+                integerOf(*found, member(path, "count"), 1, std::numeric_limits<std::int64_t>::max());
+        }
+        if (const auto found = value.find("every"); found != value.end()) {
+            trigger.every =
+                integerOf(*found, member(path, "every"), 1, std::numeric_limits<std::int64_t>::max());
+            trigger.count = *trigger.every;
+        }
+    } else if (value.contains("set")) {
+        checkKeys(value, path, {"set"});
+        trigger.kind = Trigger::Kind::set;
+        const Path setPath = member(path, "set");
+        const json& set = value["set"];
+        expectObject(set, setPath);
+        checkKeys(set, setPath, {"element", "attribute", "value"});
+        const Path elementPath = member(setPath, "element");
+        std::string id = stringOf(required(set, setPath, "element"), elementPath);
+        trigger.attribute = stringOf(required(set, setPath, "attribute"), member(setPath, "attribute"));
+        if (const auto found = set.find("value"); found != set.end()) {
+            if (!found->is_string() && !found->is_boolean()) {
+                wrongKind(*found, member(setPath, "value"), "a string or boolean");
+            }
+            trigger.value = *found;
+        }
+        deferred_.push_back([this, eventIndex, id = std::move(id), where = elementPath.render()] {
+            state_.events[eventIndex].when.element = lookup(id, where);
+        });
+    } else if (value.contains("time")) {
+        checkKeys(value, path, {"time"});
+        trigger.kind = Trigger::Kind::time;
+        trigger.timeMicros = microsOf(value["time"], member(path, "time"));
+    } else if (value.empty()) {
+        fail(path, "expected a trigger: \"call\", \"set\" or \"time\"");
+    } else {
+        fail(path, "unknown trigger " + jsonQuoted(value.begin().key()));
+    }
+    state_.events[eventIndex].when = std::move(trigger);
+}
+
+void Loader::loadAction(const json& value, const Path& path, std::size_t eventIndex) {
+    expectObject(value, path);
+    if (value.size() != 1) {
+        fail(path, "an action has exactly one key");
+    }
+    const std::string& name = value.begin().key();
+    const json& argument = value.begin().value();
+    const Path argumentPath = member(path, name);
+    const std::size_t actionIndex = state_.events[eventIndex].actions.size();
+    Action action;
+    auto elementLater = [&](const json& id, const Path& idPath, NodeIndex Action::*field) {
+        deferred_.push_back(
+            [this, eventIndex, actionIndex, id = stringOf(id, idPath), where = idPath.render(), field] {
+                state_.events[eventIndex].actions[actionIndex].*field = lookup(id, where);
+            });
+    };
+    if (name == "setAttribute" || name == "removeAttribute") {
+        const bool set = name == "setAttribute";
+        action.kind = set ? Action::Kind::setAttribute : Action::Kind::removeAttribute;
+        expectObject(argument, argumentPath);
+        if (set) {
+            checkKeys(argument, argumentPath, {"element", "attribute", "value"});
+        } else {
+            checkKeys(argument, argumentPath, {"element", "attribute"});
+        }
+        elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"),
+                     &Action::element);
+        action.attribute =
+            stringOf(required(argument, argumentPath, "attribute"), member(argumentPath, "attribute"));
+        if (set) {
+            action.value =
+                loadTyped(required(argument, argumentPath, "value"), member(argumentPath, "value"), true);
+        }
+    } else if (name == "addChild") {
+        action.kind = Action::Kind::addChild;
+        expectObject(argument, argumentPath);
+        checkKeys(argument, argumentPath, {"parent", "element", "index"});
+        const Path parentPath = member(argumentPath, "parent");
+        const std::string parentId = stringOf(required(argument, argumentPath, "parent"), parentPath);
+        if (const auto found = argument.find("index"); found != argument.end()) {
+            action.index = static_cast<std::size_t>(integerOf(*found, member(argumentPath, "index"), 0,
+                                                              std::numeric_limits<std::int32_t>::max()));
+        }
+        const std::string pathName =
+            parentId + "/children/" + (action.index ? std::to_string(*action.index) : std::string("last"));
+        action.element = loadElement(required(argument, argumentPath, "element"),
+                                     member(argumentPath, "element"), pathName, 0, std::nullopt, "", false);
+        deferred_.push_back([this, eventIndex, actionIndex, parentId, where = parentPath.render()] {
+            Action& added = state_.events[eventIndex].actions[actionIndex];
+            added.parent = lookup(parentId, where);
+            setApplication(added.element, state_.nodes[added.parent].application);
+            state_.nodes.write(added.parent).owned.push_back(added.element);
+        });
+    } else if (name == "remove") {
+        action.kind = Action::Kind::remove;
+        elementLater(argument, argumentPath, &Action::element);
+    } else if (name == "terminate" || name == "quit") {
+        action.kind = name == "quit" ? Action::Kind::quit : Action::Kind::terminate;
+        action.pid = pidOf(argument, argumentPath);
+        pidChecks_.emplace_back(action.pid, argumentPath.render());
+    } else if (name == "launch") {
+        action.kind = Action::Kind::launch;
+        action.application = loadApplication(argument, argumentPath, false);
+    } else if (name == "pasteboardCopy") {
+        action.kind = Action::Kind::pasteboardCopy;
+        action.text = stringOf(argument, argumentPath);
+    } else if (name == "signal") {
+        action.kind = Action::Kind::signal;
+        action.signal = signalOf(argument, argumentPath);
+    } else if (name == "windowServer") {
+        action.kind = Action::Kind::windowServer;
+        loadWindowServer(argument, argumentPath, action.allWindows, action.onScreenWindows);
+    } else if (name == "setWindowNumber") {
+        action.kind = Action::Kind::setWindowNumber;
+        expectObject(argument, argumentPath);
+        checkKeys(argument, argumentPath, {"element", "windowNumber"});
+        elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"),
+                     &Action::element);
+        // null: from now on the element has no number (the call fails).
+        const json& number = required(argument, argumentPath, "windowNumber");
+        if (!number.is_null()) {
+            action.windowNumber = static_cast<std::uint32_t>(integerOf(
+                number, member(argumentPath, "windowNumber"), 0, std::numeric_limits<std::uint32_t>::max()));
+        }
+    } else {
+        fail(path, "unknown action " + jsonQuoted(name));
+    }
+    state_.events[eventIndex].actions.push_back(std::move(action));
+}
+
+} // namespace cpi::simulated::loading
