@@ -633,15 +633,14 @@ std::optional<std::vector<WindowRecord>> LinuxPlatform::copyWindowInfo(std::uint
         }
         WindowRecord record;
         if (window.pid) {
-            record.fields["kCGWindowOwnerPID"] = *window.pid;
+            record.ownerPid = std::int64_t{*window.pid};
         }
-        record.fields["kCGWindowLayer"] = 0;
-        record.fields["kCGWindowNumber"] = window.id;
+        record.layer =
+            std::int64_t{0}; // X has no window server layers: every top-level window is a normal one
+        record.number = std::int64_t{window.id};
         if (window.geometry) {
-            record.fields["kCGWindowBounds"] = {{"X", window.geometry->x},
-                                                {"Y", window.geometry->y},
-                                                {"Width", window.geometry->width},
-                                                {"Height", window.geometry->height}};
+            record.width = window.geometry->width;
+            record.height = window.geometry->height;
         }
         record.bounds = window.geometry;
         records.push_back(std::move(record));
