@@ -4,6 +4,7 @@
 #include "discovery/Toolbars.h"
 #include "discovery/WindowsOnEverySpace.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -56,12 +57,12 @@ struct WindowList {
 std::optional<std::vector<Element>> listWindows(Platform& platform, const ChromeProcess& chrome,
                                                 const std::optional<std::uint32_t>& windowNumber) {
     if (windowNumber) {
-        if (std::optional<std::vector<Element>> windows = readElements(platform, chrome.app, ax::windows)) {
-            for (const Element& window : *windows) {
-                if (windowNumberOf(platform, window) == windowNumber) {
-                    return windows;
-                }
-            }
+        const auto isRequested = [&](const Element& window) {
+            return windowNumberOf(platform, window) == windowNumber;
+        };
+        std::optional<std::vector<Element>> windows = readElements(platform, chrome.app, ax::windows);
+        if (windows && std::ranges::any_of(*windows, isRequested)) {
+            return windows;
         }
     }
     return windowsOnEverySpace(platform, chrome.app, chrome.pid);

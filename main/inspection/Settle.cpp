@@ -5,6 +5,8 @@
 #include "platform/Process.h"
 #include "protocol/ResultLines.h"
 
+#include <algorithm>
+
 namespace cpi {
 
 namespace {
@@ -13,12 +15,9 @@ using Policy = ChromePrivateInputPolicy;
 
 // Whether some attribute of the switch already reads true (the first one that does ends the reads).
 bool switchAlreadyOn(Platform& platform, const Element& app) {
-    for (const PageSwitchAttribute& row : Policy::pageSwitchAttributes) {
-        if (readBoolean(platform, app, row.attribute) == true) {
-            return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(Policy::pageSwitchAttributes, [&](const PageSwitchAttribute& row) {
+        return readBoolean(platform, app, row.attribute) == true;
+    });
 }
 
 // Whether the switch may be turned on for `first`, and on which application element.

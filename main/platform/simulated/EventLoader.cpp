@@ -86,10 +86,8 @@ void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventI
         std::string id = stringOf(required(set, setPath, "element"), elementPath);
         trigger.attribute = stringOf(required(set, setPath, "attribute"), member(setPath, "attribute"));
         if (const auto found = set.find("value"); found != set.end()) {
-            if (!found->is_string() && !found->is_boolean()) {
-                wrongKind(*found, member(setPath, "value"), "a string or boolean");
-            }
-            trigger.value = *found;
+            trigger.value = expectKind(*found, member(setPath, "value"),
+                                       found->is_string() || found->is_boolean(), "a string or boolean");
         }
         deferred_.push_back([this, eventIndex, id = std::move(id), where = elementPath.render()] {
             state_.events[eventIndex].when.element = lookup(id, where);
