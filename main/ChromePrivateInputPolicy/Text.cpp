@@ -44,6 +44,21 @@ std::optional<std::string> mapped(std::string_view text, int options) {
     return std::string(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(length));
 }
 
+// Calls `visit` with the byte offset and the value of every code point of `text`, in order. False
+// at the first malformed sequence or when `visit` answers false.
+template <typename Visit>
+bool forEachCodePoint(std::string_view text, Visit visit) {
+    for (std::size_t offset = 0; offset < text.size();) {
+        utf8proc_int32_t codePoint = 0;
+        const utf8proc_ssize_t length = decodeAt(text, offset, codePoint);
+        if (length < 1 || !visit(offset, codePoint)) {
+            return false;
+        }
+        offset += static_cast<std::size_t>(length);
+    }
+    return true;
+}
+
 // Calls `visit` with the byte offset of every grapheme cluster boundary of well-formed `text`, in
 // order: 0, every break, and the end (0 alone for the empty text). Stops when `visit` answers false.
 template <typename Visit>
@@ -53,22 +68,16 @@ void forEachBoundary(std::string_view text, Visit visit) {
     }
     utf8proc_int32_t state = 0;
     utf8proc_int32_t previous = 0;
-    std::size_t offset = 0;
-    bool first = true;
-    while (offset < text.size()) {
-        utf8proc_int32_t current = 0;
-        const utf8proc_ssize_t length = decodeAt(text, offset, current);
-        if (length < 1) {
-            return;
+    const bool whole = forEachCodePoint(text, [&](std::size_t offset, utf8proc_int32_t current) {
+        if (offset > 0 && utf8proc_grapheme_break_stateful(previous, current, &state) && !visit(offset)) {
+            return false;
         }
-        if (!first && utf8proc_grapheme_break_stateful(previous, current, &state) && !visit(offset)) {
-            return;
-        }
-        first = false;
         previous = current;
-        offset += static_cast<std::size_t>(length);
+        return true;
+    });
+    if (whole) {
+        visit(text.size());
     }
-    visit(text.size());
 }
 
 std::vector<std::size_t> boundariesOf(std::string_view text) {
@@ -81,33 +90,15 @@ std::vector<std::size_t> boundariesOf(std::string_view text) {
 }
 
 bool allTrimmed(std::string_view cluster, TrimSet set) {
-    for (std::size_t offset = 0; offset < cluster.size();) {
-        utf8proc_int32_t codePoint = 0;
-        const utf8proc_ssize_t length = decodeAt(cluster, offset, codePoint);
-        if (length < 1 || !isTrimmed(static_cast<char32_t>(codePoint), set)) {
-            return false;
-        }
-        offset += static_cast<std::size_t>(length);
-    }
-    return true;
+    return forEachCodePoint(cluster, [set](std::size_t, utf8proc_int32_t codePoint) {
+        return isTrimmed(static_cast<char32_t>(codePoint), set);
+    });
 }
 
 } // namespace
 
 bool isValidUtf8(std::string_view bytes) {
-    for (std::size_t offset = 0; offset < bytes.size();) {
-        if (static_cast<unsigned char>(bytes[offset]) < 0x80) {
-            ++offset;
-            continue;
-        }
-        utf8proc_int32_t codePoint = 0;
-        const utf8proc_ssize_t length = decodeAt(bytes, offset, codePoint);
-        if (length < 1) {
-            return false;
-        }
-        offset += static_cast<std::size_t>(length);
-    }
-    return true;
+    return forEachCodePoint(bytes, [](std::size_t, utf8proc_int32_t) { return true; });
 }
 
 std::string asciiLowerCased(std::string_view text) {
@@ -184,16 +175,11 @@ std::optional<std::string> caseFolded(std::string_view text) {
 std::optional<std::string> lowerCased(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t offset = 0; offset < text.size();) {
-        utf8proc_int32_t codePoint = 0;
-        const utf8proc_ssize_t length = decodeAt(text, offset, codePoint);
-        if (length < 1) {
-            return std::nullopt;
-        }
+    const bool wellFormed = forEachCodePoint(text, [&out](std::size_t, utf8proc_int32_t codePoint) {
         append(out, utf8proc_tolower(codePoint));
-        offset += static_cast<std::size_t>(length);
-    }
-    return nfc(out);
+        return true;
+    });
+    return wellFormed ? nfc(out) : std::nullopt;
 }
 
 bool sameText(std::string_view a, std::string_view b) {
