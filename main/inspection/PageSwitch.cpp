@@ -192,10 +192,6 @@ std::optional<SwitchCodes> PageSwitchState::restoreCodes() const {
     return observe([this] { return pageSwitchRestoreCodes_; });
 }
 
-Platform& PageSwitchState::platform() const {
-    return *observe([this] { return platform_; });
-}
-
 bool PageSwitchState::lockIsFree() const {
     if (!pageSwitchLock_.try_lock()) {
         return false;
@@ -211,10 +207,6 @@ namespace {
 
 // Never freed: the exit handler and the stop-signal thread may use it until the process is gone.
 std::atomic<PageSwitchState*> processState{nullptr};
-
-void restoreOnExit() {
-    restorePageSwitch();
-}
 
 } // namespace
 
@@ -238,7 +230,7 @@ void installRestoreGuard() {
         // An agent that goes away must not end the process by SIGPIPE's default action, which
         // would skip the exit handler: a failed write is dropped and the normal end restores.
         process::ignoreBrokenPipe();
-        std::atexit(restoreOnExit);
+        std::atexit(restorePageSwitch);
         process::handleStopSignals([](int) {
             PageSwitchState* state = pageSwitchState();
             if (state == nullptr) {

@@ -96,7 +96,6 @@ public:
     std::optional<SwitchCodes> restoreCodes() const;
     // Whether the lock is free at this moment. Call only from a thread that does not hold it.
     bool lockIsFree() const;
-    Platform& platform() const;
 
 private:
     friend PageSwitchState& createPageSwitchState(Platform& platform);
