@@ -59,14 +59,9 @@ std::optional<std::vector<Element>> elementsFrom(const AttributeRead& read) {
     return elements;
 }
 
-std::optional<std::string> urlFrom(const AttributeRead& read) {
-    const auto* url = valueAs<UrlValue>(read);
-    return url != nullptr ? std::optional(url->absoluteString) : std::nullopt;
-}
-
 std::optional<std::string> urlOrStringFrom(const AttributeRead& read) {
-    if (auto url = urlFrom(read)) {
-        return url;
+    if (const auto* url = valueAs<UrlValue>(read)) {
+        return url->absoluteString;
     }
     return stringFrom(read);
 }
@@ -104,27 +99,19 @@ const AttributeRead& ElementFacts::at(std::string_view attribute) const {
     return found != reads_.end() ? found->second : missingRead();
 }
 
-ElementFacts ElementFacts::select(std::span<const std::string_view> attributes) const& {
-    ElementFacts selected;
-    selected.reads_.reserve(attributes.size());
-    for (std::string_view attribute : attributes) {
-        selected.reads_.emplace_back(std::string(attribute), at(attribute));
-    }
-    return selected;
-}
-
 ElementFacts ElementFacts::select(std::span<const std::string_view> attributes) && {
     ElementFacts selected;
     selected.reads_.reserve(attributes.size());
     for (std::string_view attribute : attributes) {
-        const auto found = std::find_if(reads_.begin(), reads_.end(),
-                                        [&](const auto& entry) { return entry.first == attribute; });
+        const auto found =
+            std::ranges::find(reads_, attribute, &std::pair<std::string, AttributeRead>::first);
         if (found == reads_.end()) {
             selected.reads_.emplace_back(std::string(attribute), missingRead());
         } else {
             // A name asked for twice takes the read again from the first copy.
-            const bool taken = std::any_of(selected.reads_.begin(), selected.reads_.end(),
-                                           [&](const auto& entry) { return entry.first == attribute; });
+            const bool taken =
+                std::ranges::find(selected.reads_, attribute,
+                                  &std::pair<std::string, AttributeRead>::first) != selected.reads_.end();
             selected.reads_.emplace_back(std::string(attribute),
                                          taken ? selected.at(attribute) : std::move(found->second));
         }
@@ -262,14 +249,8 @@ std::optional<std::vector<Element>> descendants(Platform& platform, const Elemen
 std::vector<Element> uniqueAXElements(Platform& platform, const std::vector<Element>& elements) {
     std::vector<Element> kept;
     for (const Element& element : elements) {
-        bool seen = false;
-        for (const Element& earlier : kept) {
-            if (platform.elementsEqual(earlier, element)) {
-                seen = true;
-                break;
-            }
-        }
-        if (!seen) {
+        if (std::ranges::none_of(
+                kept, [&](const Element& earlier) { return platform.elementsEqual(earlier, element); })) {
             kept.push_back(element);
         }
     }

@@ -35,8 +35,6 @@ std::optional<std::string> stringFrom(const AttributeRead& read);
 std::optional<bool> booleanFrom(const AttributeRead& read);
 // Present only when the value is a list whose every item is an element.
 std::optional<std::vector<Element>> elementsFrom(const AttributeRead& read);
-// The absolute text of a URL value.
-std::optional<std::string> urlFrom(const AttributeRead& read);
 // The absolute text of a URL value, or else a string value as it is ("AXURL" of web areas).
 std::optional<std::string> urlOrStringFrom(const AttributeRead& read);
 // The value whatever its kind; absent only when the read failed or yielded nothing.
@@ -70,7 +68,6 @@ public:
     std::string role() const { return string(ax::role).value_or(std::string()); }
 
     // The reads of `attributes` only, in that order (moved out of a temporary: nothing is copied).
-    ElementFacts select(std::span<const std::string_view> attributes) const&;
     ElementFacts select(std::span<const std::string_view> attributes) &&;
     // Overwrites every string read (page text, possibly secret) before it is released.
     void wipeStrings();
