@@ -51,10 +51,7 @@ std::optional<WindowDescription> describeFrontWindow(Platform& platform, const E
         front = facts.rawValue(ax::mainWindow);
     }
     if (!front) {
-        if (windows.empty()) {
-            return std::nullopt;
-        }
-        return windowAvatar(platform, windows.front());
+        return windows.empty() ? std::nullopt : std::optional(windowAvatar(platform, windows.front()));
     }
     const auto* element = std::get_if<Element>(&front->value);
     if (element == nullptr || !*element) {
@@ -100,12 +97,10 @@ nlohmann::ordered_json profileWindowCount(Platform& platform, std::string_view p
     std::vector<std::uint32_t> numbers;
     std::vector<std::int64_t> tabCounts;
     for (const ProfiledWindow& profiled : search.value()) {
-        std::optional<std::uint32_t> number = windowNumberOf(platform, profiled.window);
-        if (!number) {
-            continue;
+        if (const std::optional<std::uint32_t> number = windowNumberOf(platform, profiled.window)) {
+            numbers.push_back(*number);
+            tabCounts.push_back(countTabs(platform, profiled.window).value_or(uncountedTabs));
         }
-        numbers.push_back(*number);
-        tabCounts.push_back(countTabs(platform, profiled.window).value_or(uncountedTabs));
     }
     return answer(search->size(), windows->size(), numbers, tabCounts, front);
 }

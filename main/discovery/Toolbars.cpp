@@ -46,10 +46,8 @@ std::vector<std::string> toolbarSubtreeRoles(const WalkedTree& tree, std::size_t
 std::vector<std::size_t> mainToolbars(const WalkedTree& window) {
     std::vector<std::size_t> toolbars;
     for (std::size_t position = 0; position < window.size(); ++position) {
-        if (window.roles[position] != axRole::toolbar) {
-            continue;
-        }
-        if (Policy::isMainToolbar(toolbarSubtreeRoles(window, position))) {
+        if (window.roles[position] == axRole::toolbar &&
+            Policy::isMainToolbar(toolbarSubtreeRoles(window, position))) {
             toolbars.push_back(position);
         }
     }
@@ -116,13 +114,11 @@ WindowDescription windowAvatar(Platform& platform, const Element& window) {
                 buttons.push_back(ElementFacts::read(platform, child, buttonAttributes));
                 childRoles.push_back(buttons.back().role());
             }
-            std::optional<std::size_t> avatar = Policy::avatarIndex(childRoles);
-            if (!avatar) {
-                return {Policy::windowKind(true, subrole), std::nullopt};
-            }
-            const ElementFacts& button = buttons[*avatar];
+            const std::optional<std::size_t> avatar = Policy::avatarIndex(childRoles);
             return {Policy::windowKind(true, subrole),
-                    Policy::toolbarLabel(button.string(ax::title), button.string(ax::description))};
+                    avatar ? Policy::toolbarLabel(buttons[*avatar].string(ax::title),
+                                                  buttons[*avatar].string(ax::description))
+                           : std::nullopt};
         }
     }
     return {Policy::windowKind(false, subrole), std::nullopt};

@@ -87,12 +87,10 @@ Verdict<WindowList> windowList(Platform& platform, const ChromeProcess& chrome,
 std::optional<ProfiledWindow> pickWindow(Platform& platform, const std::vector<Element>& candidates,
                                          const std::vector<ProfiledWindow>& profiled) {
     const auto shownBy = [&](const Element& candidate) {
-        for (const ProfiledWindow& window : profiled) {
-            if (platform.elementsEqual(window.window, candidate)) {
-                return &window;
-            }
-        }
-        return static_cast<const ProfiledWindow*>(nullptr);
+        const auto found = std::ranges::find_if(profiled, [&](const ProfiledWindow& window) {
+            return platform.elementsEqual(window.window, candidate);
+        });
+        return found != profiled.end() ? &*found : nullptr;
     };
     std::vector<bool> marks;
     marks.reserve(candidates.size());
@@ -110,16 +108,10 @@ std::optional<ProfiledWindow> pickWindow(Platform& platform, const std::vector<E
 Refusal profileNotConfirmed(Platform& platform, const Request& request, const WindowList& list,
                             const AvatarSearch& candidateSearch) {
     const AvatarSearch everyWindow = avatarWindows(platform, list.windows, request.profileName);
-    std::int64_t numbersRead = 0;
-    std::int64_t numberMatches = 0;
-    for (const std::optional<std::uint32_t>& number : list.numbers) {
-        if (number) {
-            ++numbersRead;
-            if (request.windowNumber && *number == *request.windowNumber) {
-                ++numberMatches;
-            }
-        }
-    }
+    const std::int64_t numbersRead =
+        std::ranges::count_if(list.numbers, [](const auto& number) { return number.has_value(); });
+    const std::int64_t numberMatches =
+        request.windowNumber ? std::ranges::count(list.numbers, request.windowNumber) : 0;
     const std::int64_t targetAvatar =
         request.windowNumber && candidateSearch ? countOf(candidateSearch->size()) : 0;
     const std::optional<std::int64_t> avatarCount =
