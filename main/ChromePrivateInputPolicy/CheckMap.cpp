@@ -5,8 +5,7 @@
 namespace cpi {
 
 void CheckMap::set(std::string_view key, std::int64_t value) {
-    const auto found =
-        std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.first == key; });
+    const auto found = std::ranges::find(entries_, key, &Entry::first);
     if (found != entries_.end()) {
         found->second = value;
     } else {
@@ -15,12 +14,8 @@ void CheckMap::set(std::string_view key, std::int64_t value) {
 }
 
 std::optional<std::int64_t> CheckMap::get(std::string_view key) const {
-    const auto found =
-        std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.first == key; });
-    if (found == entries_.end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    const auto found = std::ranges::find(entries_, key, &Entry::first);
+    return found != entries_.end() ? std::optional(found->second) : std::nullopt;
 }
 
 } // namespace cpi

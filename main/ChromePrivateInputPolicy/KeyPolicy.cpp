@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 
 namespace cpi {
 namespace {
@@ -44,22 +45,17 @@ constexpr std::array<std::uint8_t, 256> byteClasses = [] {
 std::set<std::string> freshRuns(const std::vector<std::string>& runs, const std::set<std::string>& baseline) {
     const std::set<std::string> distinct(runs.begin(), runs.end());
     std::set<std::string> fresh;
-    for (const std::string& run : distinct) {
-        if (!baseline.contains(ChromePrivateInputPolicy::keyFingerprint(run))) {
-            fresh.insert(run);
-        }
-    }
+    std::ranges::copy_if(distinct, std::inserter(fresh, fresh.end()), [&](const std::string& run) {
+        return !baseline.contains(ChromePrivateInputPolicy::keyFingerprint(run));
+    });
     return fresh;
 }
 
 std::set<std::string> focusedAmong(const std::set<std::string>& fresh,
                                    const std::vector<std::string>& focusedRuns) {
     std::set<std::string> focused;
-    for (const std::string& run : focusedRuns) {
-        if (fresh.contains(run)) {
-            focused.insert(run);
-        }
-    }
+    std::ranges::copy_if(focusedRuns, std::inserter(focused, focused.end()),
+                         [&](const std::string& run) { return fresh.contains(run); });
     return focused;
 }
 
@@ -86,10 +82,8 @@ std::size_t stretchEnd(const unsigned char* bytes, std::size_t at, std::size_t s
 
 bool ChromePrivateInputPolicy::isKeyTextNode(std::string_view role,
                                              const std::optional<std::string>& subrole) {
-    if (role != axRole::staticText && role != axRole::textField && role != axRole::textArea) {
-        return false;
-    }
-    return !subrole || *subrole != axSubrole::secureTextField;
+    return (role == axRole::staticText || role == axRole::textField || role == axRole::textArea) &&
+           (!subrole || *subrole != axSubrole::secureTextField);
 }
 
 // The text splits into maximal stretches of key characters; a stretch of 40 to 4096 of them is a

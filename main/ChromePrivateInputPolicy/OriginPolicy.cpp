@@ -61,21 +61,13 @@ std::optional<std::string> ChromePrivateInputPolicy::httpsOrigin(std::string_vie
         return std::nullopt;
     }
     const UriUriA& uri = parsed.uri;
-    if (text::asciiLowerCased(rangeText(uri.scheme)) != "https") {
-        return std::nullopt;
-    }
     // Any user information, even an empty one ("https://@example.com"), refuses the URL.
-    if (uri.userInfo.first != nullptr) {
-        return std::nullopt;
-    }
-    if (uri.hostText.first == nullptr) {
+    if (text::asciiLowerCased(rangeText(uri.scheme)) != "https" || uri.userInfo.first != nullptr ||
+        uri.hostText.first == nullptr) {
         return std::nullopt;
     }
     std::string host = text::asciiLowerCased(rangeText(uri.hostText));
-    if (host.empty()) {
-        return std::nullopt;
-    }
-    if (uri.portText.first != nullptr && !isDefaultHttpsPort(rangeText(uri.portText))) {
+    if (host.empty() || (uri.portText.first != nullptr && !isDefaultHttpsPort(rangeText(uri.portText)))) {
         return std::nullopt;
     }
     // The parser hands IP literals over without their brackets; an origin keeps them.
@@ -111,14 +103,11 @@ std::optional<std::size_t> ChromePrivateInputPolicy::originPageIndex(
     }
     std::vector<bool> matches;
     matches.reserve(pageOrigins.size());
-    bool anyMatch = false;
     for (const std::optional<std::string>& origin : pageOrigins) {
-        const bool match =
-            origin && isAllowed(*origin, allowedOrigins) && addressShowsOrigin(*address, *origin);
-        matches.push_back(match);
-        anyMatch = anyMatch || match;
+        matches.push_back(origin && isAllowed(*origin, allowedOrigins) &&
+                          addressShowsOrigin(*address, *origin));
     }
-    if (anyMatch) {
+    if (std::find(matches.begin(), matches.end(), true) != matches.end()) {
         return uniqueMatchIndex(matches);
     }
     // A single web area without an origin is accepted on the address bar's full URL, but only

@@ -72,17 +72,11 @@ bool ChromePrivateInputPolicy::isProfileAvatarLabel(std::string_view role, bool 
         greeting = "Hi, " + name->substr(0, *open);
     }
     const std::string nameAndSpace = *name + " ";
-    for (const std::optional<std::string>* candidate : {&title, &description}) {
-        if (!*candidate) {
-            continue;
-        }
-        const std::string& label = **candidate;
-        if (text::sameText(label, *name) || text::startsWithWhole(label, nameAndSpace) ||
-            (greeting && text::sameText(label, *greeting))) {
-            return true;
-        }
-    }
-    return false;
+    const auto shows = [&](const std::optional<std::string>& label) {
+        return label && (text::sameText(*label, *name) || text::startsWithWhole(*label, nameAndSpace) ||
+                         (greeting && text::sameText(*label, *greeting)));
+    };
+    return shows(title) || shows(description);
 }
 
 std::optional<ReasonCode> ChromePrivateInputPolicy::windowListRefusal(std::optional<std::size_t> count) {
@@ -96,17 +90,11 @@ std::optional<ReasonCode> ChromePrivateInputPolicy::windowListRefusal(std::optio
 }
 
 std::optional<std::size_t> ChromePrivateInputPolicy::uniqueMatchIndex(const std::vector<bool>& matches) {
-    std::optional<std::size_t> found;
-    for (std::size_t index = 0; index < matches.size(); ++index) {
-        if (!matches[index]) {
-            continue;
-        }
-        if (found) {
-            return std::nullopt;
-        }
-        found = index;
+    const auto first = std::find(matches.begin(), matches.end(), true);
+    if (first == matches.end() || std::find(std::next(first), matches.end(), true) != matches.end()) {
+        return std::nullopt;
     }
-    return found;
+    return static_cast<std::size_t>(first - matches.begin());
 }
 
 std::optional<std::size_t>
