@@ -186,11 +186,7 @@ void fireDue(State& state, Lock& lock) {
 }
 
 void count(State& state, std::string_view name, bool roundTrip) {
-    auto counter = state.calls.find(name);
-    if (counter == state.calls.end()) {
-        counter = state.calls.emplace(std::string(name), 0).first;
-    }
-    const std::int64_t number = ++counter->second;
+    const std::int64_t number = ++state.calls.try_emplace(std::string(name), 0).first->second;
     for (Event& event : state.events) {
         if (event.when.kind != Trigger::Kind::call || event.when.call != name) {
             continue;

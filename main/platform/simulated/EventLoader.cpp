@@ -114,10 +114,10 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
     const Path argumentPath = member(path, name);
     const std::size_t actionIndex = state_.events[eventIndex].actions.size();
     Action action;
-    auto elementLater = [&](const json& id, const Path& idPath, NodeIndex Action::*field) {
+    auto elementLater = [&](const json& id, const Path& idPath) {
         deferred_.push_back(
-            [this, eventIndex, actionIndex, id = stringOf(id, idPath), where = idPath.render(), field] {
-                state_.events[eventIndex].actions[actionIndex].*field = lookup(id, where);
+            [this, eventIndex, actionIndex, id = stringOf(id, idPath), where = idPath.render()] {
+                state_.events[eventIndex].actions[actionIndex].element = lookup(id, where);
             });
     };
     if (name == "setAttribute" || name == "removeAttribute") {
@@ -129,8 +129,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
         } else {
             checkKeys(argument, argumentPath, {"element", "attribute"});
         }
-        elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"),
-                     &Action::element);
+        elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"));
         action.attribute =
             stringOf(required(argument, argumentPath, "attribute"), member(argumentPath, "attribute"));
         if (set) {
@@ -159,7 +158,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
         });
     } else if (name == "remove") {
         action.kind = Action::Kind::remove;
-        elementLater(argument, argumentPath, &Action::element);
+        elementLater(argument, argumentPath);
     } else if (name == "terminate" || name == "quit") {
         action.kind = name == "quit" ? Action::Kind::quit : Action::Kind::terminate;
         action.pid = pidOf(argument, argumentPath);
@@ -180,8 +179,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
         action.kind = Action::Kind::setWindowNumber;
         expectObject(argument, argumentPath);
         checkKeys(argument, argumentPath, {"element", "windowNumber"});
-        elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"),
-                     &Action::element);
+        elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"));
         // null: from now on the element has no number (the call fails).
         const json& number = required(argument, argumentPath, "windowNumber");
         if (!number.is_null()) {

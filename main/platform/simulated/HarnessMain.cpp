@@ -6,6 +6,7 @@
 #include "entry/Entry.h"
 #include "platform/simulated/SimulatedPlatform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -23,11 +24,8 @@ constexpr int harnessFailure = 70;
 cpi::SimulatedPlatform* harnessPlatform = nullptr;
 
 [[noreturn]] void refuse(std::string message) {
-    for (char& c : message) {
-        if (c == '\n' || c == '\r') {
-            c = ' ';
-        }
-    }
+    std::ranges::replace_if(
+        message, [](char c) { return c == '\n' || c == '\r'; }, ' ');
     message = "chrome-private-input-sim: " + message + "\n";
     std::fputs(message.c_str(), stderr);
     std::fflush(stderr);

@@ -31,23 +31,17 @@ public:
     Path(const Path& parent, std::size_t index) : parent_(&parent), index_(index), isIndex_(true) {}
 
     std::string render() const {
-        std::vector<const Path*> segments;
-        for (const Path* segment = this; segment != nullptr && segment->parent_ != nullptr;
-             segment = segment->parent_) {
-            segments.push_back(segment);
+        if (parent_ == nullptr) {
+            return "";
         }
-        std::string text;
-        for (auto segment = segments.rbegin(); segment != segments.rend(); ++segment) {
-            const Path& part = **segment;
-            if (part.isIndex_) {
-                text += "[" + std::to_string(part.index_) + "]";
-            } else if (isPlain(part.key_)) {
-                text += (text.empty() ? "" : ".") + std::string(part.key_);
-            } else {
-                text += "[" + jsonQuoted(part.key_) + "]";
-            }
+        const std::string text = parent_->render();
+        if (isIndex_) {
+            return text + "[" + std::to_string(index_) + "]";
         }
-        return text;
+        if (isPlain(key_)) {
+            return text + (text.empty() ? "" : ".") + std::string(key_);
+        }
+        return text + "[" + jsonQuoted(key_) + "]";
     }
 
 private:

@@ -303,13 +303,12 @@ public:
 
 private:
     void store(std::string_view type, const SecureString& value) {
-        for (auto& representation : contents_) {
-            if (representation.type == type) {
-                representation.value = value;
-                return;
-            }
+        if (const auto found = std::ranges::find(contents_, type, &Representation::type);
+            found != contents_.end()) {
+            found->value = value;
+        } else {
+            contents_.push_back({std::string(type), value});
         }
-        contents_.push_back({std::string(type), value});
     }
 
     State& state_;
