@@ -95,10 +95,7 @@ bool isCSpace(char c) {
 int publishSecret(Platform& platform, double deadline) {
     std::optional<SecureBytes> frame = readFrame(clipboardSecretFrameMaximum);
     const std::optional<std::span<const char>> text = frame ? secretText(*frame) : std::nullopt;
-    if (!text) {
-        return exitUsageError;
-    }
-    if (!(platform.currentTime() * 1000.0 < deadline)) {
+    if (!text || !(platform.currentTime() * 1000.0 < deadline)) {
         return exitUsageError;
     }
     process::ignoreBrokenPipe();

@@ -94,11 +94,10 @@ std::optional<std::int32_t> parseProcessIdentifier(std::string_view text) {
 std::vector<BrowserWindow> browserWindows(const std::vector<WindowRecord>& snapshot, std::int32_t pid) {
     std::vector<BrowserWindow> windows;
     for (const WindowRecord& record : snapshot) {
-        if (!isBrowserWindow(record, pid)) {
-            continue;
+        if (isBrowserWindow(record, pid)) {
+            windows.push_back(BrowserWindow{exactInteger<std::uint32_t>(record.number),
+                                            record.bounds.value_or(nullRect())});
         }
-        windows.push_back(
-            BrowserWindow{exactInteger<std::uint32_t>(record.number), record.bounds.value_or(nullRect())});
     }
     return windows;
 }

@@ -66,9 +66,7 @@ void ignoreBrokenPipe() noexcept {
 }
 
 void disableCoreDumps() noexcept {
-    struct rlimit limit {};
-    limit.rlim_cur = 0;
-    limit.rlim_max = 0;
+    struct rlimit limit {}; // no core file at all
     ::setrlimit(RLIMIT_CORE, &limit);
 #if defined(__linux__)
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
