@@ -7,11 +7,8 @@
 namespace cpi {
 
 bool ChromePrivateInputPolicy::shouldWaitForPage(const Refusal* refusal) {
-    if (refusal == nullptr || refusal->reason != ReasonCode::originNotAllowed || !refusal->check) {
-        return false;
-    }
-    const std::optional<std::int64_t> webAreas = refusal->check->map.get("webAreas");
-    return webAreas && *webAreas == 0;
+    return refusal != nullptr && refusal->reason == ReasonCode::originNotAllowed && refusal->check &&
+           refusal->check->map.get("webAreas") == 0;
 }
 
 bool ChromePrivateInputPolicy::shouldTurnOnPageSwitch(bool confirmedWindow, const Refusal* refusal,
@@ -29,20 +26,16 @@ CheckMap ChromePrivateInputPolicy::pageSwitchReport(const SwitchCodes& setCodes,
     for (const auto& [name, code] : setCodes) {
         map.set(name + "SetError", code);
     }
-    if (restoreCodes) {
-        for (const auto& [name, code] : *restoreCodes) {
-            map.set(name + "RestoreError", code);
-        }
+    for (const auto& [name, code] : restoreCodes.value_or(SwitchCodes())) {
+        map.set(name + "RestoreError", code);
     }
     return map;
 }
 
 bool ChromePrivateInputPolicy::supportsFocusedField(std::string_view role,
                                                     const std::optional<std::string>& subrole) {
-    if (role != axRole::textField && role != axRole::secureTextField) {
-        return false;
-    }
-    return !subrole || (*subrole != axSubrole::addressField && *subrole != axSubrole::searchField);
+    return (role == axRole::textField || role == axRole::secureTextField) &&
+           (!subrole || (*subrole != axSubrole::addressField && *subrole != axSubrole::searchField));
 }
 
 std::optional<ReasonCode> ChromePrivateInputPolicy::mutationFailure(bool setSucceeded,
@@ -50,10 +43,7 @@ std::optional<ReasonCode> ChromePrivateInputPolicy::mutationFailure(bool setSucc
     if (!setSucceeded) {
         return ReasonCode::inputUnavailable;
     }
-    if (!targetStillMatches) {
-        return ReasonCode::focusChanged;
-    }
-    return std::nullopt;
+    return targetStillMatches ? std::nullopt : std::optional(ReasonCode::focusChanged);
 }
 
 } // namespace cpi
