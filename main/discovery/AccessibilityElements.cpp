@@ -187,9 +187,7 @@ std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebC
     constexpr std::size_t noParent = std::numeric_limits<std::size_t>::max();
 
     std::vector<std::string_view> attributes{ax::role, ax::children};
-    std::vector<std::string_view> extras;
     for (std::string_view attribute : extraAttributes) {
-        extras.push_back(attribute);
         if (attribute != ax::role && attribute != ax::children) {
             attributes.push_back(attribute);
         }
@@ -230,8 +228,8 @@ std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebC
         tree.nodes.push_back(std::move(pending.element));
         tree.roles.push_back(std::move(role));
         tree.children.push_back(std::move(childPositions));
-        if (!extras.empty()) {
-            tree.facts.push_back(std::move(facts).select(extras));
+        if (!extraAttributes.empty()) {
+            tree.facts.push_back(std::move(facts).select(extraAttributes));
         }
     }
     return tree;
