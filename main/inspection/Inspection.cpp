@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -76,10 +77,8 @@ Verdict<WindowList> windowList(Platform& platform, const ChromeProcess& chrome,
         return *refusal;
     }
     WindowList list{std::move(*listed), {}};
-    list.numbers.reserve(list.windows.size());
-    for (const Element& window : list.windows) {
-        list.numbers.push_back(windowNumberOf(platform, window));
-    }
+    std::ranges::transform(list.windows, std::back_inserter(list.numbers),
+                           [&](const Element& window) { return windowNumberOf(platform, window); });
     return list;
 }
 
@@ -172,10 +171,7 @@ Verdict<Element> acceptedPage(Platform& platform, const Request& request, const 
             webAreas.push_back(window.nodes[index]);
         }
     }
-    std::optional<std::string> address;
-    if (bar) {
-        address = readString(platform, *bar, ax::value);
-    }
+    const std::optional<std::string> address = bar ? readString(platform, *bar, ax::value) : std::nullopt;
     std::vector<std::optional<std::string>> pageOrigins;
     std::vector<bool> reportsUrl;
     pageOrigins.reserve(webAreas.size());
