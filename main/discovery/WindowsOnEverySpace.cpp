@@ -30,10 +30,7 @@ std::optional<std::vector<Element>> windowsOnEverySpace(Platform& platform, cons
          ++identifier) {
         token.setElementIdentifier(identifier);
         Element element = platform.createElementWithRemoteToken(token.bytes());
-        if (!element) {
-            continue;
-        }
-        if (readString(platform, element, ax::role) != axRole::window) {
+        if (!element || readString(platform, element, ax::role) != axRole::window) {
             continue;
         }
         std::optional<std::uint32_t> number = windowNumberOf(platform, element);

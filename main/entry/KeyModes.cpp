@@ -12,6 +12,8 @@
 #include "protocol/Frames.h"
 #include "protocol/ResultLines.h"
 
+#include <algorithm>
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -34,9 +36,8 @@ using Policy = ChromePrivateInputPolicy;
 // The fingerprints of every run, in ascending byte order (the order a std::set iterates in).
 Verdict<nlohmann::ordered_json> takeBaseline(PageKeyRuns& page) {
     std::set<std::string> fingerprints;
-    for (const std::string& run : page.runs) {
-        fingerprints.insert(Policy::keyFingerprint(run));
-    }
+    std::ranges::transform(page.runs, std::inserter(fingerprints, fingerprints.end()),
+                           &Policy::keyFingerprint);
     page.wipe();
     if (fingerprints.size() > Policy::baselineLimit) {
         return ReasonCode::pageTextUnavailable;
