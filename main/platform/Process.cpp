@@ -34,13 +34,11 @@ void secureWipe(void* data, std::size_t size) noexcept {
 namespace process {
 
 long readStandardInput(std::span<std::uint8_t> buffer) noexcept {
-    for (;;) {
-        const ssize_t count = ::read(STDIN_FILENO, buffer.data(), buffer.size());
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        return static_cast<long>(count);
-    }
+    ssize_t count = 0;
+    do {
+        count = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+    } while (count < 0 && errno == EINTR);
+    return static_cast<long>(count);
 }
 
 void writeStandardOutput(std::span<const std::uint8_t> bytes) noexcept {
