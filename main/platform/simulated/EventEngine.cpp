@@ -163,6 +163,17 @@ bool sameWritten(const nlohmann::json& wanted, const Value& written) {
     return false;
 }
 
+// Runs the actions of every event that is due, earliest first, each once.
+void fireDue(State& state, Lock& lock) {
+    for (Event* due = nextPending(state); due != nullptr && due->dueMicros <= nowMicros(state);
+         due = nextPending(state)) {
+        due->fired = true;
+        for (const Action& action : due->actions) {
+            runAction(state, lock, action);
+        }
+    }
+}
+
 } // namespace
 
 std::int64_t nowMicros(const State& state) {
@@ -173,16 +184,6 @@ std::int64_t nowMicros(const State& state) {
                       .count();
     }
     return micros;
-}
-
-void fireDue(State& state, Lock& lock) {
-    for (Event* due = nextPending(state); due != nullptr && due->dueMicros <= nowMicros(state);
-         due = nextPending(state)) {
-        due->fired = true;
-        for (const Action& action : due->actions) {
-            runAction(state, lock, action);
-        }
-    }
 }
 
 void count(State& state, std::string_view name, bool roundTrip) {

@@ -41,9 +41,6 @@ std::int64_t nowMicros(const State& state);
 // Counts the call `name` (call triggers go off); a round trip advances the clock.
 void count(State& state, std::string_view name, bool roundTrip);
 
-// Runs the actions of every event that is due, earliest first, each once.
-void fireDue(State& state, Lock& lock);
-
 // Every platform call starts here: the state is locked, the call counted and due events run.
 Lock enter(State& state, std::string_view name, bool roundTrip);
 

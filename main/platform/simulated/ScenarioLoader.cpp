@@ -171,10 +171,9 @@ void Loader::loadApplications(const json& value, const Path& path) {
         const Path itemPath = item(path, index);
         const std::size_t application = loadApplication(value[index], itemPath, true);
         const std::int32_t pid = state_.applications[application].info->pid;
-        for (std::size_t other = 0; other < application; ++other) {
-            if (state_.applications[other].info->pid == pid) {
-                fail(member(itemPath, "pid"), "duplicate pid " + std::to_string(pid));
-            }
+        if (std::any_of(state_.applications.begin(), state_.applications.begin() + application,
+                        [pid](const Application& earlier) { return earlier.info->pid == pid; })) {
+            fail(member(itemPath, "pid"), "duplicate pid " + std::to_string(pid));
         }
     }
 }
@@ -482,10 +481,9 @@ void Loader::resolve() {
         }
     }
     for (const auto& [pid, path] : pidChecks_) {
-        const bool known = std::any_of(
-            state_.applications.begin(), state_.applications.end(),
-            [wanted = pid](const Application& application) { return application.info->pid == wanted; });
-        if (!known) {
+        if (std::ranges::none_of(state_.applications, [wanted = pid](const Application& application) {
+                return application.info->pid == wanted;
+            })) {
             fail(path, "no application with pid " + std::to_string(pid));
         }
     }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <thread>
 #include <unistd.h>
 
@@ -156,10 +157,8 @@ AttributeValue converted(const State& state, const Value& value) {
     }
     if (const auto* list = std::get_if<ValueList>(&value.value)) {
         AttributeList items;
-        items.reserve(list->size());
-        for (const Value& entry : *list) {
-            items.push_back(converted(state, entry));
-        }
+        std::ranges::transform(*list, std::back_inserter(items),
+                               [&](const Value& entry) { return converted(state, entry); });
         return {std::move(items)};
     }
     return {OtherValue{}};
@@ -485,10 +484,9 @@ std::vector<AttributeRead>
 SimulatedPlatform::copyAttributeValues(const Element& element, std::span<const std::string_view> attributes) {
     const Lock lock = enter(*state_, call::copyMultipleAttributeValues, true);
     std::vector<AttributeRead> reads;
-    reads.reserve(attributes.size());
-    for (const std::string_view attribute : attributes) {
-        reads.push_back(readAttribute(*state_, element, attribute));
-    }
+    std::ranges::transform(attributes, std::back_inserter(reads), [&](std::string_view attribute) {
+        return readAttribute(*state_, element, attribute);
+    });
     return reads;
 }
 
