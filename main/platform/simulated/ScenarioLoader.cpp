@@ -77,7 +77,7 @@ Value referenceValue(std::string id, std::string path) {
 }
 
 Text textOf(const json& value, const Path& path) {
-    const std::string& text = stringRef(value, path);
+    const std::string& text = stringOf(value, path);
     return Text(text.begin(), text.end());
 }
 

@@ -125,12 +125,8 @@ inline const json& required(const json& object, const Path& path, const char* ke
     return *found;
 }
 
-inline const std::string& stringRef(const json& value, const Path& path) {
+inline const std::string& stringOf(const json& value, const Path& path) {
     return expectKind(value, path, value.is_string(), "a string").get_ref<const std::string&>();
-}
-
-inline std::string stringOf(const json& value, const Path& path) {
-    return stringRef(value, path);
 }
 
 inline bool booleanOf(const json& value, const Path& path) {
