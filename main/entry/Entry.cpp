@@ -5,28 +5,25 @@
 namespace cpi {
 
 ModeChoice selectMode(const std::vector<std::string>& arguments) {
-    // The two-argument switches come first, so that a two-word command line never reaches the
-    // count, key or delivery modes.
-    if (arguments.size() == 2 && arguments[0] == visibilitySwitch) {
-        return {Mode::agentBrowserWindowVisibility, arguments[1]};
-    }
-    if (arguments.size() == 1 && arguments[0] == trustCheckSwitch) {
-        return {Mode::trustCheck, {}};
-    }
-    if (arguments.size() == 2 && arguments[0] == clipboardHandoffSwitch) {
-        return {Mode::clipboardHandoff, arguments[1]};
-    }
-    if (arguments.size() == 1 && arguments[0] == profileWindowCountSwitch) {
-        return {Mode::profileWindowCount, {}};
-    }
-    if (arguments.size() == 1 && arguments[0] == keyBaselineSwitch) {
-        return {Mode::keyBaseline, {}};
-    }
-    if (arguments.size() == 1 && arguments[0] == keyCaptureSwitch) {
-        return {Mode::keyCapture, {}};
-    }
+    // Each switch with the number of words it takes, its own included.
+    struct Switch {
+        std::string_view word;
+        std::size_t words;
+        Mode mode;
+    };
+    static constexpr Switch switches[] = {{visibilitySwitch, 2, Mode::agentBrowserWindowVisibility},
+                                          {trustCheckSwitch, 1, Mode::trustCheck},
+                                          {clipboardHandoffSwitch, 2, Mode::clipboardHandoff},
+                                          {profileWindowCountSwitch, 1, Mode::profileWindowCount},
+                                          {keyBaselineSwitch, 1, Mode::keyBaseline},
+                                          {keyCaptureSwitch, 1, Mode::keyCapture}};
     if (arguments.empty()) {
         return {Mode::delivery, {}};
+    }
+    for (const Switch& option : switches) {
+        if (arguments.size() == option.words && arguments[0] == option.word) {
+            return {option.mode, option.words == 2 ? arguments[1] : std::string()};
+        }
     }
     return {Mode::unrecognised, {}};
 }
