@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace cpi::cases {
 namespace {
@@ -84,7 +85,10 @@ TEST(JournalExpectations, SubsequenceExactAndAbsent) {
 class CaseFormat : public ::testing::Test {
 protected:
     std::vector<Case> load(const std::string& text) {
-        const auto file = std::filesystem::path(::testing::TempDir()) / "cpi-case-format.json";
+        // A file of this process and test alone: suites that run at once must not share it.
+        const auto file = std::filesystem::path(::testing::TempDir()) /
+                          ("cpi-case-format-" + std::to_string(::getpid()) + "-" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".json");
         std::ofstream(file) << text;
         return loadCaseFile(file, "/repository");
     }
