@@ -28,7 +28,7 @@ constexpr std::string_view concealedValue = "secret";
 constexpr std::string_view browserFrameClass = "BrowserRootView";
 constexpr std::int64_t activationPolicyAccessory = 1;
 // How long the typed characters may take to arrive in the field.
-constexpr double typingSettleSeconds = 3.0;
+constexpr auto typingSettle = std::chrono::seconds(3);
 constexpr auto typingPoll = std::chrono::milliseconds(5);
 
 struct BusElement final : ElementObject {
@@ -84,10 +84,6 @@ public:
     }
     std::vector<std::pair<std::string, SecureBytes>> representations;
 };
-
-double secondsNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
 
 } // namespace
 
@@ -499,12 +495,12 @@ AXError LinuxPlatform::typeInto(const ObjectRef& field, const SecretText& value)
     // length once the last key has arrived (a field that already held as many characters would
     // otherwise pass before any key had).
     auto settlesAt = [&](std::int32_t wanted) {
-        const double deadline = secondsNow() + typingSettleSeconds;
+        const auto deadline = std::chrono::steady_clock::now() + typingSettle;
         for (;;) {
             if (bus_->characterCount(field) == wanted) {
                 return true;
             }
-            if (secondsNow() >= deadline) {
+            if (std::chrono::steady_clock::now() >= deadline) {
                 return false;
             }
             std::this_thread::sleep_for(typingPoll);
@@ -707,7 +703,7 @@ std::int64_t LinuxPlatform::pasteboardChangeCount() {
 // Clock, sleep, end
 
 double LinuxPlatform::currentTime() {
-    return secondsNow();
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 // While this process holds the clipboard, the wait serves the selection to whoever asks for it.
@@ -715,7 +711,9 @@ void LinuxPlatform::sleep(double seconds) {
     if (!(seconds > 0)) {
         return;
     }
-    const double deadline = secondsNow() + seconds;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                               std::chrono::duration<double>(seconds));
     x11::Display* clipboard = nullptr;
     {
         const std::lock_guard lock(mutex_);
@@ -725,9 +723,7 @@ void LinuxPlatform::sleep(double seconds) {
         clipboard->serveUntil(deadline);
         return;
     }
-    for (double left = seconds; left > 0; left = deadline - secondsNow()) {
-        std::this_thread::sleep_for(std::chrono::duration<double>(left));
-    }
+    std::this_thread::sleep_until(deadline);
 }
 
 void LinuxPlatform::exitProcess(int status) {

@@ -1,7 +1,6 @@
 #include "platform/linux/XDisplay.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -20,10 +19,6 @@ using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
 template <typename Reply>
 ReplyPtr<Reply> own(Reply* reply) {
     return ReplyPtr<Reply>(reply, &std::free);
-}
-
-double now() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 constexpr std::uint32_t maximumPropertyWords = 1 << 16;
@@ -278,7 +273,6 @@ void Display::type(const KeyPlan& plan) {
         xcb_change_keyboard_mapping(connection_, 1, keycode, keysymsPerKeycode_, row.data());
         lentKeycodes_.push_back(keycode);
     }
-    std::fill(row.begin(), row.end(), noSymbol);
     for (const Stroke stroke : plan.strokes) {
         press(stroke, stroke.shift ? plan.shiftKey : 0);
     }
@@ -382,11 +376,13 @@ bool Display::ownsClipboard() {
     return ownsClipboard_;
 }
 
-void Display::serveUntil(double deadline) {
+void Display::serveUntil(std::chrono::steady_clock::time_point deadline) {
     const int fd = xcb_get_file_descriptor(connection_);
-    for (double left = deadline - now(); left > 0; left = deadline - now()) {
+    for (auto left = deadline - std::chrono::steady_clock::now(); left.count() > 0;
+         left = deadline - std::chrono::steady_clock::now()) {
         pollfd waiting{fd, POLLIN, 0};
-        const int ready = ::poll(&waiting, 1, int(std::min(left * 1000.0, 1000.0)) + 1);
+        const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        const int ready = ::poll(&waiting, 1, int(std::min<std::int64_t>(milliseconds, 1000)));
         if (ready < 0 && errno != EINTR) {
             return;
         }

@@ -12,6 +12,7 @@
 #include "platform/SecureMemory.h"
 #include "platform/linux/KeyPlan.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -65,8 +66,8 @@ public:
     void releaseClipboard();
     std::int64_t clipboardChangeCount();
     bool ownsClipboard();
-    // Serves requests for the selection until `deadline` (seconds since 1970).
-    void serveUntil(double deadline);
+    // Serves requests for the selection until `deadline`.
+    void serveUntil(std::chrono::steady_clock::time_point deadline);
 
     std::uint64_t roundTrips() const { return roundTrips_; }
 
