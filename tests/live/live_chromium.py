@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""The Linux executable against a real Chromium, end to end.
+"""The tool against a real Chrome, end to end: the Linux executable against Chromium under Xvfb,
+or the macOS executable against Google Chrome on this Mac's own desktop.
 
-Starts a private desktop (Xvfb on a free display, its own session bus with the accessibility bus
+On Linux it starts a private desktop (Xvfb on a free display, its own session bus with the accessibility bus
 switched on before Chromium starts, optionally openbox), an https server on 127.0.0.1:443 with a
 throwaway certificate for localhost, and Chromium with a fresh profile named "Work" on
 https://localhost/login.html. The pages report every change of their fields to the server and take
@@ -12,6 +13,8 @@ waits for an event instead of a time. Then it runs the tool's modes through the 
 Usage:
     live_chromium.py --tool PATH --window-manager {openbox,none} [--keep | --demo]
     live_chromium.py --setup-only --window-manager {openbox,none}
+    live_chromium.py --tool PATH [--chrome APP_BINARY] [--keep | --demo]          (macOS)
+    live_chromium.py --grant-accessibility PATH [--tcc-database FILE]             (macOS, as root)
 
 --setup-only starts everything, prints DISPLAY=... DBUS_SESSION_BUS_ADDRESS=... CHROMIUM_PID=...
 as shell assignments and waits until it is stopped (Ctrl-C, SIGTERM). --keep (or LIVE_KEEP=1)
@@ -30,6 +33,15 @@ Chromium shows the profile's name on its profile button only when the profile ha
 State" names the "Default" profile "Work" (profile.info_cache), otherwise the button says "You".
 The preferences switch off the password manager (its "Save password?" bubble would take the focus
 after a delivery), sign-in and translation.
+
+On macOS (scripts/test-live-macos.sh) there is no private desktop to start: Google Chrome runs on
+the logged-in desktop with a throwaway --user-data-dir whose profile is named "Work", and the pages,
+the checks and their output are the same. What differs: the windows are read from the window
+server (CGWindowListCopyWindowInfo), the clipboard with pbpaste and pbcopy, and Chrome is started
+without --force-renderer-accessibility, so that its pages are exposed only through the page
+switch the tool turns on and must put back. --grant-accessibility seeds the system privacy
+database with an Accessibility grant for an executable's path (CI runners, where System
+Integrity Protection is off).
 
 The output never shows a secret: only PASS/FAIL lines with lengths, and the summary
 "N passed, N failed". The exit status is 0 only when every check passed.
@@ -56,6 +68,7 @@ import time
 import urllib.parse
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
+IS_MAC = sys.platform == "darwin"
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 PROFILE = "Work"
@@ -251,12 +264,21 @@ class PageServer:
         class Server(http.server.ThreadingHTTPServer):
             daemon_threads = True
 
+            def verify_request(self, request: Any, client_address: Any) -> bool:
+                # Only this machine's own connections (on macOS the socket listens on every address).
+                return client_address[0] in ("127.0.0.1", "::1", "::ffff:127.0.0.1")
+
             def handle_error(self, request: Any, client_address: Any) -> None:
                 # A page that navigates away drops its pending requests: nothing to report.
                 if not isinstance(sys.exc_info()[1], (OSError, ssl.SSLError)):
                     super().handle_error(request, client_address)
 
-        self.httpd = Server(("127.0.0.1", 443), Handler)
+        # XNU asks for privilege to bind a port below 1024 only on a specific address, not on the
+        # wildcard one (bsd/netinet/in_pcb.c, in_pcbbind: the IPPORT_RESERVED check requires
+        # sin_addr.s_addr != 0), so an unprivileged run on macOS listens on 0.0.0.0:443 and
+        # refuses peers that are not loopback (verify_request above). Linux refuses both alike
+        # without root, which the driver has there.
+        self.httpd = Server(("0.0.0.0" if IS_MAC else "127.0.0.1", 443), Handler)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(certificate, key)
         self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
@@ -592,9 +614,15 @@ class Environment:
     def start_server(self) -> None:
         certificate = os.path.join(self.root, "localhost.crt")
         key = os.path.join(self.root, "localhost.key")
-        result = run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                      "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1",
-                      "-keyout", key, "-out", certificate], self.env, timeout=60)
+        command = ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                   "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1",
+                   "-keyout", key, "-out", certificate]
+        result = run(command, self.env, timeout=60)
+        if result.returncode != 0 and IS_MAC:
+            # An older LibreSSL (macOS's openssl) lacks -addext; Chrome ignores the name anyway
+            # (--ignore-certificate-errors).
+            result = run([word for word in command if not word.startswith(("-addext", "subjectAltName"))],
+                         self.env, timeout=60)
         if result.returncode != 0:
             raise SetupError("openssl could not make the certificate: " + result.stderr.decode().strip())
         try:
@@ -672,6 +700,14 @@ class Environment:
 
     # using
 
+    def browser_windows(self) -> List[Tuple[int, int]]:
+        """(window number, pid) of the browser's top-level windows on screen."""
+        return chromium_client_windows(self.env)
+
+    def page_switch(self) -> Optional[Dict[str, Any]]:
+        """Chrome's page-accessibility attributes; None where the browser has no such switch."""
+        return None
+
     def assignments(self) -> str:
         return (f"DISPLAY={self.env['DISPLAY']} DBUS_SESSION_BUS_ADDRESS={self.env['DBUS_SESSION_BUS_ADDRESS']} "
                 f"CHROMIUM_PID={getattr(self, 'browser_pid', '')}")
@@ -726,6 +762,225 @@ class Environment:
             time.sleep(0.1)
         self.processes = []
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+# -- macOS: Google Chrome on this Mac's desktop ----------------------------------------------------
+
+# Where the Google Chrome cask installs the browser, as on GitHub's macOS runner images
+# (actions/runner-images, images/macos/scripts/build/install-chrome.sh).
+MAC_CHROME = "/Applications/Google Chrome.app/Contents/MacOS/Google Chrome"
+MAC_SWITCH_ATTRIBUTES = ("AXManualAccessibility", "AXEnhancedUserInterface")
+
+# JavaScript for Automation (osascript -l JavaScript) reaches the system's C functions through their
+# BridgeSupport descriptions, so the driver reads the window server and Accessibility without
+# anything beyond the system. A reading comes back as JSON on standard output.
+JXA_WINDOWS = r"""
+ObjC.import('CoreGraphics');
+function run(argv) {
+  const list = ObjC.castRefToObject($.CGWindowListCopyWindowInfo(
+      $.kCGWindowListOptionOnScreenOnly | $.kCGWindowListExcludeDesktopElements, $.kCGNullWindowID));
+  const windows = ObjC.deepUnwrap(list) || [];
+  return JSON.stringify(windows.map(w => ({number: w.kCGWindowNumber, pid: w.kCGWindowOwnerPID,
+                                           layer: w.kCGWindowLayer})));
+}
+"""
+JXA_SWITCHES = r"""
+ObjC.import('ApplicationServices');
+function run(argv) {
+  const application = $.AXUIElementCreateApplication(Number(argv[0]));
+  const values = {};
+  for (const name of argv.slice(1)) {
+    const value = Ref();
+    const error = $.AXUIElementCopyAttributeValue(application, $(name), value);
+    values[name] = error === 0 ? ObjC.deepUnwrap(ObjC.castRefToObject(value[0])) : {error: error};
+  }
+  return JSON.stringify(values);
+}
+"""
+JXA_PASTEBOARD_TYPES = r"""
+ObjC.import('AppKit');
+function run(argv) {
+  return JSON.stringify(ObjC.deepUnwrap($.NSPasteboard.generalPasteboard.types) || []);
+}
+"""
+
+
+def jxa(script: str, *arguments: str, timeout: float = 20.0) -> Any:
+    result = subprocess.run(["osascript", "-l", "JavaScript", "-e", script, *arguments], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, timeout=timeout, check=False)
+    if result.returncode != 0:
+        raise SetupError("osascript: " + result.stderr.decode("utf-8", "replace").strip())
+    return json.loads(result.stdout.decode("utf-8") or "null")
+
+
+def mac_browser_windows(pid: int) -> List[Tuple[int, int]]:
+    """(window number, pid) of the process's on-screen windows of the normal layer (0)."""
+    return [(w["number"], w["pid"]) for w in jxa(JXA_WINDOWS)
+            if w.get("pid") == pid and w.get("layer") == 0 and isinstance(w.get("number"), int)]
+
+
+def mac_page_switch(pid: int) -> Dict[str, Any]:
+    """The values of Chrome's two page-accessibility attributes on its application element (a
+    boolean, or {"error": code} when the read fails)."""
+    return jxa(JXA_SWITCHES, str(pid), *MAC_SWITCH_ATTRIBUTES)
+
+
+def switch_values(values: Optional[Dict[str, Any]]) -> Dict[str, bool]:
+    """The attributes that could be read, as booleans (a read that failed carries {"error": code})."""
+    return {name: bool(value) for name, value in (values or {}).items() if isinstance(value, (bool, int))}
+
+
+def switch_on(values: Optional[Dict[str, Any]]) -> bool:
+    return any(switch_values(values).values())
+
+
+def switch_back(before: Optional[Dict[str, Any]], after: Optional[Dict[str, Any]]) -> bool:
+    """True when every attribute readable both times has its earlier value again, and at least one
+    was readable: a switch that cannot be read proves nothing."""
+    earlier, later = switch_values(before), switch_values(after)
+    common = earlier.keys() & later.keys()
+    return bool(common) and all(earlier[name] == later[name] for name in common)
+
+
+# The system privacy database, and the grant it holds for a path-based client. client_type 1 names
+# the client by its executable's path; auth_value 2 allows; auth_reason 4 is "set by the system",
+# as in the grants of GitHub's macOS images (actions/runner-images,
+# images/macos/scripts/build/configure-tccdb-macos.sh). The access table gained four columns in
+# macOS 14 (pid, pid_version, boot_uuid, last_reminded; the same script's comment), so the row is
+# written by column name from the table's own description, never by position.
+TCC_DATABASE = "/Library/Application Support/com.apple.TCC/TCC.db"
+TCC_ACCESSIBILITY = "kTCCServiceAccessibility"
+
+
+def tcc_grant_row(columns: Sequence[Tuple[str, bool, Optional[str]]], client: str,
+                  csreq: Optional[bytes], now: int) -> Dict[str, Any]:
+    """The values of an Accessibility grant for `client` (a path), by column, for an access table
+    described as (name, not null, default) per column. Columns the grant does not set keep their
+    default; SetupError for a required column without a default that it does not know."""
+    known: Dict[str, Any] = {
+        "service": TCC_ACCESSIBILITY, "client": client, "client_type": 1, "auth_value": 2,
+        "auth_reason": 4, "auth_version": 1, "csreq": csreq, "policy_id": None,
+        "indirect_object_identifier_type": None, "indirect_object_identifier": "UNUSED",
+        "indirect_object_code_identity": None, "flags": 0, "last_modified": now,
+        "pid": None, "pid_version": None, "boot_uuid": "UNUSED", "last_reminded": now,
+        # The table before macOS 11.
+        "allowed": 1, "prompt_count": 1,
+    }
+    names = [name for name, _, _ in columns]
+    for required in ("service", "client", "client_type"):
+        if required not in names:
+            raise SetupError(f"the access table has no column {required!r}: not a privacy database this driver knows")
+    if "auth_value" not in names and "allowed" not in names:
+        raise SetupError("the access table has neither auth_value nor allowed: not a privacy database this driver knows")
+    row: Dict[str, Any] = {}
+    for name, not_null, default in columns:
+        if name in known:
+            row[name] = known[name]
+        elif not_null and default is None:
+            raise SetupError(f"the access table requires a column this driver does not know: {name!r}")
+    return row
+
+
+def grant_accessibility(database: str, client: str, csreq: Optional[bytes]) -> None:
+    """Writes (or replaces) the Accessibility grant for the executable at `client`."""
+    import sqlite3
+
+    connection = sqlite3.connect(database)
+    try:
+        columns = [(row[1], bool(row[3]), row[4]) for row in connection.execute("PRAGMA table_info(access)")]
+        if not columns:
+            raise SetupError(f"{database} has no access table")
+        row = tcc_grant_row(columns, client, csreq, int(time.time()))
+        with connection:
+            connection.execute(f"INSERT OR REPLACE INTO access ({', '.join(row)}) VALUES ({', '.join('?' * len(row))})",
+                               list(row.values()))
+    finally:
+        connection.close()
+
+
+def designated_requirement(executable: str) -> Optional[bytes]:
+    """The compiled designated requirement of the executable's signature (for an ad-hoc signature
+    its code-directory hash), or None when codesign or csreq cannot give it."""
+    shown = subprocess.run(["codesign", "--display", "--requirements", "-", executable], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, check=False)
+    match = re.search(r"^designated => (.+)$", shown.stdout.decode("utf-8", "replace"), re.M)
+    if shown.returncode != 0 or not match:
+        return None
+    with tempfile.NamedTemporaryFile(suffix=".csreq") as compiled:
+        result = subprocess.run(["csreq", "-r=" + match.group(1), "-b", compiled.name], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, check=False)
+        return compiled.read() if result.returncode == 0 else None
+
+
+class MacEnvironment(Environment):
+    """Google Chrome on the logged-in desktop with a throwaway user data directory, and the page
+    server. Nothing else is started: the window server and Accessibility are the Mac's own."""
+
+    def __init__(self, chrome: str) -> None:
+        super().__init__("none", chrome)
+        self.user_data = os.path.join(self.root, "chrome")
+
+    def start(self) -> None:
+        started = time.monotonic()
+        if subprocess.run(["pgrep", "-x", "Google Chrome"], stdout=subprocess.DEVNULL).returncode == 0:
+            # The tool takes the running Chrome by its bundle identifier: another one would be in the way.
+            raise SetupError("Google Chrome is already running: quit it first")
+        if not os.access(self.chromium_command, os.X_OK):
+            raise SetupError(f"no Google Chrome at {self.chromium_command}")
+        self.env = dict(os.environ, TMPDIR=self.root, LIVE_CHROMIUM_RUN=self.marker)
+        self.start_server()
+        self.start_chromium()
+        self.timings["setup"] = time.monotonic() - started
+
+    def start_chromium(self) -> None:
+        self.prepare_profile(self.user_data)
+        loads = self.server.load_count()
+        # No --force-renderer-accessibility: Chrome exposes its pages only while the tool's page
+        # switch is on, as on a user's Mac. No --password-store: the mock keychain keeps Chrome
+        # from asking the login keychain for its storage key.
+        self.chromium = self.spawn("chromium", [
+            self.chromium_command,
+            "--use-mock-keychain",
+            "--ignore-certificate-errors",     # the throwaway certificate
+            f"--user-data-dir={self.user_data}", "--no-first-run", "--no-default-browser-check",
+            "--test-type",                     # no infobar for the certificate switch
+            "--window-position=0,0", "--window-size=1200,900",
+            "--disable-background-networking", "--disable-component-update", "--disable-sync",
+            "--disable-search-engine-choice-screen",
+            f"{ORIGIN}/login.html"])
+        started = time.monotonic()
+        self.login_state = self.server.wait_load("login", loads, STARTUP_SECONDS)
+        self.timings["page"] = time.monotonic() - started
+        # The executable in the bundle is the browser process itself (no launcher script).
+        self.browser_pid = self.chromium.pid
+        self.chromium_windows = wait_for(lambda: mac_browser_windows(self.browser_pid), STARTUP_SECONDS,
+                                         "Chrome's window on screen", interval=0.5)
+        self.timings["window"] = time.monotonic() - started
+        focused = lambda: self.server.command("state").get("hasFocus")  # noqa: E731
+        try:
+            wait_for(focused, 10, "the login page to have the keyboard focus", interval=0.25)
+        except SetupError:
+            # Started from a process without a window, Chrome may open behind the front
+            # application: Launch Services activates the running instance of the bundle.
+            bundle = self.chromium_command.split("/Contents/MacOS/")[0]
+            run(["open", "-a", bundle], self.env, timeout=30)
+            wait_for(focused, 20, "the login page to have the keyboard focus (document.hasFocus())", interval=0.25)
+        self.timings["focus"] = time.monotonic() - started
+
+    def browser_windows(self) -> List[Tuple[int, int]]:
+        return mac_browser_windows(self.browser_pid)
+
+    def page_switch(self) -> Optional[Dict[str, Any]]:
+        return mac_page_switch(self.browser_pid)
+
+    def assignments(self) -> str:
+        return f"CHROME_PID={getattr(self, 'browser_pid', '')} CHROME_USER_DATA_DIR={self.user_data}"
+
+    def marked_processes(self) -> List[int]:
+        # No /proc: Chrome's helpers carry the user data directory on their command lines.
+        result = subprocess.run(["pgrep", "-f", "--", "--user-data-dir=" + self.user_data], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, check=False)
+        return [int(pid) for pid in result.stdout.split() if int(pid) != os.getpid()]
 
 
 # -- the checks -----------------------------------------------------------------------------------
@@ -811,6 +1066,11 @@ class Checks:
         if state.get("active") != field:
             raise SetupError(f"the page could not focus its {field} field (active: {state.get('active')})")
         bus = self.environment.a11y
+        if bus is None:
+            # macOS: the page tree exists only while the tool's page switch is on, and Chrome builds
+            # it from the page as it is then; a short pause lets the focus change leave the renderer.
+            time.sleep(0.3)
+            return
         loads = self.server.load_count()
         if self.fields_loads != loads:
             self.fields = wait_for(lambda: bus.page_fields(self.environment.chromium_application, LOGIN_TITLE),
@@ -863,7 +1123,7 @@ class Checks:
 
     def count(self) -> None:
         answer = self.tool.count_windows(PROFILE)
-        windows = chromium_client_windows(self.env)
+        windows = self.environment.browser_windows()
         chromium_windows = {window for window, pid in windows if pid == self.environment.browser_pid}
         self.window = answer.window_numbers[0] if len(answer.window_numbers) == 1 else None
         self.result("count: one window of Work with one tab",
@@ -871,7 +1131,8 @@ class Checks:
                     and len(answer.window_numbers) == 1,
                     f"count {answer.count}, windows {answer.windows}, windowNumbers {answer.window_numbers}, "
                     f"tabCounts {answer.tab_counts}")
-        self.result("count: the window number is Chromium's top-level X window",
+        self.result("count: the window number is Chrome's window-server window" if IS_MAC
+                    else "count: the window number is Chromium's top-level X window",
                     self.window is not None and self.window in chromium_windows,
                     f"tool {answer.window_numbers}, Chromium's X windows {sorted(chromium_windows)}")
         self.result("count: the front window is the browser window showing Work",
@@ -902,8 +1163,11 @@ class Checks:
             ok, detail = self.wait_value(field, secret, since)
             after = self.page_state().get("values", {})
             others = {k: v for k, v in after.items() if k != field} == {k: v for k, v in before.items() if k != field}
-            self.result(name, outcome.typed and asked and ok and others,
-                        detail + ("" if others else "; another field changed too"))
+            switch = outcome.page_switch or {}
+            restored = switch.get("set") != 1 or switch.get("restored") == 1
+            self.result(name, outcome.typed and asked and ok and others and restored,
+                        detail + ("" if others else "; another field changed too")
+                        + ("" if restored else f"; the page switch stayed on {json.dumps(switch)}"))
 
     def refusals(self) -> None:
         self.ensure_page("login")
@@ -965,9 +1229,39 @@ class Checks:
                     + ("" if captured.key == key else ", different"))
 
     def clipboard_read(self, target: Optional[str] = None) -> Optional[bytes]:
-        command = ["xclip", "-o", "-selection", "clipboard"] + (["-t", target] if target else [])
-        result = run(command, self.env, timeout=10)
+        if IS_MAC:
+            if target == "TARGETS":
+                return "\n".join(jxa(JXA_PASTEBOARD_TYPES)).encode()
+            result = run(["pbpaste"], self.env, timeout=10)
+        else:
+            command = ["xclip", "-o", "-selection", "clipboard"] + (["-t", target] if target else [])
+            result = run(command, self.env, timeout=10)
         return result.stdout if result.returncode == 0 else None
+
+    def clipboard_marked(self) -> Tuple[bool, str]:
+        """Whether the clipboard marks its content as a secret that clipboard managers skip: the
+        X hint x-kde-passwordManagerHint "secret", or on a Mac the type org.nspasteboard.ConcealedType."""
+        targets = (self.clipboard_read("TARGETS") or b"").decode("utf-8", "replace").split()
+        if IS_MAC:
+            concealed = "org.nspasteboard.ConcealedType" in targets
+            return concealed, f"{len(targets)} types, concealed type {'listed' if concealed else 'missing'}"
+        hint = self.clipboard_read("x-kde-passwordManagerHint")
+        return ("x-kde-passwordManagerHint" in targets and hint == b"secret",
+                f"{len(targets)} targets, hint {'listed' if 'x-kde-passwordManagerHint' in targets else 'missing'}, "
+                f"hint value {'secret' if hint == b'secret' else 'other'}")
+
+    def copy_as_another_client(self, data: bytes) -> Optional[subprocess.Popen]:
+        """Copies `data` as another program would; the process that serves it, if it must stay."""
+        if IS_MAC:
+            run(["pbcopy"], self.env, timeout=10, input_data=data)
+            return None
+        owner = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard", "-i"], env=self.env,
+                                 stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                 start_new_session=True)
+        assert owner.stdin is not None
+        owner.stdin.write(data)
+        owner.stdin.close()
+        return owner
 
     def clipboard(self) -> None:
         secret = fresh_secret("clip-€✓-Ω-")
@@ -979,12 +1273,8 @@ class Checks:
             held = self.clipboard_read()
             self.result("clipboard: another client reads the secret", held == expected,
                         f"{'nothing' if held is None else len(held)} bytes, expected {len(expected)}")
-            targets = (self.clipboard_read("TARGETS") or b"").decode("utf-8", "replace").split()
-            hint = self.clipboard_read("x-kde-passwordManagerHint")
-            self.result("clipboard: marked for password managers",
-                        "x-kde-passwordManagerHint" in targets and hint == b"secret",
-                        f"{len(targets)} targets, hint {'listed' if 'x-kde-passwordManagerHint' in targets else 'missing'}, "
-                        f"hint value {'secret' if hint == b'secret' else 'other'}")
+            marked, detail = self.clipboard_marked()
+            self.result("clipboard: marked for password managers", marked, detail)
             ended = hold.wait(40)
             duration = time.monotonic() - ready
             after = self.clipboard_read()
@@ -1001,11 +1291,7 @@ class Checks:
         hold = self.tool.copy_to_clipboard(secret, deadline_ms=time.time() * 1000 + 60000)
         owner = None
         try:
-            owner = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard", "-i"], env=self.env,
-                                     stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     start_new_session=True)
-            owner.stdin.write(other)
-            owner.stdin.close()
+            owner = self.copy_as_another_client(other)
             wait_for(lambda: self.clipboard_read() == other, 10, "the other copy to reach the clipboard")
             ended = hold.wait(40)
             after = self.clipboard_read()
@@ -1036,15 +1322,79 @@ class Checks:
     def trust_and_visibility(self) -> None:
         self.result("trust check", self.tool.trust_check() is True)
         pid = self.environment.browser_pid
-        pids = {p for _, p in chromium_client_windows(self.env)}
+        pids = {p for _, p in self.environment.browser_windows()}
         visibility = self.tool.window_visibility(pid)
+        # A Mac's Chrome keeps a placeholder window off screen besides the browser window.
+        counts = ((visibility.on_screen, visibility.excluding_placeholder) == (1, 1) if IS_MAC
+                  else (visibility.all, visibility.on_screen, visibility.excluding_placeholder) == (1, 1, 1))
         self.result("visibility: Chromium's one window is on screen",
-                    pid in pids and (visibility.all, visibility.on_screen, visibility.excluding_placeholder) == (1, 1, 1),
+                    pid in pids and counts,
                     f"all {visibility.all}, onScreen {visibility.on_screen}, "
                     f"excludingPlaceholder {visibility.excluding_placeholder}")
         own = self.tool.window_visibility(os.getpid())
         self.result("visibility: a process without windows has none",
                     (own.all, own.on_screen) == (0, 0), f"all {own.all}, onScreen {own.on_screen}")
+
+    def stop_during_delivery(self) -> None:
+        """SIGTERM while a delivery waits for its secret (after the interim line): the tool ends with
+        status 1 and nothing more on its output, nothing reaches the page, and Chrome's page switch
+        is as it was before the delivery, whatever the tool had turned on for it."""
+        self.ensure_page("login")
+        self.focus("password")
+        before = self.page_state().get("values", {})
+        switch_before = self.environment.page_switch()
+        since = self.server.report_count()
+        request = json.dumps({"profileName": PROFILE, "allowedOrigins": [ORIGIN], "windowNumber": self.window})
+        tool = subprocess.Popen([os.path.abspath(self.tool_path)], env=self.env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        assert tool.stdin is not None and tool.stdout is not None and tool.stderr is not None
+        interim = b""
+        switch_during: Optional[Dict[str, Any]] = None
+        try:
+            tool.stdin.write(len(request).to_bytes(4, "big") + request.encode())
+            tool.stdin.flush()
+            deadline = time.monotonic() + 30
+            while not interim.endswith(b"\n") and time.monotonic() < deadline:
+                if not select.select([tool.stdout], [], [], max(0.0, deadline - time.monotonic()))[0]:
+                    break
+                chunk = os.read(tool.stdout.fileno(), 1)
+                if not chunk:
+                    break
+                interim += chunk
+            switch_during = self.environment.page_switch()
+            stopped = time.monotonic()
+            tool.send_signal(signal.SIGTERM)
+            status = tool.wait(15)
+            elapsed = time.monotonic() - stopped
+            rest = tool.stdout.read()
+            errors = tool.stderr.read()
+        finally:
+            if tool.poll() is None:
+                tool.kill()
+                tool.wait(5)
+            tool.stdin.close()
+            tool.stdout.close()
+            tool.stderr.close()
+        try:
+            accepted = json.loads(interim.decode("utf-8")) == {"ok": True}
+        except ValueError:
+            accepted = False
+        self.result("stop: SIGTERM during a delivery ends it with status 1 and no further line",
+                    accepted and status == 1 and rest == b"" and errors == b"" and elapsed < 5.0,
+                    f"interim line {'accepted' if accepted else 'missing or not accepted'}, status {status}, "
+                    f"{len(rest)} more bytes out, {len(errors)} bytes on standard error, ended after {elapsed:.2f} s")
+        after = self.page_state().get("values", {})
+        reports = self.server.reports_since(since)
+        self.result("stop: nothing reached the page", after == before and not reports,
+                    f"field reports: {len(reports)}, fields unchanged: {'yes' if after == before else 'no'}")
+        if switch_before is None:  # no page switch on this platform
+            return
+        switch_after = self.environment.page_switch()
+        self.result("stop: Chrome's page switch is back as it was",
+                    switch_back(switch_before, switch_after),
+                    f"before {json.dumps(switch_before)}, during {json.dumps(switch_during)}, "
+                    f"after {json.dumps(switch_after)}"
+                    + ("" if switch_on(switch_during) else " (the tool had not turned it on)"))
 
     def demo(self) -> None:
         """One delivery as an agent makes it, by hand: the request frame, the interim line, the
@@ -1080,6 +1430,7 @@ class Checks:
             return
         self.group("delivery", self.delivery)
         self.group("refusals", self.refusals)
+        self.group("stop", self.stop_during_delivery)
         self.group("key", self.key_capture)
         self.group("clipboard", self.clipboard)
         self.group("trust and visibility", self.trust_and_visibility)
@@ -1146,18 +1497,35 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--tool", help="the chrome-private-input executable to test")
     parser.add_argument("--window-manager", choices=("openbox", "none"), default="openbox")
-    parser.add_argument("--chromium", default=shutil.which("chromium") or "chromium")
+    parser.add_argument("--chromium", "--chrome", dest="chromium",
+                        default=MAC_CHROME if IS_MAC else shutil.which("chromium") or "chromium",
+                        help="the browser's executable (macOS: the one inside Google Chrome.app)")
     parser.add_argument("--keep", action="store_true", default=os.environ.get("LIVE_KEEP") == "1",
                         help="leave the environment running after the checks until stopped")
     parser.add_argument("--demo", action="store_true",
                         help="instead of the checks, one delivery by hand, showing the tool's lines and what the page received")
     parser.add_argument("--setup-only", action="store_true",
                         help="start everything, print the environment and wait until stopped")
+    parser.add_argument("--grant-accessibility", metavar="EXECUTABLE",
+                        help="macOS, as root: write an Accessibility grant for the executable's path into the "
+                             "system privacy database (writable only with System Integrity Protection off), then end")
+    parser.add_argument("--tcc-database", default=TCC_DATABASE, help=argparse.SUPPRESS)
     parser.add_argument("--network", choices=("private", "shared"),
-                        default="private" if os.geteuid() == 0 else "shared",
+                        default="private" if os.geteuid() == 0 and not IS_MAC else "shared",
                         help="private (the default for root): run in a network namespace of its own, so that "
                              "port 443 and Chromium's traffic stay inside it; shared: the machine's loopback")
     arguments = parser.parse_args()
+    if arguments.grant_accessibility:
+        executable = os.path.realpath(arguments.grant_accessibility)
+        try:
+            grant_accessibility(arguments.tcc_database, executable, designated_requirement(executable))
+        except Exception as error:  # SetupError, OSError, sqlite3.Error
+            log(f"FAIL grant: {type(error).__name__}: {error}")
+            return 1
+        log(f"granted Accessibility to {executable} in {arguments.tcc_database}")
+        return 0
+    if arguments.network == "private" and IS_MAC:
+        parser.error("--network private needs Linux network namespaces")
     if arguments.network == "private" and os.environ.get("LIVE_CHROMIUM_NETNS") != "1":
         # The same command again in a new network namespace (unshare keeps the process id); where
         # namespaces are not allowed (a container without the capability), the machine's loopback.
@@ -1197,7 +1565,8 @@ def main() -> int:
     for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, interrupt)
 
-    environment = Environment(arguments.window_manager, arguments.chromium)
+    environment = MacEnvironment(arguments.chromium) if IS_MAC else Environment(arguments.window_manager,
+                                                                                 arguments.chromium)
     try:
         try:
             environment.start()
@@ -1205,7 +1574,8 @@ def main() -> int:
             log(f"FAIL setup: {error}")
             log("0 passed, 1 failed")
             return 1
-        log(f"setup: {arguments.window_manager} window manager, ready in {environment.timings['setup']:.1f} s "
+        where = "the Mac's desktop" if IS_MAC else f"{arguments.window_manager} window manager"
+        log(f"setup: {where}, ready in {environment.timings['setup']:.1f} s "
             f"(" + ", ".join(f"{k} {v:.1f} s" for k, v in environment.timings.items() if k != "setup") + ")")
         if arguments.setup_only:
             log(environment.assignments())
