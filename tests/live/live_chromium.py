@@ -898,16 +898,24 @@ def grant_accessibility(database: str, client: str, csreq: Optional[bytes]) -> N
         connection.close()
 
 
+def designated_requirement_text(shown: str) -> Optional[str]:
+    """The designated requirement in `codesign --display --requirements -` output. codesign marks a
+    requirement it derived rather than read from the signature (an ad-hoc signature's cdhash) as a
+    comment: "# designated => cdhash H\"...\""."""
+    match = re.search(r"^(?:# )?designated => (.+)$", shown, re.M)
+    return match.group(1).strip() if match else None
+
+
 def designated_requirement(executable: str) -> Optional[bytes]:
     """The compiled designated requirement of the executable's signature (for an ad-hoc signature
     its code-directory hash), or None when codesign or csreq cannot give it."""
     shown = subprocess.run(["codesign", "--display", "--requirements", "-", executable], stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, check=False)
-    match = re.search(r"^designated => (.+)$", shown.stdout.decode("utf-8", "replace"), re.M)
-    if shown.returncode != 0 or not match:
+    requirement = designated_requirement_text(shown.stdout.decode("utf-8", "replace"))
+    if shown.returncode != 0 or requirement is None:
         return None
     with tempfile.NamedTemporaryFile(suffix=".csreq") as compiled:
-        result = subprocess.run(["csreq", "-r=" + match.group(1), "-b", compiled.name], stdout=subprocess.DEVNULL,
+        result = subprocess.run(["csreq", "-r=" + requirement, "-b", compiled.name], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, check=False)
         return compiled.read() if result.returncode == 0 else None
 

@@ -85,6 +85,20 @@ class GrantTest(unittest.TestCase):
                 self.assertEqual(self.rows(path), [])
 
 
+class RequirementTest(unittest.TestCase):
+    def test_the_designated_requirement_is_found_whether_stated_or_derived(self):
+        cases = [
+            ("ad hoc, derived", 'Executable=/x/tool\n# designated => cdhash H"8d6f01"\n', 'cdhash H"8d6f01"'),
+            ("certificate, stated", 'Executable=/x/tool\ndesignated => identifier "local.chrome-private-input" '
+             'and certificate root = H"ab12"\n',
+             'identifier "local.chrome-private-input" and certificate root = H"ab12"'),
+            ("unsigned", "/x/tool: code object is not signed at all\n", None),
+        ]
+        for name, shown, expected in cases:
+            with self.subTest(name):
+                self.assertEqual(live.designated_requirement_text(shown), expected)
+
+
 class SwitchTest(unittest.TestCase):
     def test_switch_back_compares_what_was_readable_both_times(self):
         off = {"AXManualAccessibility": False, "AXEnhancedUserInterface": False}
