@@ -2,10 +2,10 @@
 """The tool against a real Chrome, end to end: the Linux executable against Chromium under Xvfb,
 or the macOS executable against Google Chrome on this Mac's own desktop.
 
-On Linux it starts a private desktop (Xvfb on a free display, its own session bus with the accessibility bus
-switched on before Chromium starts, optionally openbox), an https server on 127.0.0.1:443 with a
-throwaway certificate for localhost, and Chromium with a fresh profile named "Work" on
-https://localhost/login.html. The pages report every change of their fields to the server and take
+On Linux it starts a private desktop (Xvfb on a free display, its own session bus with the
+accessibility bus switched on before Chromium starts, optionally openbox), an https server on
+127.0.0.1:443 with a throwaway certificate for localhost, and Chromium with a fresh profile named
+"Work" on https://localhost/login.html. The pages report every change of their fields to the server and take
 commands from it (focus a field, show a new API key, navigate), acknowledging each, so every step
 waits for an event instead of a time. Then it runs the tool's modes through the Python client
 (clients/python) and checks what the page received.
@@ -13,8 +13,8 @@ waits for an event instead of a time. Then it runs the tool's modes through the 
 Usage:
     live_chromium.py --tool PATH --window-manager {openbox,none} [--keep | --demo]
     live_chromium.py --setup-only --window-manager {openbox,none}
-    live_chromium.py --tool PATH [--chrome APP_BINARY] [--keep | --demo]          (macOS)
-    live_chromium.py --grant-accessibility PATH [--tcc-database FILE]             (macOS, as root)
+    live_chromium.py --tool PATH [--chrome EXECUTABLE] [--keep | --demo]          (macOS)
+    live_chromium.py --grant-accessibility EXECUTABLE                             (macOS, as root)
 
 --setup-only starts everything, prints DISPLAY=... DBUS_SESSION_BUS_ADDRESS=... CHROMIUM_PID=...
 as shell assignments and waits until it is stopped (Ctrl-C, SIGTERM). --keep (or LIVE_KEEP=1)
