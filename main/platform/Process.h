@@ -28,9 +28,10 @@ void ignoreBrokenPipe() noexcept;
 void disableCoreDumps() noexcept;
 
 // Takes over SIGTERM, SIGINT and SIGHUP: they are blocked in the calling thread (and so in every
-// thread it starts later) and a dedicated thread waits for them and calls `handler` with the
-// signal number, outside signal context. Call once, from the main thread, before any other
-// thread exists. The handler is expected to end the process.
+// thread it starts later; on macOS also set to ignore once their kqueue filters exist, see
+// StopSignals.h) and a dedicated thread waits for them and calls `handler` with the signal number,
+// outside signal context. Call once, from the main thread, before any other thread exists. The
+// handler is expected to end the process.
 void handleStopSignals(std::function<void(int signal)> handler);
 
 // How many stop signals the stop-signal thread has taken so far; counted as soon as one is taken,
@@ -38,7 +39,7 @@ void handleStopSignals(std::function<void(int signal)> handler);
 std::uint64_t stopSignalsTaken() noexcept;
 
 // The stop signal that has begun a stop: the first one the stop-signal thread has taken, or else
-// one that is pending for the process and not taken yet (its thread may not have been scheduled
+// one that has reached the process and is not taken yet (its thread may not have been scheduled
 // yet); 0 when none. Once a stop has begun it stays begun for the rest of the process.
 int stopSignalRequested() noexcept;
 inline bool stopRequested() noexcept {
