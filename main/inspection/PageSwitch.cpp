@@ -5,49 +5,20 @@
 #include "protocol/Frames.h"
 #include "protocol/ResultLines.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <unistd.h>
 
 namespace cpi {
 
-// ---------------------------------------------------------------------------------------------
-// Commits
+static_assert(stopExitStatus == exitRefused, "a stop ends the process as a refusal does");
 
-PageSwitchState::Commit::Commit(PageSwitchState& state) : state_(state) {
-    state_.pageSwitchLock_.lock();
-    process::setInCommit(true);
-    state_.stopIfRequested();
+PageSwitchState::PageSwitchState(Platform& platform) : PageSwitchState(platform, *new StopGuard()) {
+    ownGuard_.reset(guard_);
 }
 
-PageSwitchState::Commit::~Commit() {
-    process::setInCommit(false);
-    state_.pageSwitchLock_.unlock();
-    // A stop that began during the commit is the stop thread's to finish; nothing more happens here.
-    if (process::stopRequested()) {
-        process::parkForever();
-    }
-}
-
-void PageSwitchState::stopIfRequested() {
-    if (process::stopRequested()) {
-        stopLocked();
-    }
-}
-
-void PageSwitchState::stopLocked() {
-    restoreLocked();
-    closeLocked();
-    platform_->terminateProcess(exitRefused);
-    std::abort(); // not reached: the call above does not return
-}
-
-void PageSwitchState::closeLocked() {
-    closed_.store(true);
-    if (heldSecrets_) {
-        heldSecrets_();
-        heldSecrets_ = nullptr;
-    }
+PageSwitchState::PageSwitchState(Platform& platform, StopGuard& guard)
+    : platform_(&platform), guard_(&guard) {
+    startOver(platform);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -60,7 +31,7 @@ bool PageSwitchState::turnOn(const Element& app) {
     }
     pageSwitchApp_ = app;
     for (const PageSwitchAttribute& row : ChromePrivateInputPolicy::pageSwitchAttributes) {
-        stopIfRequested();
+        guard_->stopIfBegun();
         // Held before the call, so that an attempt Chrome refused is put back too.
         pageSwitchHeld_.emplace_back(std::string(row.attribute), std::string(row.name));
         const AXError code = platform_->setAttributeValue(app, row.attribute, true);
@@ -90,30 +61,24 @@ void PageSwitchState::restoreLocked() {
         ChromePrivateInputPolicy::pageSwitchReport(pageSwitchSetCodes_, pageSwitchRestoreCodes_);
 }
 
+void PageSwitchState::restoreForStop() {
+    restoreLocked();
+}
+
 void PageSwitchState::restore() {
     // A closed state has restored already, and its lock is never given back.
-    if (closed_.load()) {
-        return;
-    }
-    const std::lock_guard lock(pageSwitchLock_);
-    if (!closed_.load()) {
-        restoreLocked();
-    }
+    guard_->unlessClosed([this] { restoreLocked(); });
 }
 
 void PageSwitchState::holdSecrets(std::function<void()> wipe) {
-    const Commit commit(*this);
-    heldSecrets_ = std::move(wipe);
+    guard_->holdSecrets(std::move(wipe));
 }
 
 // ---------------------------------------------------------------------------------------------
 // The end
 
 void PageSwitchState::holdForEnd() {
-    pageSwitchLock_.lock(); // kept until the process ends
-    heldForEnd_ = true;
-    process::setInCommit(true);
-    stopIfRequested();
+    guard_->holdForEnd();
     restoreLocked();
 }
 
@@ -123,81 +88,62 @@ void PageSwitchState::writeFinal(nlohmann::ordered_json map) {
         map["pageSwitch"] = checkMapJson(*pageSwitchReport_);
     }
     // A stop that came while the switch was put back still wins over the line.
-    stopIfRequested();
-    closed_.store(true);
+    guard_->stopIfBegun();
+    guard_->close(false);
     writeResult(map);
 }
 
 void PageSwitchState::end(int status) {
-    if (!heldForEnd_) {
+    if (!guard_->heldForEnd()) {
         holdForEnd();
     }
-    closeLocked();
+    guard_->close(true);
     platform_->exitProcess(status);
     std::abort(); // not reached
 }
 
 void PageSwitchState::stop() {
-    pageSwitchLock_.lock(); // never given back; blocks for good once the main thread is ending
-    stopLocked();
+    guard_->stop();
 }
 
 void PageSwitchState::startOver(Platform& platform) {
-    if (heldForEnd_) {
-        heldForEnd_ = false; // the lock this thread kept for the end of an earlier run
-        process::setInCommit(false);
-    } else {
-        pageSwitchLock_.lock();
-    }
-    platform_ = &platform;
-    pageSwitchApp_.reset();
-    pageSwitchHeld_.clear();
-    pageSwitchSetCodes_.clear();
-    pageSwitchRestoreCodes_.reset();
-    pageSwitchReport_.reset();
-    heldSecrets_ = nullptr;
-    closed_.store(false);
-    pageSwitchLock_.unlock();
+    guard_->startOver(
+        [this, &platform] {
+            platform_ = &platform;
+            pageSwitchApp_.reset();
+            pageSwitchHeld_.clear();
+            pageSwitchSetCodes_.clear();
+            pageSwitchRestoreCodes_.reset();
+            pageSwitchReport_.reset();
+        },
+        [this] { restoreForStop(); }, [this](int status) { platform_->terminateProcess(status); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // Observations
 
-template <typename Read>
-auto PageSwitchState::observe(Read read) const {
-    if (heldForEnd_) {
-        return read();
-    }
-    const std::lock_guard lock(pageSwitchLock_);
-    return read();
-}
-
 std::optional<CheckMap> PageSwitchState::report() const {
-    return observe([this] { return pageSwitchReport_; });
+    return guard_->observe([this] { return pageSwitchReport_; });
 }
 
 bool PageSwitchState::restoreOwed() const {
-    return observe([this] { return pageSwitchApp_.has_value(); });
+    return guard_->observe([this] { return pageSwitchApp_.has_value(); });
 }
 
 std::vector<HeldSwitch> PageSwitchState::held() const {
-    return observe([this] { return pageSwitchHeld_; });
+    return guard_->observe([this] { return pageSwitchHeld_; });
 }
 
 SwitchCodes PageSwitchState::setCodes() const {
-    return observe([this] { return pageSwitchSetCodes_; });
+    return guard_->observe([this] { return pageSwitchSetCodes_; });
 }
 
 std::optional<SwitchCodes> PageSwitchState::restoreCodes() const {
-    return observe([this] { return pageSwitchRestoreCodes_; });
+    return guard_->observe([this] { return pageSwitchRestoreCodes_; });
 }
 
 bool PageSwitchState::lockIsFree() const {
-    if (!pageSwitchLock_.try_lock()) {
-        return false;
-    }
-    pageSwitchLock_.unlock();
-    return true;
+    return guard_->lockIsFree();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -215,7 +161,7 @@ PageSwitchState& createPageSwitchState(Platform& platform) {
         state->startOver(platform);
         return *state;
     }
-    auto* state = new PageSwitchState(platform);
+    auto* state = new PageSwitchState(platform, processStopGuard());
     processState.store(state, std::memory_order_release);
     return *state;
 }

@@ -1,33 +1,24 @@
-// Chrome's page accessibility switch, as this process has touched it, the guard that puts it back
-// however the process ends, and the one lock that orders the main thread's commits against a stop.
+// Chrome's page accessibility switch, as this process has touched it, and the guard that puts it
+// back however the process ends.
 //
 // Settling may turn the switch on (two boolean attributes of Chrome's application element) and
 // leaves it on while the caller works on the target. The process-wide state below records what was
 // turned on; the restore writes false to every attribute that was tried, at most once per turn-on,
 // whichever of the final line, the exit handler or a stop signal comes first.
 //
-// The stop path is exclusive and terminal. The stop-signal thread takes the lock and never gives
-// it back: it restores the switch, closes the state, wipes the secret's copies that the main thread
-// holds, and ends the process with status 1 at once, without exit handlers. The main thread takes
-// the same lock for every step that commits something: the turn-on, the write of the secret, each
-// result line, the end of the process. Inside the lock it looks for a stop that has begun (a stop
-// signal taken, or one pending that its thread has not taken yet) and, when there is one, takes the
-// stop path itself; after a commit it parks for good when a stop began meanwhile. So once a stop
-// signal has reached the process, nothing more is written into Chrome but the restore, no line is
-// written, and exactly one thread ends the process, with status 1. A write already inside the
-// platform when the signal arrives completes; nothing after it does.
-//
-// The main thread holds the lock for the turn-on, for the write of the secret, for an interim line,
-// and from the final line to the end of the process; never across an inspection or a sleep, and no
-// path takes it twice.
+// The state lives under the process's stop guard (platform/StopGuard.h): its lock guards every
+// field, the turn-on and the final line are commits, and the guard's stop path runs this state's
+// restore before it ends the process with status 1. The main thread holds the lock for the
+// turn-on, for the write of the secret, for an interim line, and from the final line to the end
+// of the process; never across an inspection or a sleep, and no path takes it twice.
 #pragma once
 
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "platform/Platform.h"
+#include "platform/StopGuard.h"
 
-#include <atomic>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -41,22 +32,17 @@ using HeldSwitch = std::pair<std::string, std::string>;
 
 class PageSwitchState {
 public:
-    // The initial state: nothing turned on, no report. `platform` must outlive the state.
-    explicit PageSwitchState(Platform& platform) : platform_(&platform) {}
+    // The initial state: nothing turned on, no report, under `guard` (or a guard of its own).
+    // `platform` and `guard` must outlive the state.
+    explicit PageSwitchState(Platform& platform);
+    PageSwitchState(Platform& platform, StopGuard& guard);
     PageSwitchState(const PageSwitchState&) = delete;
     PageSwitchState& operator=(const PageSwitchState&) = delete;
 
-    // One commit of the main thread: holds the lock for its lifetime. Taking it when a stop has
-    // begun takes the stop path instead; releasing it when a stop began meanwhile parks the thread.
-    class [[nodiscard]] Commit {
+    // One commit of the main thread under the state's guard (StopGuard::Commit).
+    class [[nodiscard]] Commit : public StopGuard::Commit {
     public:
-        explicit Commit(PageSwitchState& state);
-        ~Commit();
-        Commit(const Commit&) = delete;
-        Commit& operator=(const Commit&) = delete;
-
-    private:
-        PageSwitchState& state_;
+        explicit Commit(PageSwitchState& state) : StopGuard::Commit(*state.guard_) {}
     };
 
     // The turn-on step of settling, a commit: unless a restore is already owed, remembers `app` and
@@ -103,32 +89,24 @@ private:
     void startOver(Platform& platform);
 
     void restoreLocked();
-    // With the lock held: the stop path when a stop has begun.
-    void stopIfRequested();
-    [[noreturn]] void stopLocked();
-    void closeLocked();
+    // The stop path's restore: every call from now on has the stop path's short deadline.
+    void restoreForStop();
     // The lock taken for good by the main thread, a begun stop honoured, and the switch put back.
     void holdForEnd();
-    template <typename Read>
-    auto observe(Read read) const;
 
     Platform* platform_;
-    mutable std::mutex pageSwitchLock_;
+    std::unique_ptr<StopGuard> ownGuard_;
+    StopGuard* guard_;
     std::optional<Element> pageSwitchApp_; // present exactly while a restore is owed
     std::vector<HeldSwitch> pageSwitchHeld_;
     SwitchCodes pageSwitchSetCodes_;
     std::optional<SwitchCodes> pageSwitchRestoreCodes_;
     std::optional<CheckMap> pageSwitchReport_;
-    std::function<void()> heldSecrets_;
-    // Set under the lock by whoever ends the process; read without it by the exit handler.
-    std::atomic<bool> closed_{false};
-    // The main thread holds the lock until the process ends (after the final line); main thread only.
-    bool heldForEnd_ = false;
 };
 
-// The process-wide state of the delivery and key modes. Creating it (again) starts from the
-// initial state; the state is never freed, so the exit handler and the stop-signal thread can use
-// it until the process is gone.
+// The process-wide state of the delivery and key modes, under the process's stop guard. Creating it
+// (again) starts from the initial state; the state is never freed, so the exit handler and the stop-signal
+// thread can use it until the process is gone.
 PageSwitchState& createPageSwitchState(Platform& platform);
 // The process-wide state; null before `createPageSwitchState`.
 PageSwitchState* pageSwitchState();
