@@ -42,6 +42,23 @@ describe('modes against the simulated Chrome', () => {
     assert.deepEqual(switches, [true, false]);
   });
 
+  it('types into a password field only when asked to', async () => {
+    // Focus sits in the page's e-mail field, a plain text field.
+    const events = [{
+      when: { call: 'AXIsProcessTrusted', count: 1 },
+      do: [
+        { setAttribute: { element: 'w1-password', attribute: 'AXFocused', value: false } },
+        { setAttribute: { element: 'w1-email', attribute: 'AXFocused', value: true } },
+      ],
+    }];
+    const tool = sim(scratch.patched('realistic-chrome', { events }));
+    const target = { profileName: 'Work', allowedOrigins: ACCOUNTS, windowNumber: 4101 };
+    await assert.rejects(tool.deliver({ ...target, secureFieldOnly: true }, SECRET), (error: Refusal) => error.reason === 'focused_field_not_supported' && !error.secretSent);
+    assert.deepEqual(scratch.writes(), []);
+    assert.deepEqual(await tool.deliver({ ...target, secureFieldOnly: false }, SECRET), { typed: true });
+    assert.deepEqual(scratch.writes(), [SECRET]);
+  });
+
   it('delivers a secret and wipes the buffer it was given', async () => {
     const secret = new TextEncoder().encode(SECRET);
     const delivery = await sim('realistic-chrome').deliver({ profileName: 'Work', allowedOrigins: ACCOUNTS, windowNumber: 4101 }, secret);
@@ -167,6 +184,22 @@ describe('usage errors before the tool starts', () => {
       await assert.rejects(call(), (error: Error) => error instanceof UsageError && words.test(error.message));
     });
   }
+  it('wipes the bytes of a secret refused before the tool starts', async () => {
+    const table: [string, (secret: Uint8Array) => Promise<unknown>][] = [
+      ['a loose origin', (secret) => tool.deliver({ ...target, allowedOrigins: ['https://Accounts.example.com'] }, secret)],
+      ['an unknown target key', (secret) => tool.deliver({ ...target, windownumber: 1 } as never, secret)],
+      ['secureFieldOnly not a boolean', (secret) => tool.deliver({ ...target, secureFieldOnly: 'yes' } as never, secret)],
+      ['a deadline that has passed', (secret) => tool.copyToClipboard(secret, { deadlineMs: 1000 })],
+      ['an infinite deadline', (secret) => tool.copyToClipboard(secret, { deadlineMs: Infinity })],
+      ['a deadline that is not a number', (secret) => tool.copyToClipboard(secret, { deadlineMs: '1' as never })],
+    ];
+    for (const [name, call] of table) {
+      const secret = new TextEncoder().encode(SECRET);
+      await assert.rejects(call(secret), UsageError, name);
+      assert.ok(secret.every((byte) => byte === 0), name);
+    }
+  });
+
   it('lets the bounds through', async () => {
     await assert.rejects(tool.countWindows('\u{1F44B}\u{1F3FD}'.repeat(80)), /cannot start/);
     await assert.rejects(tool.deliver({ ...target, windowNumber: 2 ** 32 - 1 }, '\u00e9\u{1F600}'), /cannot start/);
