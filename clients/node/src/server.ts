@@ -204,8 +204,12 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
           (delivery.pageSwitch ? ` ${pageSwitch(delivery.pageSwitch)}` : '');
         return reply({ verdict: 'typed', target, ...delivery, diagnosis }, false, guard);
       } catch (error) {
-        const answer = failure(error);
-        return reply(JSON.parse(answer.content[0]!.text) as Record<string, unknown>, true, guard);
+        const answer = JSON.parse(failure(error).content[0]!.text) as Record<string, unknown>;
+        const configured = config.targets[target];
+        if (error instanceof Refusal && error.reason === 'focused_field_not_supported' && configured && (configured.field ?? 'password') === 'password') {
+          answer.diagnosis += ' This target takes a password field only (its configuration can say "field": "text").';
+        }
+        return reply(answer, true, guard);
       } finally {
         for (const copy of guard) copy.fill(0);
       }

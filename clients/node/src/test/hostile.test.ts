@@ -145,6 +145,7 @@ describe('a session of a misled model', () => {
     writeFileSync(page, JSON.stringify(focusInEmail));
     const refused = await session.call('deliver_secret', { target: 'login' });
     assert.equal(refused.body.reason, 'focused_field_not_supported');
+    assert.match(refused.body.diagnosis as string, /password field only/);
     assert.deepEqual(scratch.writes(), []);
     const typed = await session.call('deliver_secret', { target: 'login-text' });
     assert.equal(typed.body.verdict, 'typed');
