@@ -84,6 +84,15 @@ function statusText(status: number | null): string {
   return `status ${status}`;
 }
 
+// Every run not yet ended, so that a process that is itself being stopped can stop them first.
+const runs = new Set<Run>();
+
+/** Stops every tool this process still runs (SIGTERM, then SIGKILL after STOP_MILLISECONDS): for a
+ * program that is itself being stopped, so that no tool goes on typing after it is gone. */
+export async function stopRunningTools(): Promise<void> {
+  await Promise.all([...runs].map((run) => run.stop()));
+}
+
 /** One run of the tool. */
 class Run {
   readonly child: ChildProcess;
@@ -96,12 +105,15 @@ class Run {
 
   constructor(command: readonly string[], env: NodeJS.ProcessEnv | undefined) {
     this.child = spawn(command[0]!, command.slice(1), { stdio: ['pipe', 'pipe', 'pipe'], env });
+    runs.add(this);
     this.exited = new Promise((resolve) => {
       this.child.on('close', (code, signal) => {
+        runs.delete(this);
         resolve(code ?? (signal ? -(osConstants.signals[signal] ?? 1) : -1));
       });
     });
     this.child.on('error', (error) => {
+      runs.delete(this);
       this.startError = error;
       this.outputEnded = true;
       this.wake?.();

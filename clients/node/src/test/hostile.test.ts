@@ -3,7 +3,7 @@
 // or an answer, and a captured key must not be lost.
 
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { chmodSync, copyFileSync, existsSync, lstatSync, mkdirSync, readFileSync, readdirSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, it } from 'node:test';
@@ -223,5 +223,32 @@ sys.exit(1)'`);
     for (const response of session.responses) {
       assert.ok(!response.includes(secret) && !response.includes(once) && !response.includes(JSON.stringify(once).slice(1, -1)), response);
     }
+  });
+});
+
+describe('a server that is stopped', () => {
+  it('stops the tool it runs before it ends', async () => {
+    const started = join(scratch.folder, 'slow.started');
+    const stopped = join(scratch.folder, 'slow.stopped');
+    const fake = scratch.executable('slow-tool', `exec python3 -c '
+import signal, sys, time
+def stop(number, frame):
+    open(${JSON.stringify(stopped)}, "w").write("stopped")
+    sys.exit(1)
+signal.signal(signal.SIGTERM, stop)
+open(${JSON.stringify(started)}, "w").close()
+time.sleep(30)'`);
+    const config = writeConfig(join(folder('slow'), 'config.json'), { tool: [fake], targets: { login: target } });
+    const server = spawn(process.execPath, [SERVER, '--config', config], { env: { PATH: '/usr/bin:/bin' }, stdio: ['pipe', 'ignore', 'ignore'] });
+    const ended = new Promise<number | null>((resolve) => server.on('close', (code) => resolve(code)));
+    const send = (message: Record<string, unknown>): boolean => server.stdin.write(`${JSON.stringify({ jsonrpc: '2.0', ...message })}\n`);
+    send({ id: 1, method: 'initialize', params: { protocolVersion: '2025-06-18', capabilities: {}, clientInfo: { name: 't', version: '1' } } });
+    send({ method: 'notifications/initialized' });
+    send({ id: 2, method: 'tools/call', params: { name: 'count_windows', arguments: { target: 'login' } } });
+    for (let waited = 0; !existsSync(started) && waited < 20000; waited += 50) await new Promise((resolve) => setTimeout(resolve, 50));
+    assert.ok(existsSync(started), 'the tool never started');
+    server.kill('SIGTERM');
+    assert.equal(await ended, 0);
+    assert.equal(readFileSync(stopped, 'utf8'), 'stopped');
   });
 });
