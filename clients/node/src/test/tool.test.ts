@@ -42,23 +42,6 @@ describe('modes against the simulated Chrome', () => {
     assert.deepEqual(switches, [true, false]);
   });
 
-  it('types into a password field only when asked to', async () => {
-    // Focus sits in the page's e-mail field, a plain text field.
-    const events = [{
-      when: { call: 'AXIsProcessTrusted', count: 1 },
-      do: [
-        { setAttribute: { element: 'w1-password', attribute: 'AXFocused', value: false } },
-        { setAttribute: { element: 'w1-email', attribute: 'AXFocused', value: true } },
-      ],
-    }];
-    const tool = sim(scratch.patched('realistic-chrome', { events }));
-    const target = { profileName: 'Work', allowedOrigins: ACCOUNTS, windowNumber: 4101 };
-    await assert.rejects(tool.deliver({ ...target, secureFieldOnly: true }, SECRET), (error: Refusal) => error.reason === 'focused_field_not_supported' && !error.secretSent);
-    assert.deepEqual(scratch.writes(), []);
-    assert.deepEqual(await tool.deliver({ ...target, secureFieldOnly: false }, SECRET), { typed: true });
-    assert.deepEqual(scratch.writes(), [SECRET]);
-  });
-
   it('delivers a secret and wipes the buffer it was given', async () => {
     const secret = new TextEncoder().encode(SECRET);
     const delivery = await sim('realistic-chrome').deliver({ profileName: 'Work', allowedOrigins: ACCOUNTS, windowNumber: 4101 }, secret);
