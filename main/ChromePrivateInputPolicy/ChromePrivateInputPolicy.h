@@ -96,7 +96,12 @@ public:
     }};
     static CheckMap pageSwitchReport(const SwitchCodes& setCodes,
                                      const std::optional<SwitchCodes>& restoreCodes);
-    static bool supportsFocusedField(std::string_view role, const std::optional<std::string>& subrole);
+    // A text or password field that the page does not mark as an address or search field; with
+    // `secureFieldOnly`, a password field only, so that a secret is never typed where it shows.
+    static bool supportsFocusedField(std::string_view role, const std::optional<std::string>& subrole,
+                                     bool secureFieldOnly);
+    // A password field: the secure role itself, or a text field with the secure subrole.
+    static bool isSecureTextField(std::string_view role, const std::optional<std::string>& subrole);
     static std::optional<ReasonCode> mutationFailure(bool setSucceeded, bool targetStillMatches);
 
     // Keys -------------------------------------------------------------------------------------

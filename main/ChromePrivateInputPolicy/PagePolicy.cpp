@@ -33,9 +33,17 @@ CheckMap ChromePrivateInputPolicy::pageSwitchReport(const SwitchCodes& setCodes,
 }
 
 bool ChromePrivateInputPolicy::supportsFocusedField(std::string_view role,
-                                                    const std::optional<std::string>& subrole) {
+                                                    const std::optional<std::string>& subrole,
+                                                    bool secureFieldOnly) {
     return (role == axRole::textField || role == axRole::secureTextField) &&
-           (!subrole || (*subrole != axSubrole::addressField && *subrole != axSubrole::searchField));
+           (!subrole || (*subrole != axSubrole::addressField && *subrole != axSubrole::searchField)) &&
+           (!secureFieldOnly || isSecureTextField(role, subrole));
+}
+
+bool ChromePrivateInputPolicy::isSecureTextField(std::string_view role,
+                                                 const std::optional<std::string>& subrole) {
+    return role == axRole::secureTextField ||
+           (role == axRole::textField && subrole == axSubrole::secureTextField);
 }
 
 std::optional<ReasonCode> ChromePrivateInputPolicy::mutationFailure(bool setSucceeded,

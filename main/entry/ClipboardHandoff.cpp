@@ -5,6 +5,7 @@
 #include "protocol/Frames.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -129,7 +130,9 @@ std::optional<double> parseDeadline(const std::string& text) {
     }
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size()) {
+    // Infinity (also an overflowing "1e400") would stand for a deadline that never passes, and NaN
+    // compares false with every time: neither is a usable moment.
+    if (end != text.c_str() + text.size() || !std::isfinite(value)) {
         return std::nullopt;
     }
     return value;

@@ -13,8 +13,8 @@ inline constexpr std::string_view concealedPasteboardType = "org.nspasteboard.Co
 inline constexpr double clipboardHoldSeconds = 20.0;
 
 // The deadline argument, milliseconds since 1970, read as the C library's strtod reads a number in
-// the C locale (decimal or hexadecimal, optional sign, infinity, NaN). Absent when the text is
-// empty, begins with white space or is not consumed whole.
+// the C locale (decimal or hexadecimal, optional sign). Absent when the text is empty, begins with
+// white space, is not consumed whole or reads as no finite number (infinity, NaN, an overflow).
 std::optional<double> parseDeadline(const std::string& text);
 
 } // namespace cpi

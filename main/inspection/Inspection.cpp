@@ -191,8 +191,9 @@ Verdict<Element> acceptedPage(Platform& platform, const Request& request, const 
                    Policy::originCheck(bar.has_value(), address, pageOrigins, request.allowedOrigins)}};
 }
 
-// Stage 5: the one focused, writable text or password field under the accepted web area.
-Verdict<Element> focusedField(Platform& platform, const Element& webArea) {
+// Stage 5: the one focused, writable text or password field under the accepted web area (a password
+// field only, when the request says so).
+Verdict<Element> focusedField(Platform& platform, const Element& webArea, bool secureFieldOnly) {
     static constexpr std::array<std::string_view, 3> facts{ax::role, ax::focused, ax::subrole};
     const std::optional<WalkedTree> page =
         walkTree(platform, webArea, WebContent::enter, windowWalkLimit, facts);
@@ -215,7 +216,7 @@ Verdict<Element> focusedField(Platform& platform, const Element& webArea) {
     // The one element left is the first focused one of the walk; its role and subrole were read
     // with it.
     const ElementFacts& field = page->facts[*firstFocused];
-    if (!Policy::supportsFocusedField(field.role(), field.string(ax::subrole)) ||
+    if (!Policy::supportsFocusedField(field.role(), field.string(ax::subrole), secureFieldOnly) ||
         !isAttributeSettable(platform, page->nodes[*firstFocused], ax::value)) {
         return ReasonCode::focusedFieldNotSupported;
     }
@@ -258,7 +259,7 @@ InspectionResult inspect(Platform& platform, const Request& request, InspectionG
         return *page.refusal();
     }
     const Verdict<Element> focused =
-        goal == InspectionGoal::page ? page : focusedField(platform, page.value());
+        goal == InspectionGoal::page ? page : focusedField(platform, page.value(), request.secureFieldOnly);
     if (!focused) {
         return *focused.refusal();
     }

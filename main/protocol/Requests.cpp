@@ -14,13 +14,14 @@ namespace {
 using Json = nlohmann::json;
 
 // The fields a record takes from the top-level object; every other key is skipped.
-enum class Field { profileName, allowedOrigins, windowNumber, baseline, ignored };
+enum class Field { profileName, allowedOrigins, windowNumber, baseline, secureFieldOnly, ignored };
 
 struct FieldValues {
     std::optional<std::string> profileName;
     std::optional<std::vector<std::string>> allowedOrigins;
     std::optional<std::uint32_t> windowNumber;
     std::optional<std::vector<std::string>> baseline;
+    bool secureFieldOnly = false;
 };
 
 // Event-driven decoding of one top-level object. Only the top level and the string lists of the
@@ -37,8 +38,16 @@ public:
     bool null() {
         return scalar([&] { return true; });
     } // a null field stays absent
-    bool boolean(bool) {
-        return scalar([] { return false; });
+    // The one boolean field: any other type for it fails the request rather than silently
+    // dropping the restriction it asks for.
+    bool boolean(bool value) {
+        return scalar([&] {
+            if (field_ != Field::secureFieldOnly) {
+                return false;
+            }
+            values_.secureFieldOnly = value;
+            return true;
+        });
     }
     bool number_integer(Json::number_integer_t value) {
         return scalar([&] { return value >= 0 && takeWindowNumber(static_cast<std::uint64_t>(value)); });
@@ -109,6 +118,9 @@ private:
         }
         if (name == "baseline") {
             return Field::baseline;
+        }
+        if (name == "secureFieldOnly") {
+            return Field::secureFieldOnly;
         }
         return Field::ignored;
     }
@@ -196,7 +208,7 @@ std::optional<Request> decodeRequest(std::span<const std::uint8_t> payload) {
         return std::nullopt;
     }
     return Request{std::move(*values->profileName), std::move(*values->allowedOrigins), values->windowNumber,
-                   std::move(values->baseline)};
+                   std::move(values->baseline), values->secureFieldOnly};
 }
 
 std::optional<CountRequest> decodeCountRequest(std::span<const std::uint8_t> payload) {

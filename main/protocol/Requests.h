@@ -20,6 +20,9 @@ struct Request {
     std::vector<std::string> allowedOrigins;
     std::optional<std::uint32_t> windowNumber;        // the window-server number the agent expects
     std::optional<std::vector<std::string>> baseline; // key fingerprints of an earlier baseline
+    // Only a password field may take the secret ("secureFieldOnly": true); absent, null or false
+    // leaves the plain text field allowed too.
+    bool secureFieldOnly = false;
 };
 
 // Parameters of the profile window count.

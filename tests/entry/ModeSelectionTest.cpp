@@ -53,10 +53,9 @@ TEST(SelectMode, Table) {
 }
 
 TEST(ParseDeadline, Table) {
-    constexpr double infinity = std::numeric_limits<double>::infinity();
     struct Row {
         const char* text;
-        std::optional<double> value; // NaN stands for "a NaN"
+        std::optional<double> value;
     };
     const Row rows[] = {
         {"1765000060000", 1765000060000.0},
@@ -67,11 +66,17 @@ TEST(ParseDeadline, Table) {
         {"1e3", 1000.0},
         {"0x1p40", 1099511627776.0},
         {"0X10", 16.0},
-        {"inf", infinity},
-        {"-Infinity", -infinity},
-        {"1e400", infinity},
-        {"nan", std::numeric_limits<double>::quiet_NaN()},
-        {"NAN(123)", std::numeric_limits<double>::quiet_NaN()},
+        {"1.7976931348623157e308", 1.7976931348623157e308},
+        {"4.9e-324", 4.9e-324},
+        // No finite moment: refused as unusable input rather than held as "never passes".
+        {"inf", std::nullopt},
+        {"-Infinity", std::nullopt},
+        {"INFINITY", std::nullopt},
+        {"1e400", std::nullopt},
+        {"-1e400", std::nullopt},
+        {"0x1p1024", std::nullopt},
+        {"nan", std::nullopt},
+        {"NAN(123)", std::nullopt},
         {"", std::nullopt},
         {" 1", std::nullopt},
         {"\t1", std::nullopt},
@@ -91,11 +96,7 @@ TEST(ParseDeadline, Table) {
         if (!parsed) {
             continue;
         }
-        if (std::isnan(*row.value)) {
-            EXPECT_TRUE(std::isnan(*parsed)) << row.text;
-        } else {
-            EXPECT_EQ(*parsed, *row.value) << row.text;
-        }
+        EXPECT_EQ(*parsed, *row.value) << row.text;
     }
     // An embedded NUL does not end the argument early.
     EXPECT_FALSE(parseDeadline(std::string("12\0"

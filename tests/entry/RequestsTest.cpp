@@ -39,6 +39,22 @@ TEST(DecodeRequest, EveryField) {
     EXPECT_EQ(request->baseline, (std::vector<std::string>{"ab", "cd"}));
 }
 
+TEST(DecodeRequest, SecureFieldOnly) {
+    struct Row {
+        std::string extra;
+        bool expected;
+    };
+    for (const Row& row :
+         {Row{"", false}, Row{R"(,"secureFieldOnly":null)", false}, Row{R"(,"secureFieldOnly":false)", false},
+          Row{R"(,"secureFieldOnly":true)", true}, Row{R"(,"securefieldonly":true)", false}}) {
+        const auto request = decode("{" + minimal + row.extra + "}");
+        ASSERT_TRUE(request) << row.extra;
+        EXPECT_EQ(request->secureFieldOnly, row.expected) << row.extra;
+    }
+    const auto count = decodeCount(R"({"profileName":"Work","secureFieldOnly":"anything"})");
+    EXPECT_TRUE(count); // not a key of the count request: ignored
+}
+
 TEST(DecodeRequest, StringsKeepEscapesDecodedAndNothingNormalised) {
     // "e" with a combining acute stays two code points; an escaped astral character is decoded.
     const auto request =
@@ -111,6 +127,13 @@ TEST(DecodeRequest, Table) {
         {"lone low surrogate escape", R"({"profileName":"\udc4d x","allowedOrigins":[]})", false},
         {"lone surrogate in an ignored value", "{" + minimal + R"(,"note":"\ud800"})", false},
         {"control character in a string", "{\"profileName\":\"a\x01\",\"allowedOrigins\":[]}", false},
+        {"secure field only as a string", "{" + minimal + R"(,"secureFieldOnly":"true"})", false},
+        {"secure field only as a number", "{" + minimal + R"(,"secureFieldOnly":1})", false},
+        {"secure field only a list", "{" + minimal + R"(,"secureFieldOnly":[true]})", false},
+        {"secure field only given twice",
+         "{" + minimal + R"(,"secureFieldOnly":true,"secureFieldOnly":false})", false},
+        {"a boolean for another field", "{" + minimal + R"(,"windowNumber":true,"secureFieldOnly":true})",
+         false},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(decode(row.payload).has_value(), row.decodes) << row.what << ": " << row.payload;

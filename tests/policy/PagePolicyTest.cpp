@@ -97,27 +97,37 @@ TEST(PagePolicy, pageSwitchReport) {
 }
 
 TEST(PagePolicy, supportsFocusedField) {
+    // Each row is judged twice: as any field may take the secret, and with "secureFieldOnly".
     struct Row {
         std::string role;
         Text subrole;
         bool expected;
+        bool expectedSecureOnly;
     };
     for (const Row& row : std::vector<Row>{
-             {"AXSecureTextField", none, true},
-             {"AXTextField", "", true},
-             {"AXTextField", none, true},
-             {"AXTextField", "AXEmailField", true},
-             {"AXTextField", "AXSearchField", false},
-             {"AXTextField", "AXAddressField", false},
-             {"AXSecureTextField", "AXSearchField", false},
-             {"AXTextArea", none, false},
-             {"AXComboBox", none, false},
-             {"AXStaticText", none, false},
-             {"", none, false},
-             {"AXtextField", none, false},
+             {"AXSecureTextField", none, true, true},
+             {"AXTextField", "AXSecureTextField", true, true},
+             {"AXTextField", "", true, false},
+             {"AXTextField", none, true, false},
+             {"AXTextField", "AXEmailField", true, false},
+             {"AXTextField", "AXSearchField", false, false},
+             {"AXTextField", "AXAddressField", false, false},
+             {"AXSecureTextField", "AXSearchField", false, false},
+             {"AXTextField", "AXSecureTextfield", true, false},
+             {"AXTextArea", "AXSecureTextField", false, false},
+             {"AXComboBox", "AXSecureTextField", false, false},
+             {"AXTextArea", none, false, false},
+             {"AXComboBox", none, false, false},
+             {"AXStaticText", none, false, false},
+             {"", none, false, false},
+             {"", "AXSecureTextField", false, false},
+             {"AXtextField", none, false, false},
+             {"AXSecuretextField", none, false, false},
          }) {
-        EXPECT_EQ(P::supportsFocusedField(row.role, row.subrole), row.expected)
+        EXPECT_EQ(P::supportsFocusedField(row.role, row.subrole, false), row.expected)
             << row.role << " " << row.subrole.value_or("-");
+        EXPECT_EQ(P::supportsFocusedField(row.role, row.subrole, true), row.expectedSecureOnly)
+            << row.role << " " << row.subrole.value_or("-") << " (secure field only)";
     }
 }
 

@@ -1,8 +1,10 @@
 // The MCP server's configuration: the tool's command line and the targets, each binding a
 // secret reference to its profile and origins. Unknown keys are refused, so that a misspelled
-// key never silently drops a restriction.
+// key never silently drops a restriction. Whoever can write the configuration chooses the program
+// that receives every secret: a file or folder that anybody but its user could change is refused.
 
-import { readFileSync } from 'node:fs';
+import { accessSync, closeSync, constants as fsConstants, fstatSync, openSync, readFileSync, realpathSync, statSync, type Stats } from 'node:fs';
+import { dirname, resolve } from 'node:path';
 
 import { CAPTURE_REFERENCE, SECRET_REFERENCE } from './secrets.js';
 import * as validation from './validation.js';
@@ -14,6 +16,10 @@ export interface TargetConfig {
   secret?: string;
   captureTo?: string;
   returnCapturedKey?: boolean;
+  /** The kind of field the secret may be typed into: "password" (the default) or "text". */
+  field?: 'password' | 'text';
+  /** Whether copy_to_clipboard may hand this target's secret to the clipboard (default: no). */
+  allowClipboard?: boolean;
 }
 
 export interface ServerConfig {
@@ -27,7 +33,8 @@ export class ConfigError extends Error {
 }
 
 const TOP_KEYS = ['tool', 'timeoutMs', 'targets'];
-const TARGET_KEYS = ['profileName', 'allowedOrigins', 'windowNumber', 'secret', 'captureTo', 'returnCapturedKey'];
+const TARGET_KEYS = ['profileName', 'allowedOrigins', 'windowNumber', 'secret', 'captureTo', 'returnCapturedKey', 'field', 'allowClipboard'];
+const FIELDS = ['password', 'text'];
 
 function checkKeys(value: Record<string, unknown>, allowed: string[], where: string): void {
   for (const key of Object.keys(value)) {
@@ -82,6 +89,16 @@ export function parseConfig(document: unknown): ServerConfig {
         if (typeof raw.returnCapturedKey !== 'boolean') throw new ConfigError('"returnCapturedKey" must be a boolean');
         target.returnCapturedKey = raw.returnCapturedKey;
       }
+      if (raw.field !== undefined) {
+        if (typeof raw.field !== 'string' || !FIELDS.includes(raw.field)) {
+          throw new ConfigError('"field" must be "password" (the default: a password field only) or "text" (a plain text field too)');
+        }
+        target.field = raw.field as 'password' | 'text';
+      }
+      if (raw.allowClipboard !== undefined) {
+        if (typeof raw.allowClipboard !== 'boolean') throw new ConfigError('"allowClipboard" must be a boolean');
+        target.allowClipboard = raw.allowClipboard;
+      }
       config.targets[name] = target;
     } catch (error) {
       throw new ConfigError(`${where}: ${(error as Error).message}`);
@@ -90,11 +107,74 @@ export function parseConfig(document: unknown): ServerConfig {
   return config;
 }
 
+/** The names of the environment variables that `env:` secrets read: no child process gets them. */
+export function secretVariables(config: ServerConfig): string[] {
+  const names = new Set<string>();
+  for (const target of Object.values(config.targets)) {
+    if (target.secret?.startsWith('env:')) names.add(target.secret.slice(4));
+  }
+  return [...names];
+}
+
+function loose(stats: Stats, uid: number): string | undefined {
+  if (stats.uid !== uid) return `is owned by user ${stats.uid}, not by the user running the server (${uid})`;
+  if ((stats.mode & 0o022) !== 0) return `is writable by ${(stats.mode & 0o002) !== 0 ? 'others' : 'its group'} (mode ${(stats.mode & 0o777).toString(8)})`;
+  return undefined;
+}
+
+function checkFolderOf(path: string, what: string, uid: number): void {
+  const folder = dirname(path);
+  let stats: Stats;
+  try {
+    stats = statSync(folder);
+  } catch (error) {
+    throw new ConfigError(`cannot look at the folder ${folder} of ${what}: ${(error as NodeJS.ErrnoException).code ?? 'error'}`);
+  }
+  const problem = loose(stats, uid);
+  if (problem) throw new ConfigError(`the folder ${folder} of ${what} ${problem}: refused, since whoever can change it chooses where secrets go`);
+}
+
+/** A captured key is written into a new file next to its destination and renamed over it: the
+ * folder must exist, be writable, and be closed to the group and others. */
+export function checkCaptureFolder(path: string): void {
+  const folder = dirname(resolve(path));
+  let stats: Stats;
+  try {
+    stats = statSync(folder);
+    accessSync(folder, fsConstants.W_OK | fsConstants.X_OK);
+  } catch (error) {
+    const code = (error as NodeJS.ErrnoException).code ?? 'error';
+    throw new ConfigError(
+      code === 'ENOENT' ? `the folder ${folder} does not exist` : `the folder ${folder} is not usable (${code})`,
+    );
+  }
+  if (!stats.isDirectory()) throw new ConfigError(`${folder} is not a folder`);
+  if ((stats.mode & 0o022) !== 0) {
+    throw new ConfigError(`the folder ${folder} is writable by its group or others (mode ${(stats.mode & 0o777).toString(8)}): another user could take the key`);
+  }
+}
+
 export function loadConfig(path: string): ServerConfig {
+  const uid = process.getuid?.() ?? -1;
   let text: string;
   try {
-    text = readFileSync(path, 'utf8');
+    // The file that is read is the one that is checked: the real path, opened without following a
+    // link, and its owner and mode taken from the open descriptor.
+    const real = realpathSync(path);
+    checkFolderOf(resolve(path), `the configuration ${path}`, uid);
+    if (real !== resolve(path)) checkFolderOf(real, `the configuration ${path}`, uid);
+    const descriptor = openSync(real, fsConstants.O_RDONLY | fsConstants.O_NOFOLLOW);
+    try {
+      const stats = fstatSync(descriptor);
+      if (!stats.isFile()) throw new ConfigError(`the configuration ${path} is not a file`);
+      const problem = loose(stats, uid);
+      if (problem) throw new ConfigError(`the configuration ${path} ${problem}: refused, since whoever can change it chooses where secrets go`);
+      text = readFileSync(descriptor, 'utf8');
+    } finally {
+      closeSync(descriptor);
+    }
   } catch (error) {
+    if (error instanceof ConfigError) throw error;
     throw new ConfigError(`cannot read the configuration ${path}: ${(error as NodeJS.ErrnoException).code ?? 'error'}`);
   }
   let document: unknown;
@@ -106,5 +186,14 @@ export function loadConfig(path: string): ServerConfig {
     const where = /at position \d+(?: \(line \d+ column \d+\))?/.exec((error as Error).message)?.[0];
     throw new ConfigError(`the configuration ${path} is not JSON${where ? ` (${where})` : ''}`);
   }
-  return parseConfig(document);
+  const config = parseConfig(document);
+  for (const [name, target] of Object.entries(config.targets)) {
+    if (!target.captureTo?.startsWith('file:')) continue;
+    try {
+      checkCaptureFolder(target.captureTo.slice(5));
+    } catch (error) {
+      throw new ConfigError(`targets.${name}: "captureTo": ${(error as Error).message}`);
+    }
+  }
+  return config;
 }

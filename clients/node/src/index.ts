@@ -3,6 +3,7 @@ export { ChromePrivateInputError, Refusal, ToolError, UsageError, type CheckMaps
 export {
   ClipboardHold,
   Tool,
+  stopRunningTools,
   type CapturedKey,
   type Delivery,
   type Secret,

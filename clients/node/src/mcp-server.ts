@@ -6,6 +6,7 @@ import { StdioServerTransport } from '@modelcontextprotocol/sdk/server/stdio.js'
 
 import { ConfigError, loadConfig } from './config.js';
 import { createServer } from './server.js';
+import { stopRunningTools } from './tool.js';
 
 function usage(message: string): never {
   process.stderr.write(`chrome-private-input-mcp: ${message}\nusage: mcp-server.js --config FILE\n`);
@@ -27,7 +28,8 @@ let closing = false;
 const shutdown = (): void => {
   if (closing) return;
   closing = true;
-  void close().finally(() => process.exit(0));
+  // The tools still running are stopped first: a delivery must not go on once the server is gone.
+  void Promise.allSettled([stopRunningTools(), close()]).finally(() => process.exit(0));
 };
 process.on('SIGTERM', shutdown);
 process.on('SIGINT', shutdown);

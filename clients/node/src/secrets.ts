@@ -3,7 +3,9 @@
 // error messages never include it.
 
 import { spawn } from 'node:child_process';
-import { closeSync, fchmodSync, openSync, writeSync, constants as fsConstants } from 'node:fs';
+import { randomBytes } from 'node:crypto';
+import { closeSync, fsyncSync, openSync, renameSync, unlinkSync, writeSync, constants as fsConstants } from 'node:fs';
+import { basename, dirname, join, resolve } from 'node:path';
 
 export class SecretError extends Error {
   override name = 'SecretError';
@@ -17,17 +19,32 @@ interface RunResult {
   stdout: Buffer;
 }
 
-function runHelper(program: string, args: string[], env: NodeJS.ProcessEnv, input?: Buffer): Promise<RunResult> {
+// A helper that asks for a passphrase or hangs on a locked store would hold the delivery forever.
+export const HELPER_TIMEOUT_MILLISECONDS = 30000;
+
+function runHelper(program: string, args: string[], env: NodeJS.ProcessEnv, input?: Buffer, timeoutMs = HELPER_TIMEOUT_MILLISECONDS): Promise<RunResult> {
   return new Promise((resolve, reject) => {
     const child = spawn(program, args, { stdio: ['pipe', 'pipe', 'ignore'], env });
     const chunks: Buffer[] = [];
+    let timedOut = false;
+    const timer = setTimeout(() => {
+      timedOut = true;
+      child.kill('SIGKILL');
+    }, timeoutMs);
     child.stdout.on('data', (chunk: Buffer) => chunks.push(chunk));
-    child.on('error', (error: NodeJS.ErrnoException) =>
-      reject(new SecretError(`cannot run ${program}: ${error.code === 'ENOENT' ? 'not found on PATH' : error.code ?? 'error'}`)),
-    );
+    child.on('error', (error: NodeJS.ErrnoException) => {
+      clearTimeout(timer);
+      reject(new SecretError(`cannot run ${program}: ${error.code === 'ENOENT' ? 'not found on PATH' : error.code ?? 'error'}`));
+    });
     child.on('close', (status) => {
+      clearTimeout(timer);
       const stdout = Buffer.concat(chunks);
       for (const chunk of chunks) chunk.fill(0);
+      if (timedOut) {
+        stdout.fill(0);
+        reject(new SecretError(`${program} did not answer within ${timeoutMs / 1000} seconds and was stopped`));
+        return;
+      }
       resolve({ status, stdout });
     });
     child.stdin.on('error', () => {});
@@ -49,8 +66,15 @@ function keychainParts(reference: string): [string, string] {
   return [rest.slice(0, slash), rest.slice(slash + 1)];
 }
 
-/** Resolves a secret reference to its bytes. The caller wipes the buffer after use. */
-export async function resolveSecret(reference: string, env: NodeJS.ProcessEnv = process.env): Promise<Buffer> {
+/** Resolves a secret reference to its bytes. The caller wipes the buffer after use. `env` is where
+ * `env:` references are looked up; the helper programs run with `helperEnv`, which should lack the
+ * variables that hold secrets. */
+export async function resolveSecret(
+  reference: string,
+  env: NodeJS.ProcessEnv = process.env,
+  helperEnv: NodeJS.ProcessEnv = env,
+  timeoutMs = HELPER_TIMEOUT_MILLISECONDS,
+): Promise<Buffer> {
   let kind: string;
   let result: RunResult;
   if (reference.startsWith('env:')) {
@@ -61,13 +85,14 @@ export async function resolveSecret(reference: string, env: NodeJS.ProcessEnv = 
   } else if (reference.startsWith('keychain:')) {
     const [service, account] = keychainParts(reference);
     kind = 'security find-generic-password';
-    result = await runHelper('security', ['find-generic-password', '-s', service, '-a', account, '-w'], env);
+    result = await runHelper('security', ['find-generic-password', '-s', service, '-a', account, '-w'], helperEnv, undefined, timeoutMs);
   } else if (reference.startsWith('op://')) {
     kind = 'op read';
-    result = await runHelper('op', ['read', reference], env);
+    result = await runHelper('op', ['read', reference], helperEnv, undefined, timeoutMs);
   } else if (reference.startsWith('pass:')) {
     kind = 'pass show';
-    result = await runHelper('pass', ['show', reference.slice(5)], env);
+    // After "--", a name that begins with "-" is a name, not an option of pass.
+    result = await runHelper('pass', ['show', '--', reference.slice(5)], helperEnv, undefined, timeoutMs);
   } else {
     throw new SecretError('unknown kind of secret reference');
   }
@@ -88,16 +113,59 @@ export async function resolveSecret(reference: string, env: NodeJS.ProcessEnv = 
   return secret;
 }
 
-/** Stores a captured key where `captureTo` says; returns the place, for the answer. */
+/** Writes `data` as the new content of `path`: into a new file of the same folder (created
+ * exclusively, never through a link, mode 0600), flushed to disk, then renamed over `path`. A link
+ * at `path` is replaced, not followed; a failure leaves `path` as it was. */
+function replaceFile(path: string, data: Buffer): void {
+  const target = resolve(path);
+  const folder = dirname(target);
+  const temporary = join(folder, `.${basename(target)}.${process.pid}.${randomBytes(6).toString('hex')}.tmp`);
+  const descriptor = openSync(
+    temporary,
+    fsConstants.O_WRONLY | fsConstants.O_CREAT | fsConstants.O_EXCL | fsConstants.O_NOFOLLOW,
+    0o600,
+  );
+  let open = true;
+  let renamed = false;
+  try {
+    for (let offset = 0; offset < data.length; ) offset += writeSync(descriptor, data, offset);
+    fsyncSync(descriptor);
+    open = false;
+    closeSync(descriptor);
+    renameSync(temporary, target);
+    renamed = true;
+  } finally {
+    if (open) closeSync(descriptor);
+    if (!renamed) {
+      try {
+        unlinkSync(temporary);
+      } catch {
+        // nothing to remove
+      }
+    }
+  }
+  // The rename itself reaches the disk with the folder.
+  try {
+    const folderDescriptor = openSync(folder, fsConstants.O_RDONLY);
+    try {
+      fsyncSync(folderDescriptor);
+    } finally {
+      closeSync(folderDescriptor);
+    }
+  } catch {
+    // a folder that cannot be opened for reading is still written; only its flush is skipped
+  }
+}
+
+/** Stores a captured key where `captureTo` says; returns the place, for the answer. A failure
+ * names the place and the cause. */
 export async function storeCapturedKey(destination: string, key: Buffer, env: NodeJS.ProcessEnv = process.env): Promise<string> {
   if (destination.startsWith('file:')) {
     const path = destination.slice(5);
-    const descriptor = openSync(path, fsConstants.O_WRONLY | fsConstants.O_CREAT | fsConstants.O_TRUNC, 0o600);
     try {
-      fchmodSync(descriptor, 0o600);
-      writeSync(descriptor, key);
-    } finally {
-      closeSync(descriptor);
+      replaceFile(path, key);
+    } catch (error) {
+      throw new SecretError(`the captured key could not be stored in ${path}: ${(error as NodeJS.ErrnoException).code ?? 'error'}`);
     }
     return destination;
   }

@@ -5,7 +5,7 @@
 import { McpServer } from '@modelcontextprotocol/sdk/server/mcp.js';
 import { z } from 'zod';
 
-import type { ServerConfig, TargetConfig } from './config.js';
+import { secretVariables, type ServerConfig, type TargetConfig } from './config.js';
 import { pageSwitch } from './diagnosis.js';
 import { Refusal, ToolError, UsageError } from './errors.js';
 import { resolveSecret, SecretError, storeCapturedKey } from './secrets.js';
@@ -17,11 +17,45 @@ export interface ServerOptions {
 
 type Content = { content: { type: 'text'; text: string }[]; isError?: boolean };
 
-function reply(value: Record<string, unknown>, isError = false, secrets: Buffer[] = []): Content {
+const SHORT_ESCAPES: Record<number, string> = { 0x08: '\\b', 0x09: '\\t', 0x0a: '\\n', 0x0c: '\\f', 0x0d: '\\r', 0x22: '\\"', 0x5c: '\\\\' };
+
+/** The bytes as they appear inside a JSON string (as JSON.stringify writes them), built without
+ * making a string of the secret. */
+export function jsonEscaped(bytes: Buffer): Buffer {
+  const parts: Buffer[] = [];
+  let start = 0;
+  for (let i = 0; i < bytes.length; i++) {
+    const byte = bytes[i]!;
+    if (byte >= 0x20 && byte !== 0x22 && byte !== 0x5c) continue;
+    parts.push(bytes.subarray(start, i));
+    parts.push(Buffer.from(SHORT_ESCAPES[byte] ?? `\\u${byte.toString(16).padStart(4, '0')}`, 'latin1'));
+    start = i + 1;
+  }
+  if (start === 0) return Buffer.from(bytes);
+  parts.push(bytes.subarray(start));
+  return Buffer.concat(parts);
+}
+
+/** Whether `text` holds the secret as it is, escaped once (a value of the answer) or twice (an
+ * answer quoted inside another). */
+export function holdsSecret(text: Buffer, secret: Buffer): boolean {
+  if (secret.length === 0) return false;
+  const once = jsonEscaped(secret);
+  const twice = jsonEscaped(once);
+  try {
+    return text.includes(secret) || text.includes(once) || text.includes(twice);
+  } finally {
+    once.fill(0);
+    twice.fill(0);
+  }
+}
+
+export function reply(value: Record<string, unknown>, isError = false, secrets: Buffer[] = []): Content {
   let text = JSON.stringify(value);
   const bytes = Buffer.from(text, 'utf8');
-  // Last line of defence: an answer that contains a resolved secret is never sent.
-  if (secrets.some((secret) => secret.length > 0 && bytes.includes(secret))) {
+  // Last line of defence: an answer that contains a resolved secret, in any form JSON gives it, is
+  // never sent.
+  if (secrets.some((secret) => holdsSecret(bytes, secret))) {
     text = JSON.stringify({ verdict: 'error', error: 'the answer was withheld because it contained a secret' });
     isError = true;
   }
@@ -57,7 +91,11 @@ function countSummary(profileName: string, count: number, numbers: number[]): st
 
 export function createServer(config: ServerConfig, options: ServerOptions = {}): { server: McpServer; close: () => Promise<void> } {
   const env = options.env ?? process.env;
-  const tool = new Tool(config.tool, { timeoutMs: config.timeoutMs ?? 30000 });
+  // Every child (the tool, the password helpers) runs without the variables that hold secrets:
+  // each gets its secret on standard input, only when a delivery needs it.
+  const childEnv: NodeJS.ProcessEnv = { ...env };
+  for (const name of secretVariables(config)) delete childEnv[name];
+  const tool = new Tool(config.tool, { timeoutMs: config.timeoutMs ?? 30000, env: childEnv });
   const baselines = new Map<string, string[]>();
   const holds = new Set<ClipboardHold>();
   const server = new McpServer({ name: 'chrome-private-input', version: '0.1.0' });
@@ -79,13 +117,16 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
       );
     }
     const result: Target = { profileName: target.profileName, allowedOrigins: target.allowedOrigins };
+    // Unless the configuration allows a plain text field, the tool accepts a password field only:
+    // a model that moves focus cannot have the secret typed where the page shows it.
+    if ((target.field ?? 'password') === 'password') result.secureFieldOnly = true;
     const number = windowNumber ?? target.windowNumber;
     if (number !== undefined) result.windowNumber = number;
     return result;
   };
   const secretOf = async (target: TargetConfig, name: string): Promise<Buffer> => {
     if (!target.secret) throw new UsageError(`the target ${JSON.stringify(name)} has no secret configured`);
-    return resolveSecret(target.secret, env);
+    return resolveSecret(target.secret, env, childEnv);
   };
 
   const targetName = { target: z.string().describe(`the name of a configured target: ${targetNames.join(', ')}`) };
@@ -116,6 +157,8 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
             allowedOrigins: target.allowedOrigins,
             ...(target.windowNumber !== undefined ? { windowNumber: target.windowNumber } : {}),
             delivers: target.secret !== undefined,
+            field: target.field ?? 'password',
+            clipboard: target.secret !== undefined && target.allowClipboard === true,
             captures: target.captureTo !== undefined || target.returnCapturedKey === true,
           };
         }),
@@ -161,8 +204,12 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
           (delivery.pageSwitch ? ` ${pageSwitch(delivery.pageSwitch)}` : '');
         return reply({ verdict: 'typed', target, ...delivery, diagnosis }, false, guard);
       } catch (error) {
-        const answer = failure(error);
-        return reply(JSON.parse(answer.content[0]!.text) as Record<string, unknown>, true, guard);
+        const answer = JSON.parse(failure(error).content[0]!.text) as Record<string, unknown>;
+        const configured = config.targets[target];
+        if (error instanceof Refusal && error.reason === 'focused_field_not_supported' && configured && (configured.field ?? 'password') === 'password') {
+          answer.diagnosis += ' This target takes a password field only (its configuration can say "field": "text").';
+        }
+        return reply(answer, true, guard);
       } finally {
         for (const copy of guard) copy.fill(0);
       }
@@ -211,15 +258,18 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
         const baseline = baselines.get(target);
         if (!baseline) throw new UsageError(`no baseline for ${JSON.stringify(target)}: call key_baseline before the key is issued`);
         const captured = await tool.keyCapture(toolTarget(configured, windowNumber), baseline);
-        baselines.delete(target);
         const key = Buffer.from(captured.key, 'utf8');
         try {
           const answer: Record<string, unknown> = { verdict: 'captured', target, fingerprint: captured.fingerprint };
           if (configured.captureTo) {
-            answer.storedTo = await storeCapturedKey(configured.captureTo, key, env);
+            // The baseline goes only once the key is stored: after a failed store, the same
+            // capture can be repeated once the place is mended.
+            answer.storedTo = await storeCapturedKey(configured.captureTo, key, childEnv);
+            baselines.delete(target);
             answer.diagnosis = `The new key was stored in ${configured.captureTo}; only its fingerprint is shown here.`;
             return reply(answer, false, [key]);
           }
+          baselines.delete(target);
           answer.key = captured.key; // allowed by "returnCapturedKey": true
           answer.diagnosis = 'The new key is returned, as the configuration allows ("returnCapturedKey").';
           return reply(answer);
@@ -236,13 +286,21 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
     'copy_to_clipboard',
     {
       description:
-        "Puts the target's secret on the clipboard for 20 seconds (for the person to paste), then takes it off. The secret never appears in the answer.",
+        "Puts the target's secret on the clipboard for 20 seconds (for the person to paste), then takes it off; only for targets whose configuration allows it. The secret never appears in the answer.",
       inputSchema: targetArgument,
     },
     async ({ target }) => {
       let secret: Buffer | undefined;
       try {
-        secret = await secretOf(lookUp(target), target);
+        const configured = lookUp(target);
+        // Anything on the clipboard can be read back by any program, the model's other tools
+        // included: only the configuration, never the model, lets a secret go there.
+        if (configured.allowClipboard !== true) {
+          throw new UsageError(
+            `the target ${JSON.stringify(target)} does not allow the clipboard: its configuration must say "allowClipboard": true`,
+          );
+        }
+        secret = await secretOf(configured, target);
         const guard = Buffer.from(secret);
         try {
           const hold = await tool.copyToClipboard(secret);

@@ -17,14 +17,18 @@ export const KEY_REQUEST_MAXIMUM = 65536;
 export const SECRET_MAXIMUM = 1048576;
 export const CLIPBOARD_SECRET_MAXIMUM = 262144;
 export const HOLD_MILLISECONDS = 20000;
-// How long a tool that is being stopped may take to restore what it changed before it is killed.
-const STOP_MILLISECONDS = 2000;
+// How long a tool that is being stopped may take to restore what it changed before it is killed:
+// longer than the 2 seconds the tool itself may take, so that SIGKILL never cuts a restore short.
+export const STOP_MILLISECONDS = 5000;
 const CHECK_KEYS = ['windowCheck', 'originCheck', 'keyCheck', 'pageSwitch'] as const;
 
 export interface Target {
   profileName: string;
   allowedOrigins: readonly string[];
   windowNumber?: number;
+  /** Delivery only: type into a password field only, never into a plain text field that shows
+   * what it holds (refused with "focused_field_not_supported"). */
+  secureFieldOnly?: boolean;
 }
 
 export interface WindowCount {
@@ -80,6 +84,15 @@ function statusText(status: number | null): string {
   return `status ${status}`;
 }
 
+// Every run not yet ended, so that a process that is itself being stopped can stop them first.
+const runs = new Set<Run>();
+
+/** Stops every tool this process still runs (SIGTERM, then SIGKILL after STOP_MILLISECONDS): for a
+ * program that is itself being stopped, so that no tool goes on typing after it is gone. */
+export async function stopRunningTools(): Promise<void> {
+  await Promise.all([...runs].map((run) => run.stop()));
+}
+
 /** One run of the tool. */
 class Run {
   readonly child: ChildProcess;
@@ -92,12 +105,15 @@ class Run {
 
   constructor(command: readonly string[], env: NodeJS.ProcessEnv | undefined) {
     this.child = spawn(command[0]!, command.slice(1), { stdio: ['pipe', 'pipe', 'pipe'], env });
+    runs.add(this);
     this.exited = new Promise((resolve) => {
       this.child.on('close', (code, signal) => {
+        runs.delete(this);
         resolve(code ?? (signal ? -(osConstants.signals[signal] ?? 1) : -1));
       });
     });
     this.child.on('error', (error) => {
+      runs.delete(this);
       this.startError = error;
       this.outputEnded = true;
       this.wake?.();
@@ -315,13 +331,16 @@ export class Tool {
    * the tool has confirmed the target; a Uint8Array passed in is overwritten with zeros once it
    * has been sent (or refused). Given a function, the secret is fetched only then. */
   async deliver(target: Target, secret: SecretSource): Promise<Delivery> {
-    const request = this.request(target);
-    if (typeof secret === 'function') return this.exchangeDelivery(request, secret);
-    const data = validation.checkSecret(secret, SECRET_MAXIMUM);
+    if (typeof secret === 'function') return this.exchangeDelivery(this.request(target, true), secret);
+    let data: Buffer | undefined;
     try {
-      return await this.exchangeDelivery(request, async () => data);
+      // Inside the try: a target or secret refused here still leaves the caller's bytes wiped.
+      const request = this.request(target, true);
+      data = validation.checkSecret(secret, SECRET_MAXIMUM);
+      const checked = data;
+      return await this.exchangeDelivery(request, async () => checked);
     } finally {
-      data.fill(0);
+      data?.fill(0);
       validation.wipe(secret);
     }
   }
@@ -350,11 +369,19 @@ export class Tool {
    * secret only later, it puts nothing on the pasteboard. */
   async copyToClipboard(secret: Secret, options: { deadlineMs?: number; withinMs?: number } = {}): Promise<ClipboardHold> {
     const deadline = options.deadlineMs ?? Date.now() + (options.withinMs ?? 5000);
-    if (typeof deadline !== 'number') throw new UsageError('deadlineMs must be a number of milliseconds since 1970');
-    if (!this.simulated && !(deadline > Date.now())) {
-      throw new UsageError('deadlineMs lies in the past; the tool would end with status 2');
+    let data: Buffer;
+    try {
+      if (typeof deadline !== 'number' || !Number.isFinite(deadline)) {
+        throw new UsageError('deadlineMs must be a finite number of milliseconds since 1970');
+      }
+      if (!this.simulated && !(deadline > Date.now())) {
+        throw new UsageError('deadlineMs lies in the past; the tool would end with status 2');
+      }
+      data = validation.checkSecret(secret, CLIPBOARD_SECRET_MAXIMUM);
+    } catch (error) {
+      validation.wipe(secret); // refused before the tool started: the caller's bytes go too
+      throw error;
     }
-    const data = validation.checkSecret(secret, CLIPBOARD_SECRET_MAXIMUM);
     const argument = Number.isInteger(deadline) ? String(deadline) : deadline.toString();
     const run = new Run([...this.command, '--copy-delivered-secret', argument], this.env);
     let sent: boolean;
@@ -400,18 +427,24 @@ export class Tool {
 
   // -- the exchange -----------------------------------------------------------------------------
 
-  private request(target: Target): { profileName: string; allowedOrigins: string[]; windowNumber?: number } {
+  private request(target: Target, delivery = false): { profileName: string; allowedOrigins: string[]; windowNumber?: number; secureFieldOnly?: boolean } {
     if (typeof target !== 'object' || target === null) throw new UsageError('the target must be an object');
-    const unknown = Object.keys(target).filter((key) => !['profileName', 'allowedOrigins', 'windowNumber'].includes(key));
+    const keys = ['profileName', 'allowedOrigins', 'windowNumber', 'secureFieldOnly'];
+    const unknown = Object.keys(target).filter((key) => !keys.includes(key));
     if (unknown.length) {
-      throw new UsageError(`unknown target key ${JSON.stringify(unknown[0])} (the keys are profileName, allowedOrigins, windowNumber)`);
+      throw new UsageError(`unknown target key ${JSON.stringify(unknown[0])} (the keys are ${keys.join(', ')})`);
     }
-    const request: { profileName: string; allowedOrigins: string[]; windowNumber?: number } = {
+    const request: { profileName: string; allowedOrigins: string[]; windowNumber?: number; secureFieldOnly?: boolean } = {
       profileName: validation.checkProfileName(target.profileName),
       allowedOrigins: validation.checkOrigins(target.allowedOrigins),
     };
     const number = validation.checkWindowNumber(target.windowNumber);
     if (number !== undefined) request.windowNumber = number;
+    if (target.secureFieldOnly !== undefined && typeof target.secureFieldOnly !== 'boolean') {
+      throw new UsageError(`secureFieldOnly must be true or false, not ${JSON.stringify(target.secureFieldOnly)}`);
+    }
+    // The key modes read no field: the key is sent with deliveries only.
+    if (delivery && target.secureFieldOnly === true) request.secureFieldOnly = true;
     return request;
   }
 

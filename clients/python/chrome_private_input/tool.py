@@ -8,6 +8,7 @@ import select
 import signal
 import struct
 import subprocess
+import threading
 import time
 from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, List, Optional, Sequence, Union
@@ -25,8 +26,12 @@ KEY_REQUEST_MAXIMUM = 65536
 SECRET_MAXIMUM = 1048576
 CLIPBOARD_SECRET_MAXIMUM = 262144
 HOLD_SECONDS = 20.0
-# How long a tool that is being stopped may take to restore what it changed before it is killed.
-STOP_SECONDS = 2.0
+# How long a tool that is being stopped may take to restore what it changed before it is killed:
+# longer than the 2 seconds the tool itself may take, so that SIGKILL never cuts a restore short.
+STOP_SECONDS = 5.0
+# The signals that stop this process: each first stops the tools it runs (they run in sessions of
+# their own, so a terminal's signals never reach them directly).
+FORWARDED_SIGNALS = tuple(getattr(signal, name) for name in ("SIGTERM", "SIGINT", "SIGHUP") if hasattr(signal, name))
 CHECK_KEYS = ("windowCheck", "originCheck", "keyCheck", "pageSwitch")
 
 
@@ -74,6 +79,59 @@ def frame(payload: bytes) -> bytes:
     return struct.pack(">I", len(payload)) + payload
 
 
+class _Running:
+    """The tools this process runs, and the signal handlers that stop them before this process
+    stops. A tool left running would go on typing into Chrome, or keep a secret on the pasteboard,
+    after its caller is gone."""
+
+    # Reentrant: the handler runs on the main thread, possibly while that thread holds the lock.
+    lock = threading.RLock()
+    processes: "set" = set()
+    previous: Dict[int, Any] = {}
+
+    @classmethod
+    def add(cls, process: "_Process") -> None:
+        with cls.lock:
+            cls.processes.add(process)
+            # Handlers can only be set from the main thread; elsewhere the tool is still stopped
+            # by whatever stops this process's own main thread.
+            if cls.previous or threading.current_thread() is not threading.main_thread():
+                return
+            for number in FORWARDED_SIGNALS:
+                current = signal.getsignal(number)
+                if current in (signal.SIG_IGN, None):
+                    continue  # a signal this process ignores stops nothing
+                cls.previous[number] = current
+                signal.signal(number, cls._handle)
+
+    @classmethod
+    def discard(cls, process: "_Process") -> None:
+        with cls.lock:
+            cls.processes.discard(process)
+            if cls.processes or not cls.previous:
+                return
+            if threading.current_thread() is not threading.main_thread():
+                return
+            for number, handler in cls.previous.items():
+                if signal.getsignal(number) == cls._handle:
+                    signal.signal(number, handler)
+            cls.previous.clear()
+
+    @classmethod
+    def _handle(cls, number: int, frame: Any) -> None:
+        with cls.lock:
+            running = list(cls.processes)
+        for process in running:
+            process.stop()
+        previous = cls.previous.get(number, signal.SIG_DFL)
+        if callable(previous):
+            previous(number, frame)
+            return
+        # The default effect: end this process by the same signal.
+        signal.signal(number, signal.SIG_DFL)
+        os.kill(os.getpid(), number)
+
+
 class _Process:
     """One run of the tool: unbuffered pipes, reads with deadlines."""
 
@@ -86,6 +144,7 @@ class _Process:
         except OSError as error:
             raise ToolError(f"cannot start {command[0]!r}: {error.strerror}", stage="start") from None
         self.pending = bytearray()
+        _Running.add(self)
 
     def write(self, data: Union[bytes, bytearray]) -> bool:
         view = memoryview(data)
@@ -153,17 +212,24 @@ class _Process:
     def stderr_text(self) -> str:
         return getattr(self, "stderr", "")
 
-    def kill(self) -> None:
-        """Stops the tool if it still runs. SIGTERM first: the delivery and key modes answer it by
+    def stop(self) -> None:
+        """Ends the tool if it still runs. SIGTERM first: the delivery and key modes answer it by
         putting Chrome's page accessibility back (SIGKILL would leave it switched on) and the
         clipboard handoff by taking the secret off; SIGKILL only when it does not end soon."""
         if self.popen.poll() is None:
-            self.popen.terminate()
             try:
+                self.popen.terminate()
                 self.popen.wait(STOP_SECONDS)
             except subprocess.TimeoutExpired:
                 self.popen.kill()
                 self.popen.wait()
+            except ProcessLookupError:
+                pass
+
+    def kill(self) -> None:
+        """Stops the tool if it still runs (see `stop`) and closes the pipes."""
+        self.stop()
+        _Running.discard(self)
         for stream in (self.popen.stdin, self.popen.stdout, self.popen.stderr):
             try:
                 stream.close()
@@ -267,16 +333,21 @@ class Tool:
                            list(answer["tabCounts"]), answer.get("frontKind"), answer.get("frontAvatar"))
 
     def deliver(self, profile_name: str, allowed_origins: Sequence[str], secret: SecretSource, *,
-                window_number: Optional[int] = None) -> Delivery:
+                window_number: Optional[int] = None, secure_field_only: bool = False) -> Delivery:
         """Types `secret` into the focused field of the profile's window. The secret is sent only
         after the tool has confirmed the target; a bytearray passed in is overwritten with zeros
-        once it has been sent (or refused). Given a function, the secret is fetched only then."""
-        request = self._request(profile_name, allowed_origins, window_number)
+        once it has been sent (or refused, also by a usage error). Given a function, the secret is
+        fetched only then. With `secure_field_only`, only a password field may receive it: a plain
+        text field (which shows what it holds) is refused with "focused_field_not_supported"."""
         if callable(secret):
-            return self._deliver(request, secret)
-        data = validation.check_secret(secret, SECRET_MAXIMUM)
+            return self._deliver(self._delivery_request(profile_name, allowed_origins, window_number,
+                                                        secure_field_only), secret)
+        data = None
         try:
-            return self._deliver(request, lambda: data)
+            request = self._delivery_request(profile_name, allowed_origins, window_number, secure_field_only)
+            data = validation.check_secret(secret, SECRET_MAXIMUM)
+            checked = data
+            return self._deliver(request, lambda: checked)
         finally:
             validation.wipe(data)
             validation.wipe(secret)
@@ -301,13 +372,19 @@ class Tool:
         """Puts `secret` on the pasteboard for 20 seconds and returns as soon as it is there. The
         deadline (milliseconds since 1970) defaults to `within` seconds from now: if the tool only
         reads the secret later, it puts nothing on the pasteboard."""
-        if deadline_ms is None:
-            deadline_ms = time.time() * 1000.0 + within * 1000.0
-        if isinstance(deadline_ms, bool) or not isinstance(deadline_ms, (int, float)):
-            raise UsageError("deadline_ms must be a number of milliseconds since 1970")
-        if not self.is_simulated and not deadline_ms > time.time() * 1000.0:
-            raise UsageError("deadline_ms lies in the past; the tool would end with status 2")
-        data = validation.check_secret(secret, CLIPBOARD_SECRET_MAXIMUM)
+        try:
+            if deadline_ms is None:
+                deadline_ms = time.time() * 1000.0 + within * 1000.0
+            if isinstance(deadline_ms, bool) or not isinstance(deadline_ms, (int, float)):
+                raise UsageError("deadline_ms must be a number of milliseconds since 1970")
+            if deadline_ms == float("inf"):
+                raise UsageError("deadline_ms is infinite; the tool would end with status 2")
+            if not self.is_simulated and not deadline_ms > time.time() * 1000.0:
+                raise UsageError("deadline_ms lies in the past; the tool would end with status 2")
+            data = validation.check_secret(secret, CLIPBOARD_SECRET_MAXIMUM)
+        except BaseException:
+            validation.wipe(secret)  # refused before the tool started: the caller's bytes go too
+            raise
         process = _Process(self.command + ["--copy-delivered-secret", repr(float(deadline_ms))], self.env)
         try:
             length = struct.pack(">I", len(data))
@@ -323,7 +400,10 @@ class Tool:
             raise ToolError("no ready byte from the clipboard handoff in time", stage="ready") from None
         if ready == b"1":
             return ClipboardHold(process, time.monotonic())
-        status = process.finish(self.timeout)
+        try:
+            status = process.finish(self.timeout)
+        finally:
+            process.kill()
         self._raise_harness_problem(process, status)
         if status == 2 or not sent:
             raise ToolError("the clipboard handoff refused its input: the deadline had passed when the "
@@ -348,6 +428,15 @@ class Tool:
         return WindowVisibility(answer["all"], answer["onScreen"], answer.get("excludingPlaceholder"))
 
     # -- the exchange ---------------------------------------------------------------------------
+
+    def _delivery_request(self, profile_name: str, allowed_origins: Sequence[str], window_number: Optional[int],
+                          secure_field_only: bool) -> Dict[str, Any]:
+        if not isinstance(secure_field_only, bool):
+            raise UsageError(f"secure_field_only must be True or False, not {secure_field_only!r}")
+        request = self._request(profile_name, allowed_origins, window_number)
+        if secure_field_only:
+            request["secureFieldOnly"] = True
+        return request
 
     def _request(self, profile_name: str, allowed_origins: Sequence[str], window_number: Optional[int]) -> Dict[str, Any]:
         request: Dict[str, Any] = {"profileName": validation.check_profile_name(profile_name),

@@ -46,6 +46,21 @@ class Modes(HarnessTest):
         self.assertEqual(secret, bytearray(len(SECRET)))  # wiped once sent
         self.assertEqual([w["value"] for w in self.writes()], [SECRET.decode()])
 
+    def test_secure_field_only_refuses_a_plain_text_field(self):
+        # Focus sits in the page's e-mail field, a plain text field.
+        events = [{"when": {"call": "AXIsProcessTrusted", "count": 1}, "do": [
+            {"setAttribute": {"element": "w1-password", "attribute": "AXFocused", "value": False}},
+            {"setAttribute": {"element": "w1-email", "attribute": "AXFocused", "value": True}}]}]
+        tool = self.tool(self.patched("realistic-chrome", events=events))
+        secret = bytearray(SECRET)
+        with self.assertRaises(Refusal) as caught:
+            tool.deliver("Work", ACCOUNTS, secret, window_number=4101, secure_field_only=True)
+        self.assertEqual((caught.exception.reason, caught.exception.secret_sent), ("focused_field_not_supported", False))
+        self.assertEqual(self.writes(), [])
+        self.assertEqual(secret, bytearray(len(SECRET)))
+        self.assertTrue(tool.deliver("Work", ACCOUNTS, SECRET, window_number=4101).typed)
+        self.assertEqual([w["element"] for w in self.writes()], ["w1-email"])
+
     def test_deliver_refusals_explain_themselves_and_never_send_the_secret(self):
         table = [
             ("two windows of one profile", "chrome-profiles", "Work", ["https://mail.example.com"], None,
@@ -207,6 +222,56 @@ os.write(1, b'{{"ok":true,"typed":true}}\\n')
         script = self.fake_tool("time.sleep(30)\n")
         with self.assertRaisesRegex(ToolError, "no answer within"):
             Tool([script], timeout=0.5).count_windows("Work")
+
+    def test_a_stopped_tool_gets_longer_than_its_own_stop_time(self):
+        # The tool may take up to 2 seconds to put back what it changed; this one takes 3.
+        marker = f"{self.folder.name}/restored"
+        script = self.fake_tool(f"""
+import signal
+def stop(number, frame):
+    time.sleep(3)
+    open({marker!r}, "w").write("restored")
+    sys.exit(1)
+signal.signal(signal.SIGTERM, stop)
+time.sleep(30)
+""")
+        with self.assertRaisesRegex(ToolError, "no answer within"):
+            Tool([script], timeout=1.5).count_windows("Work")
+        with open(marker, encoding="utf-8") as source:
+            self.assertEqual(source.read(), "restored")
+
+    def test_a_caller_stopped_by_a_signal_stops_its_tool_first(self):
+        import signal
+        import subprocess
+        import sys
+
+        from support import ROOT
+
+        for name in ("SIGTERM", "SIGINT"):
+            with self.subTest(name):
+                number = getattr(signal, name)
+                marker = f"{self.folder.name}/{name}"
+                started = f"{self.folder.name}/{name}.started"
+                script = self.fake_tool(f"""
+import signal
+def stop(number, frame):
+    open({marker!r}, "w").write(signal.Signals(number).name)
+    sys.exit(1)
+signal.signal(signal.SIGTERM, stop)
+open({started!r}, "w").close()
+time.sleep(30)
+""")
+                caller = subprocess.Popen(
+                    [sys.executable, "-c", f"from chrome_private_input import Tool; Tool([{script!r}]).count_windows('Work')"],
+                    env={"PYTHONPATH": f"{ROOT}/clients/python", "PATH": "/usr/bin:/bin"},
+                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                deadline = time.monotonic() + 20
+                while not __import__("os").path.exists(started) and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                caller.send_signal(number)
+                self.assertEqual(caller.wait(20), -number)  # then it ends as the signal asks
+                with open(marker, encoding="utf-8") as source:
+                    self.assertEqual(source.read(), "SIGTERM")  # the tool was asked to stop, not left running
 
     def test_real_hold_handle(self):
         script = self.fake_tool("os.read(0, 100); os.write(1, b'1'); time.sleep(20)\n")

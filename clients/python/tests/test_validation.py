@@ -33,6 +33,9 @@ class UsageErrors(unittest.TestCase):
             ("clipboard secret too large", lambda: TOOL.copy_to_clipboard(b"x" * 262145), "at most 262144"),
             ("deadline passed", lambda: TOOL.copy_to_clipboard(b"s", deadline_ms=1000.0), "past"),
             ("deadline NaN", lambda: TOOL.copy_to_clipboard(b"s", deadline_ms=float("nan")), "past"),
+            ("deadline infinite", lambda: TOOL.copy_to_clipboard(b"s", deadline_ms=float("inf")), "infinite"),
+            ("secure_field_only as text", lambda: TOOL.deliver("Work", ORIGIN, b"s", secure_field_only="yes"),
+             "secure_field_only must be"),
             ("upper-case baseline", lambda: TOOL.key_capture("Work", ORIGIN, ["F" * 64]), "fingerprint"),
             ("baseline as one string", lambda: TOOL.key_capture("Work", ORIGIN, "f" * 64), "list"),
             ("pid 1", lambda: TOOL.window_visibility(1), "process identifier"),
@@ -61,6 +64,20 @@ class UsageErrors(unittest.TestCase):
         with self.assertRaises(Exception):
             TOOL.deliver("Work", ORIGIN, secret)
         self.assertEqual(secret, bytearray(len(secret)))
+
+    def test_a_bytearray_secret_is_wiped_when_refused_before_the_tool_starts(self):
+        for name, call in [
+            ("a loose origin", lambda secret: TOOL.deliver("Work", ["https://A.example"], secret)),
+            ("window number 0", lambda secret: TOOL.deliver("Work", ORIGIN, secret, window_number=0)),
+            ("secure_field_only as text", lambda secret: TOOL.deliver("Work", ORIGIN, secret, secure_field_only=1)),
+            ("a clipboard deadline passed", lambda secret: TOOL.copy_to_clipboard(secret, deadline_ms=1000.0)),
+            ("a clipboard deadline as text", lambda secret: TOOL.copy_to_clipboard(secret, deadline_ms="1")),
+        ]:
+            with self.subTest(name):
+                secret = bytearray(b"correct horse")
+                with self.assertRaises(UsageError):
+                    call(secret)
+                self.assertEqual(secret, bytearray(len(secret)))
 
     def test_helpers(self):
         self.assertEqual(grapheme_count("e\u0301\U0001F1E9\U0001F1EA\U0001F468\u200d\U0001F469"), 3)

@@ -47,6 +47,20 @@ it('gives up on a tool that does not answer', async () => {
   await assert.rejects(new Tool([fake], { timeoutMs: 500 }).countWindows('Work'), /no answer within/);
 });
 
+it('gives a stopped tool longer than its own worst-case stop time before killing it', async () => {
+  // The tool may take up to 2 seconds to put back what it changed; this one takes 3.
+  const marker = join(scratch.folder, 'restored');
+  const fake = python('slow-stop', `import signal
+def stop(number, frame):
+    time.sleep(3)
+    open(${JSON.stringify(marker)}, "w").write("restored")
+    sys.exit(1)
+signal.signal(signal.SIGTERM, stop)
+time.sleep(30)`);
+  await assert.rejects(new Tool([fake], { timeoutMs: 1500 }).countWindows('Work'), /no answer within/);
+  assert.equal(readFileSync(marker, 'utf8'), 'restored');
+});
+
 it('keeps a real 20-second hold running until it is cancelled', async () => {
   const fake = python('hold', 'os.read(0, 100); os.write(1, b"1"); time.sleep(20)');
   const hold = await new Tool([fake]).copyToClipboard(SECRET);

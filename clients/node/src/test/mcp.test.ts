@@ -38,9 +38,9 @@ before(async () => {
       'wrong-site': { profileName: 'Work', allowedOrigins: ['https://login.example.com'], secret: 'pass:never/resolved' },
       'console-key': { profileName: 'Work', allowedOrigins: ['https://console.example.dev'], captureTo: `file:${keyFile}` },
       'console-nowhere': { profileName: 'Work', allowedOrigins: ['https://console.example.dev'] },
-      clipboard: { profileName: 'Work', allowedOrigins: ['https://accounts.example.com'], secret: 'env:CPI_TEST_SECRET' },
+      clipboard: { profileName: 'Work', allowedOrigins: ['https://accounts.example.com'], secret: 'env:CPI_TEST_SECRET', allowClipboard: true },
     },
-  }));
+  }), { mode: 0o600 });
   const transport = new StdioClientTransport({
     command: process.execPath,
     args: [join(ROOT, 'clients', 'node', 'dist', 'mcp-server.js'), '--config', config],
@@ -71,7 +71,10 @@ describe('MCP server', () => {
     const { body } = await call('list_targets');
     const targets = body.targets as Record<string, unknown>[];
     assert.equal(targets.length, 5);
-    assert.deepEqual(targets[0], { name: 'work-login', profileName: 'Work', allowedOrigins: ['https://accounts.example.com'], windowNumber: 4101, delivers: true, captures: false });
+    assert.deepEqual(targets[0], {
+      name: 'work-login', profileName: 'Work', allowedOrigins: ['https://accounts.example.com'], windowNumber: 4101, delivers: true, field: 'password', clipboard: false, captures: false,
+    });
+    assert.equal(targets[4]!.clipboard, true);
   });
 
   it('counts windows and delivers a secret named by target', async () => {

@@ -92,6 +92,8 @@ describe('request schema', () => {
     ['window number 0', { profileName: 'Work', allowedOrigins: ['https://a.example'], windowNumber: 0 }, false],
     ['17 origins', { profileName: 'Work', allowedOrigins: Array.from({ length: 17 }, (_, i) => `https://h${i}.example`) }, false],
     ['upper-case fingerprint', { profileName: 'Work', allowedOrigins: ['https://a.example'], baseline: ['F'.repeat(64)] }, false],
+    ['a password field only', { profileName: 'Work', allowedOrigins: ['https://a.example'], secureFieldOnly: true }, true],
+    ['secureFieldOnly as a string', { profileName: 'Work', allowedOrigins: ['https://a.example'], secureFieldOnly: 'true' }, false],
   ];
   for (const [name, request, valid] of table) {
     it(name, () => assert.equal(validate(request) === undefined, valid));

@@ -3,12 +3,13 @@
 // configuration's refusals.
 
 import assert from 'node:assert/strict';
-import { readFileSync, statSync, writeFileSync } from 'node:fs';
+import { mkdirSync, readdirSync, readFileSync, statSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, describe, it } from 'node:test';
 
 import { ConfigError, parseConfig } from '../config.js';
 import { resolveSecret, SecretError, storeCapturedKey } from '../secrets.js';
+import { holdsSecret, jsonEscaped } from '../server.js';
 import { Scratch } from './support.js';
 
 const scratch = new Scratch();
@@ -38,13 +39,25 @@ describe('secret references', () => {
   }
   it('passes the reference to the helpers as separate arguments', () => {
     assert.deepEqual(readFileSync(log, 'utf8').trim().split('\n'), [
-      'security find-generic-password -s svc -a alice -w', 'op read op://Private/Login/password', 'pass show web/login',
+      'security find-generic-password -s svc -a alice -w', 'op read op://Private/Login/password', 'pass show -- web/login',
     ]);
   });
   it('fails without leaking what the helper printed', async () => {
     await assert.rejects(resolveSecret('keychain:other/alice', env), (error: Error) => error instanceof SecretError && /status 44/.test(error.message));
     await assert.rejects(resolveSecret('env:MISSING', env), /not set/);
     await assert.rejects(resolveSecret('pass:x', { PATH: '/nonexistent' }), /not found on PATH/);
+  });
+  it('runs the helpers with their own environment, and stops one that hangs', async () => {
+    const hanging = join(scratch.folder, 'hanging');
+    mkdirSync(hanging);
+    scratch.executable(join('hanging', 'op'), `env > ${log}.env; exec sleep 30`);
+    const started = Date.now();
+    await assert.rejects(
+      resolveSecret('op://a/b/c', { ...env, PATH: hanging }, { PATH: `${hanging}:/usr/bin:/bin` }, 300),
+      (error: Error) => error instanceof SecretError && /op did not answer within 0.3 seconds/.test(error.message),
+    );
+    assert.ok(Date.now() - started < 5000);
+    assert.doesNotMatch(readFileSync(`${log}.env`, 'utf8'), /TOKEN/);
   });
 });
 
@@ -55,6 +68,19 @@ describe('capture destinations', () => {
     await storeCapturedKey(`file:${path}`, Buffer.from('sk_live_new'), env);
     assert.equal(readFileSync(path, 'utf8'), 'sk_live_new');
     assert.equal(statSync(path).mode & 0o777, 0o600);
+  });
+  it('names the place when a key cannot be stored, and leaves no file behind', async () => {
+    const table: [string, string, RegExp][] = [
+      ['a missing folder', join(scratch.folder, 'missing', 'key'), /could not be stored in .*missing\/key: ENOENT/],
+      ['a folder at the destination', join(scratch.folder, 'blocked'), /could not be stored in .*blocked: (EISDIR|ENOTEMPTY|EEXIST)/],
+    ];
+    mkdirSync(join(scratch.folder, 'blocked'));
+    writeFileSync(join(scratch.folder, 'blocked', 'inside'), '');
+    for (const [name, path, words] of table) {
+      const before = readdirSync(scratch.folder).sort();
+      await assert.rejects(storeCapturedKey(`file:${path}`, Buffer.from('sk_live_new'), env), (error: Error) => error instanceof SecretError && words.test(error.message), name);
+      assert.deepEqual(readdirSync(scratch.folder).sort(), before, name);
+    }
   });
   it('hands a key to the keychain on standard input, never on the command line', async () => {
     await storeCapturedKey('keychain:api/robot', Buffer.from('sk_live_new'), env);
@@ -73,6 +99,8 @@ describe('configuration', () => {
     ['tool as a string', { ...good, tool: 'chrome-private-input' }, /"tool"/],
     ['no targets', { ...good, targets: {} }, /at least one/],
     ['unknown top-level key', { ...good, secrets: {} }, /unknown key "secrets"/],
+    ['an unknown kind of field', { ...good, targets: { t: { ...good.targets.t, field: 'secure' } } }, /"field" must be "password"/],
+    ['allowClipboard as a string', { ...good, targets: { t: { ...good.targets.t, allowClipboard: 'yes' } } }, /"allowClipboard" must be a boolean/],
     ['a target named __proto__', JSON.parse(`{"tool":["x"],"targets":{"__proto__":${JSON.stringify(good.targets.t)}}}`), /cannot name a target/],
   ];
   for (const [name, document, words] of table) {
@@ -86,5 +114,31 @@ describe('configuration', () => {
     const config = parseConfig({ ...good, targets: { t: { ...good.targets.t, windowNumber: 4101, secret, captureTo: 'keychain:a/b', returnCapturedKey: false } } });
     assert.equal(config.targets.t?.windowNumber, 4101);
     assert.equal(config.targets.t?.secret, secret);
+  });
+});
+
+describe('answers holding a secret', () => {
+  // Each secret, and whether an answer built around it is caught. JSON writes quotes, backslashes and
+  // control characters escaped, once in the answer and twice in an answer quoted in another.
+  const table: [string, string][] = [
+    ['plain', 'hunter2-secret'],
+    ['quotes', 'pa"ss"word'],
+    ['backslashes', 'C:\\dir\\key'],
+    ['control characters', 'tab\there\u0001bell\nline'],
+    ['non-ASCII', 'pässwörd-🔑'],
+  ];
+  for (const [name, secret] of table) {
+    it(`finds ${name} in every form an answer may carry`, () => {
+      const bytes = Buffer.from(secret, 'utf8');
+      assert.deepEqual(jsonEscaped(bytes), Buffer.from(JSON.stringify(secret).slice(1, -1), 'utf8'));
+      const answer = JSON.stringify({ verdict: 'refused', reason: secret });
+      for (const text of [secret, answer, JSON.stringify({ error: answer })]) {
+        assert.ok(holdsSecret(Buffer.from(`x${text}y`, 'utf8'), bytes), text);
+      }
+      assert.ok(!holdsSecret(Buffer.from(JSON.stringify({ reason: secret.slice(1) })), bytes));
+    });
+  }
+  it('treats an empty secret as nothing to find', () => {
+    assert.ok(!holdsSecret(Buffer.from('{}'), Buffer.alloc(0)));
   });
 });

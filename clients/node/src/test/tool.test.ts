@@ -167,6 +167,22 @@ describe('usage errors before the tool starts', () => {
       await assert.rejects(call(), (error: Error) => error instanceof UsageError && words.test(error.message));
     });
   }
+  it('wipes the bytes of a secret refused before the tool starts', async () => {
+    const table: [string, (secret: Uint8Array) => Promise<unknown>][] = [
+      ['a loose origin', (secret) => tool.deliver({ ...target, allowedOrigins: ['https://Accounts.example.com'] }, secret)],
+      ['an unknown target key', (secret) => tool.deliver({ ...target, windownumber: 1 } as never, secret)],
+      ['secureFieldOnly not a boolean', (secret) => tool.deliver({ ...target, secureFieldOnly: 'yes' } as never, secret)],
+      ['a deadline that has passed', (secret) => tool.copyToClipboard(secret, { deadlineMs: 1000 })],
+      ['an infinite deadline', (secret) => tool.copyToClipboard(secret, { deadlineMs: Infinity })],
+      ['a deadline that is not a number', (secret) => tool.copyToClipboard(secret, { deadlineMs: '1' as never })],
+    ];
+    for (const [name, call] of table) {
+      const secret = new TextEncoder().encode(SECRET);
+      await assert.rejects(call(secret), UsageError, name);
+      assert.ok(secret.every((byte) => byte === 0), name);
+    }
+  });
+
   it('lets the bounds through', async () => {
     await assert.rejects(tool.countWindows('\u{1F44B}\u{1F3FD}'.repeat(80)), /cannot start/);
     await assert.rejects(tool.deliver({ ...target, windowNumber: 2 ** 32 - 1 }, '\u00e9\u{1F600}'), /cannot start/);
