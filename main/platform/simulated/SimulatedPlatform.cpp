@@ -310,14 +310,18 @@ AXError setAttribute(State& state, const Element& element, std::string_view attr
     const Resolved target = resolve(state, element);
     AXError result = target.error;
     bool stored = false;
-    const bool verified = secret && attribute == ax::value;
+    // The scenario's own answers ("setResults") stand as written, 0 included.
+    bool verified = false;
     if (result == axErrorSuccess) {
         const auto& setResults = state.nodes[target.node].setResults;
         if (const auto listed = setResults.find(attribute); listed != setResults.end()) {
             result = listed->second;
-        } else if (!verified || state.nodes[target.node].valueArrives) {
-            state.nodes.write(target.node).attributes.insert_or_assign(std::string(attribute), written);
-            stored = true;
+        } else {
+            verified = secret && attribute == ax::value;
+            if (!verified || state.nodes[target.node].valueArrives) {
+                state.nodes.write(target.node).attributes.insert_or_assign(std::string(attribute), written);
+                stored = true;
+            }
         }
     }
     if (result == axErrorSuccess && verified) {
