@@ -62,6 +62,7 @@ void PageSwitchState::restoreLocked() {
 }
 
 void PageSwitchState::restoreForStop() {
+    platform_->prepareForStop();
     restoreLocked();
 }
 
@@ -103,6 +104,9 @@ void PageSwitchState::end(int status) {
 }
 
 void PageSwitchState::stop() {
+    // At once, before the wait for the lock: a call that the main thread starts from now on has
+    // the stop path's short deadline too.
+    platform_->prepareForStop();
     guard_->stop();
 }
 

@@ -154,6 +154,8 @@ public:
     virtual ~Platform() = default;
 
     // Accessibility -------------------------------------------------------------------------
+    // Every Accessibility call has a deadline (about 1 s on macOS): a call that the application
+    // does not answer in time fails (kAXErrorCannotComplete) like any other failed call.
     virtual bool isProcessTrusted() = 0;                             // AXIsProcessTrusted
     virtual Element createApplicationElement(std::int32_t pid) = 0;  // AXUIElementCreateApplication
     virtual AttributeRead copyAttributeValue(const Element& element, // AXUIElementCopyAttributeValue
@@ -166,6 +168,10 @@ public:
     virtual std::vector<AttributeRead> copyAttributeValues(const Element& element,
                                                            std::span<const std::string_view> attributes) = 0;
     // AXUIElementSetAttributeValue with a boolean or with the secret; the result code unchanged.
+    // The secret's write into "AXValue" is verified: the set call's success only means that the
+    // application queued the value, so the backend then waits (about a second at most, giving up at
+    // once when a stop has begun) until the field's character count equals the secret's length in
+    // UTF-16 code units, and answers kAXErrorFailure when it does not.
     virtual AXError setAttributeValue(const Element& element, std::string_view attribute, bool value) = 0;
     virtual AXError setAttributeValue(const Element& element, std::string_view attribute,
                                       const SecretText& value) = 0;
@@ -200,6 +206,12 @@ public:
     virtual std::int64_t clearPasteboard() = 0;
     virtual bool writePasteboardItems(std::span<PasteboardItem* const> items) = 0;
     virtual std::int64_t pasteboardChangeCount() = 0;
+
+    // From now on every call has the stop path's short deadline (0.25 s on macOS), so that putting
+    // Chrome's page switch back after a stop signal cannot take long. Called by the stop path, from
+    // the stop-signal thread, once a stop has begun and at the latest just before that restore
+    // (safe on any thread, also while the main thread is inside a call); there is no way back.
+    virtual void prepareForStop() = 0;
 
     // Clock, sleep and the end of the process -----------------------------------------------
     virtual double currentTime() = 0;       // seconds since 1970

@@ -90,6 +90,8 @@ const Rejection rejections[] = {
      R"(windowServer: unknown key "al")"},
     {"pasteboard flag of the wrong type", R"({"pasteboard": {"failWrite": "yes"}})",
      "pasteboard.failWrite: expected a boolean, found a string"},
+    {"value arrival of the wrong type", R"({"applications": [{"pid": 1, "root": {"valueArrives": 0}}]})",
+     "applications[0].root.valueArrives: expected a boolean, found a number"},
     {"event without actions", R"({"events": [{"when": {"time": 1}}]})", R"(events[0]: missing key "do")"},
     {"unknown trigger", R"({"events": [{"when": {"calls": "sleep"}, "do": []}]})",
      R"(events[0].when: unknown trigger "calls")"},

@@ -265,6 +265,44 @@ TEST(Sets, StoreTheValueOrReturnTheScenariosCodeAndAreJournalled) {
     EXPECT_NE(lines[3]["result"], 0);
 }
 
+TEST(Sets, TheSecretsValueIsVerifiedOnTheClock) {
+    const std::string journal = journalPath();
+    auto platform = platformFor(R"({"applications": [{"pid": 501, "root": {
+        "id": "field", "value": "previous", "valueArrives": false,
+        "children": [{"id": "silent", "value": "previous", "setResults": {"AXValue": 0}}]}}]})",
+                                journal);
+    const Element field = platform->createApplicationElement(501);
+    const char secret[] = {'s', '3', 'c'};
+    const auto text = platform->createSecretText(secret);
+
+    // Accepted but never arriving: a second of polling on the clock, then a failure.
+    EXPECT_EQ(platform->setAttributeValue(field, "AXValue", *text), axErrorFailure);
+    EXPECT_DOUBLE_EQ(platform->clockSeconds(), 1.0);
+    EXPECT_EQ(stringOf(platform->copyAttributeValue(field, "AXValue")), "previous");
+    EXPECT_EQ(platform->callCount("AXUIElementCopyAttributeValue"), 1); // the polls are not calls
+    // Only "AXValue" waits for its value; other sets store as they always did.
+    EXPECT_EQ(platform->setAttributeValue(field, "AXSelectedText", *text), axErrorSuccess);
+    EXPECT_EQ(platform->setAttributeValue(field, "AXFocused", true), axErrorSuccess);
+    // A scenario's own answer of success is not checked: it stands, and the clock does not move.
+    const Element silent = std::get<Element>(
+        std::get<AttributeList>(platform->copyAttributeValue(field, "AXChildren").value->value)[0].value);
+    EXPECT_EQ(platform->setAttributeValue(silent, "AXValue", *text), axErrorSuccess);
+    EXPECT_DOUBLE_EQ(platform->clockSeconds(), 1.0);
+
+    const auto lines = journalLines(journal);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0]["result"], axErrorFailure);
+    EXPECT_EQ(lines[1]["result"], 0);
+}
+
+TEST(Stop, PreparingForAStopIsRecorded) {
+    auto platform = platformFor(tree, std::nullopt);
+    EXPECT_FALSE(platform->preparedForStop());
+    platform->prepareForStop();
+    EXPECT_TRUE(platform->preparedForStop());
+    EXPECT_EQ(platform->callCount("prepareForStop"), 0);
+}
+
 TEST(Events, CallTriggerFiresJustBeforeTheNthCallIsAnswered) {
     auto platform = platformFor(R"({
       "applications": [{"pid": 1, "root": {"id": "app", "title": "before"}}],

@@ -63,6 +63,7 @@ public:
         return inner_->writePasteboardItems(items);
     }
     std::int64_t pasteboardChangeCount() override { return inner_->pasteboardChangeCount(); }
+    void prepareForStop() override { inner_->prepareForStop(); }
     double currentTime() override { return inner_->currentTime(); }
     void sleep(double seconds) override { inner_->sleep(seconds); }
     [[noreturn]] void exitProcess(int status) override {

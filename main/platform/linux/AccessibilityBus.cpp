@@ -1,11 +1,22 @@
 #include "platform/linux/AccessibilityBus.h"
 
+#include <atomic>
 #include <atspi/atspi.h>
 #include <cstring>
 #include <dbus/dbus.h>
 #include <mutex>
 
 namespace cpi::atspi {
+
+namespace {
+// The timeout of every call on the application connections, in milliseconds.
+std::atomic<int> callTimeoutMillis{DBUS_TIMEOUT_USE_DEFAULT};
+constexpr int stopCallTimeoutMillis = 250;
+} // namespace
+
+void useStopDeadline() noexcept {
+    callTimeoutMillis.store(stopCallTimeoutMillis);
+}
 
 namespace {
 
@@ -186,7 +197,7 @@ DBusMessage* AccessibilityBus::call(DBusMessage* message) {
     }
     ++roundTrips_;
     DBusMessage* reply =
-        dbus_connection_send_with_reply_and_block(connection_, message, DBUS_TIMEOUT_USE_DEFAULT, nullptr);
+        dbus_connection_send_with_reply_and_block(connection_, message, callTimeoutMillis.load(), nullptr);
     dbus_message_unref(message);
     return reply;
 }

@@ -38,6 +38,11 @@ inline constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
 using StateSet = std::array<std::uint32_t, 2>;
 bool hasState(const StateSet& states, unsigned state);
 
+// From now on every bus call of the process waits at most 250 ms for its answer instead of the
+// bus's default (25 s), so that the stop path's restore cannot keep the process long. Safe from
+// any thread; there is no way back.
+void useStopDeadline() noexcept;
+
 // One element as the Cache interface lists it.
 struct CachedElement {
     ObjectRef object;

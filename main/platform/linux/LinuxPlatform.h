@@ -63,6 +63,8 @@ public:
     bool writePasteboardItems(std::span<PasteboardItem* const> items) override;
     std::int64_t pasteboardChangeCount() override;
 
+    // Every later bus call waits at most the stop path's short deadline.
+    void prepareForStop() override { atspi::useStopDeadline(); }
     double currentTime() override;
     void sleep(double seconds) override;
     [[noreturn]] void exitProcess(int status) override;

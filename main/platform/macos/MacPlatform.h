@@ -11,7 +11,8 @@ namespace cpi {
 
 class MacPlatform final : public Platform {
 public:
-    MacPlatform() = default;
+    // Gives every Accessibility call of the process its deadline.
+    MacPlatform();
     MacPlatform(const MacPlatform&) = delete;
     MacPlatform& operator=(const MacPlatform&) = delete;
 
@@ -42,6 +43,7 @@ public:
     bool writePasteboardItems(std::span<PasteboardItem* const> items) override;
     std::int64_t pasteboardChangeCount() override;
 
+    void prepareForStop() override;
     double currentTime() override;
     void sleep(double seconds) override;
     [[noreturn]] void exitProcess(int status) override;

@@ -2,7 +2,10 @@
 // objects are owned by ARC, Core Foundation objects by `Owned` (one CFRelease per Create or Copy).
 #include "platform/macos/MacPlatform.h"
 
+#include "platform/Process.h"
 #include "platform/SecureMemory.h"
+#include "platform/ValueArrival.h"
+#include "platform/macos/ProcessLiveness.h"
 #include "platform/macos/Utf16.h"
 
 #import <AppKit/AppKit.h>
@@ -11,9 +14,12 @@
 #import <CoreGraphics/CoreGraphics.h>
 #import <Foundation/Foundation.h>
 #include <algorithm>
-#include <chrono>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <libproc.h>
 #include <limits>
+#include <mach/mach_time.h>
 #include <unistd.h>
 #include <utility>
 
@@ -81,11 +87,20 @@ constexpr int maximumNesting = 32;
 // At most this many pending sources are handled by one turn (each takes microseconds).
 constexpr int maximumSourcesPerTurn = 64;
 
+// The last turn may wait this long for nothing to arrive.
+constexpr CFTimeInterval observerTurnSeconds = 0.001;
+
 // NSRunningApplication's time-varying properties (terminated, the activation policy) and the
 // list of running applications keep their values until the main run loop next turns in a common
 // mode. The tool has no event loop, so every read of them turns the loop first: it handles what
-// is pending (the workspace's notice that Chrome quit, for one) and returns at once. Off the main
-// thread the main run loop is not ours to run, and the read is what AppKit has.
+// is pending (the workspace's notice that Chrome quit, for one), then turns once more with a
+// timeout just above zero. That last turn is what lets the run loop's observers of "before
+// waiting" and "after waiting" run, which refresh those properties: a run with a timeout of 0
+// polls and skips both (CoreFoundation, CFRunLoop.c, __CFRunLoopRun: `poll =
+// sourceHandledThisLoop || (0ULL == termTSR)`, and the kCFRunLoopBeforeWaiting and
+// kCFRunLoopAfterWaiting observers are called only `if (!poll ...)`), while a turn that handles
+// no source and may wait calls both. Off the main thread the main run loop is not ours to run,
+// and the read is what AppKit has.
 void turnMainRunLoop() {
     if (![NSThread isMainThread]) {
         return;
@@ -95,9 +110,47 @@ void turnMainRunLoop() {
             break;
         }
     }
+    CFRunLoopRunInMode(kCFRunLoopDefaultMode, observerTurnSeconds, true);
 }
 
-void ignoreTimer(CFRunLoopTimerRef, void*) {}
+// ---------------------------------------------------------------------------------------------
+// Deadlines of Accessibility calls
+
+// Every Accessibility call of the process waits at most this long for the application's answer,
+// and after a stop signal at most the stop path's deadline. Apple's AXUIElement.h
+// (AXUIElementSetMessagingTimeout): set on the system-wide element, the timeout applies globally
+// to this process; set on any other element it applies to that element object only; a timeout of
+// 0 on the system-wide element restores the default (about 6 s). A call that runs out fails with
+// kAXErrorCannotComplete, as any call to a busy application does.
+constexpr float callDeadlineSeconds = 1.0f;
+constexpr float stopCallDeadlineSeconds = 0.25f;
+
+void setProcessMessagingTimeout(float seconds) {
+    Owned<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
+    if (systemWide) {
+        AXUIElementSetMessagingTimeout(systemWide.get(), seconds);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Time that counts system sleep
+
+// Seconds on a clock that goes on counting while the Mac sleeps, from an arbitrary start.
+// mach_continuous_time is mach_absolute_time plus the time the system has spent asleep, which the
+// kernel keeps in the commpage (XNU, libsyscall/wrappers/mach_continuous_time.c:
+// `*cont_time = absolute + read1` with read1 from _COMM_PAGE_CONT_TIMEBASE); mach_absolute_time
+// alone, like std::chrono::steady_clock (CLOCK_UPTIME_RAW on Apple), does not increment while the
+// system is asleep (Apple's documentation of mach_absolute_time and mach_continuous_time).
+double continuousSeconds() {
+    static const double nanosecondsPerTick = [] {
+        mach_timebase_info_data_t timebase{};
+        if (mach_timebase_info(&timebase) != KERN_SUCCESS || timebase.denom == 0) {
+            return 1.0;
+        }
+        return static_cast<double>(timebase.numer) / static_cast<double>(timebase.denom);
+    }();
+    return static_cast<double>(mach_continuous_time()) * nanosecondsPerTick / 1e9;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Strings
@@ -274,11 +327,36 @@ std::optional<WindowServerNumber> numberFrom(CFDictionaryRef dictionary, CFStrin
 // ---------------------------------------------------------------------------------------------
 // Running applications
 
+// kill(pid, 0) and the start time of the process that has the pid now (proc_pidinfo with
+// PROC_PIDTBSDINFO), as the liveness check asks them.
+std::optional<liveness::ProcessStart> processStart(std::int32_t pid) {
+    if (pid <= 0) {
+        return std::nullopt;
+    }
+    struct proc_bsdinfo info {};
+    if (proc_pidinfo(pid, PROC_PIDTBSDINFO, 0, &info, static_cast<int>(sizeof(info))) !=
+        static_cast<int>(sizeof(info))) {
+        return std::nullopt;
+    }
+    return liveness::ProcessStart{info.pbi_start_tvsec, info.pbi_start_tvusec};
+}
+
+const liveness::Probes& kernelProbes() {
+    static const liveness::Probes probes{
+        [](std::int32_t pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 ? 0 : errno; },
+        &processStart,
+    };
+    return probes;
+}
+
 // Each property is asked of the application object on every call, the time-varying ones after a
-// turn of the main run loop.
+// turn of the main run loop. Whether the application has terminated is also asked of the kernel,
+// by the pid and the process's start time remembered when the object was made, so that a quit
+// Chrome (or its pid taken by another process) is seen before AppKit has heard of it.
 class MacRunningApplication final : public RunningApplication {
 public:
-    explicit MacRunningApplication(NSRunningApplication* application) : application_(application) {}
+    explicit MacRunningApplication(NSRunningApplication* application)
+        : application_(application), pid_(application.processIdentifier), start_(processStart(pid_)) {}
 
     std::int32_t processIdentifier() const override { return application_.processIdentifier; }
     std::optional<std::string> bundleIdentifier() const override {
@@ -296,11 +374,13 @@ public:
     }
     bool isTerminated() const override {
         turnMainRunLoop();
-        return application_.terminated;
+        return application_.terminated || liveness::processGone(pid_, start_, kernelProbes());
     }
 
 private:
     NSRunningApplication* application_;
+    std::int32_t pid_;
+    std::optional<liveness::ProcessStart> start_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -393,10 +473,37 @@ private:
     NSPasteboardItem* item_;
 };
 
+// ---------------------------------------------------------------------------------------------
+// The verified write
+
+constexpr std::string_view valueAttribute = "AXValue";
+
+// The field's "AXNumberOfCharacters"; absent when the read fails or gives no number.
+std::optional<std::int64_t> characterCount(AXUIElementRef field) {
+    Owned<CFTypeRef> value;
+    if (AXUIElementCopyAttributeValue(field, CFSTR("AXNumberOfCharacters"), value.out()) != kAXErrorSuccess ||
+        isNoValue(value.get()) || CFGetTypeID(value.get()) != CFNumberGetTypeID()) {
+        return std::nullopt;
+    }
+    std::int64_t count = 0;
+    if (!CFNumberGetValue(static_cast<CFNumberRef>(value.get()), kCFNumberSInt64Type, &count)) {
+        return std::nullopt;
+    }
+    return count;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Accessibility
+
+MacPlatform::MacPlatform() {
+    setProcessMessagingTimeout(callDeadlineSeconds);
+}
+
+void MacPlatform::prepareForStop() {
+    setProcessMessagingTimeout(stopCallDeadlineSeconds);
+}
 
 bool MacPlatform::isProcessTrusted() {
     return AXIsProcessTrusted() != 0;
@@ -498,7 +605,18 @@ AXError MacPlatform::setAttributeValue(const Element& element, std::string_view 
     if (ref == nullptr || !name || secret == nullptr || secret->string() == nil) {
         return axErrorIllegalArgument;
     }
-    return AXUIElementSetAttributeValue(ref, name.get(), (__bridge CFTypeRef)secret->string());
+    const ::AXError error =
+        AXUIElementSetAttributeValue(ref, name.get(), (__bridge CFTypeRef)secret->string());
+    if (error != kAXErrorSuccess || attribute != valueAttribute) {
+        return error;
+    }
+    // Chrome answers the set by queuing the value for its renderer: success means "queued". The
+    // value is in the field once the field counts as many characters (UTF-16 code units, as
+    // CFString counts them) as the secret has.
+    const auto wanted = static_cast<std::int64_t>(CFStringGetLength((__bridge CFStringRef)secret->string()));
+    const Arrival arrival = waitForArrival([&] { return characterCount(ref) == wanted; }, valueArrivalTimeout,
+                                           valueArrivalPoll, process::stopRequested, steadyWaitClock());
+    return arrival == Arrival::arrived ? kAXErrorSuccess : kAXErrorFailure;
 }
 
 AXError MacPlatform::isAttributeSettable(const Element& element, std::string_view attribute, bool& settable) {
@@ -673,35 +791,28 @@ double MacPlatform::currentTime() {
     }
 }
 
-// On the main thread the wait runs the main run loop, so that what changes meanwhile (Chrome
-// quitting, a new window) is what the next read sees. A timer at the end keeps the loop from
-// returning at once when it has no other source; the end is measured on the steady clock.
+// At most this long passes between two looks at the clock, so that the end of a wait that a
+// system sleep has overrun is seen soon after the wake (a timeout inside a run-loop turn or a
+// thread sleep runs on the clock that stops while the Mac sleeps).
+constexpr double sleepSliceSeconds = 0.25;
+
+// The end is measured on a clock that counts system sleep: the clipboard handoff's 20-second hold
+// must not grow by the time a closed lid kept the Mac asleep. On the main thread the wait runs the
+// main run loop, so that what changes meanwhile (Chrome quitting, a new window) is what the next
+// read sees; when the loop has nothing to run it returns at once, and the thread sleeps instead.
 void MacPlatform::sleep(double seconds) {
     if (!(seconds > 0)) {
         return;
     }
-    if (![NSThread isMainThread]) {
-        [NSThread sleepForTimeInterval:seconds];
-        return;
-    }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    const auto remaining = [&end] {
-        return std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count();
-    };
-    @autoreleasepool {
-        Owned<CFRunLoopTimerRef> timer(CFRunLoopTimerCreate(
-            kCFAllocatorDefault, CFAbsoluteTimeGetCurrent() + seconds, 0, 0, 0, &ignoreTimer, nullptr));
-        if (timer) {
-            CFRunLoopAddTimer(CFRunLoopGetCurrent(), timer.get(), kCFRunLoopDefaultMode);
-        }
-        for (double left = remaining(); left > 0; left = remaining()) {
-            if (CFRunLoopRunInMode(kCFRunLoopDefaultMode, left, false) == kCFRunLoopRunFinished) {
-                // Nothing to run (the timer has fired or could not be made): wait out the rest.
-                [NSThread sleepForTimeInterval:left];
+    const bool mainThread = [NSThread isMainThread];
+    const double end = continuousSeconds() + seconds;
+    for (double left = seconds; left > 0; left = end - continuousSeconds()) {
+        const double slice = std::min(left, sleepSliceSeconds);
+        @autoreleasepool {
+            if (!mainThread ||
+                CFRunLoopRunInMode(kCFRunLoopDefaultMode, slice, false) == kCFRunLoopRunFinished) {
+                [NSThread sleepForTimeInterval:slice];
             }
-        }
-        if (timer) {
-            CFRunLoopTimerInvalidate(timer.get());
         }
     }
 }

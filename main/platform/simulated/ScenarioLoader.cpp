@@ -287,6 +287,8 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
                 state_.nodes.write(node).setResults.emplace(attribute,
                                                             errorCodeOf(code, member(keyPath, attribute)));
             }
+        } else if (key == "valueArrives") {
+            state_.nodes.write(node).valueArrives = booleanOf(entry, keyPath);
         } else if (key == "repeat") {
             if (!inList) {
                 fail(keyPath, "only an element in a list may repeat");

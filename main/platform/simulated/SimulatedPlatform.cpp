@@ -1,9 +1,11 @@
 #include "platform/simulated/SimulatedPlatform.h"
 
+#include "ChromePrivateInputPolicy/AccessibilityNames.h"
 #include "ChromePrivateInputPolicy/Text.h"
 #include "platform/Process.h"
 #include "platform/RemoteToken.h"
 #include "platform/SecureMemory.h"
+#include "platform/ValueArrival.h"
 #include "platform/simulated/EventEngine.h"
 #include "platform/simulated/SimulatedState.h"
 
@@ -250,22 +252,89 @@ void journalSet(const State& state, const std::string& element, std::string_view
     writeBytes(state, line.data(), line.size());
 }
 
+// The length of UTF-8 `text` in UTF-16 code units, as Chrome counts a field's characters: one unit
+// per scalar value, two for one beyond the Basic Multilingual Plane.
+std::int64_t utf16Length(std::string_view text) {
+    std::int64_t units = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0u) != 0x80u) {
+            units += byte >= 0xF0u ? 2 : 1;
+        }
+    }
+    return units;
+}
+
+// The field's character count ("AXNumberOfCharacters" as Chrome derives it from its value): the
+// UTF-16 length of its "AXValue" when that is a string; nothing when the element cannot be read or
+// holds no string.
+std::optional<std::int64_t> characterCount(const State& state, const Element& element) {
+    const Resolved target = resolve(state, element);
+    if (target.error != axErrorSuccess) {
+        return std::nullopt;
+    }
+    const auto& attributes = state.nodes[target.node].attributes;
+    const auto found = attributes.find(std::string_view(ax::value));
+    if (found == attributes.end()) {
+        return std::nullopt;
+    }
+    const auto* text = std::get_if<Text>(&found->second.value);
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    return utf16Length(std::string_view(text->data(), text->size()));
+}
+
+// A set of the secret into "AXValue" is verified as on the real system: the set is only a request,
+// so the field's character count is polled on the run's clock until it equals the secret's length.
+// A value that has not arrived by then fails the write. The polls are the platform's own waiting,
+// not calls of the tool: they are neither counted nor journalled, but the clock moves and due
+// events run.
+AXError verifiedArrival(State& state, Lock& lock, const Element& element, std::int64_t wanted,
+                        bool stoppable) {
+    const WaitClock clock{
+        [&state] { return std::chrono::nanoseconds(nowMicros(state) * 1000); },
+        [&state, &lock](std::chrono::nanoseconds duration) {
+            simulated::sleep(state, lock, std::chrono::duration<double>(duration).count());
+        },
+    };
+    const Arrival arrival =
+        waitForArrival([&] { return characterCount(state, element) == wanted; }, valueArrivalTimeout,
+                       valueArrivalPoll, stoppable ? process::stopRequested : nullptr, clock);
+    return arrival == Arrival::arrived ? axErrorSuccess : axErrorFailure;
+}
+
 AXError setAttribute(State& state, const Element& element, std::string_view attribute, Value written,
-                     const std::string& name) {
+                     const std::string& name, bool secret) {
     Lock lock = enter(state, call::setAttributeValue, true);
     const Resolved target = resolve(state, element);
     AXError result = target.error;
+    bool stored = false;
+    // The scenario's own answers ("setResults") stand as written, 0 included.
+    bool verified = false;
     if (result == axErrorSuccess) {
         const auto& setResults = state.nodes[target.node].setResults;
         if (const auto listed = setResults.find(attribute); listed != setResults.end()) {
             result = listed->second;
         } else {
-            state.nodes.write(target.node).attributes.insert_or_assign(std::string(attribute), written);
+            verified = secret && attribute == ax::value;
+            if (!verified || state.nodes[target.node].valueArrives) {
+                state.nodes.write(target.node).attributes.insert_or_assign(std::string(attribute), written);
+                stored = true;
+            }
         }
+    }
+    if (result == axErrorSuccess && verified) {
+        // A stored value is there at once, whether a stop has begun or not; one that never arrives
+        // runs the wait out (or is given up on a stop) before the set is answered and journalled.
+        const auto* text = std::get_if<Text>(&written.value);
+        const std::int64_t wanted =
+            text != nullptr ? utf16Length(std::string_view(text->data(), text->size())) : 0;
+        result = verifiedArrival(state, lock, element, wanted, !stored);
     }
     journalSet(state, name, attribute, written, result);
 
-    if (result == axErrorSuccess) {
+    if (stored && result == axErrorSuccess) {
         afterWrite(state, lock, target.node, attribute, written);
     }
     return result;
@@ -455,6 +524,11 @@ double SimulatedPlatform::clockSeconds() const {
     return static_cast<double>(nowMicros(*state_)) / 1e6;
 }
 
+bool SimulatedPlatform::preparedForStop() const {
+    Lock lock(state_->mutex);
+    return state_->preparedForStop;
+}
+
 nlohmann::ordered_json SimulatedPlatform::pasteboardContents() const {
     Lock lock(state_->mutex);
     return itemsJson(state_->pasteboard);
@@ -491,7 +565,7 @@ SimulatedPlatform::copyAttributeValues(const Element& element, std::span<const s
 }
 
 AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string_view attribute, bool value) {
-    return setAttribute(*state_, element, attribute, Value{value}, elementName(element));
+    return setAttribute(*state_, element, attribute, Value{value}, elementName(element), false);
 }
 
 AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string_view attribute,
@@ -501,7 +575,7 @@ AXError SimulatedPlatform::setAttributeValue(const Element& element, std::string
         const Lock lock = enter(*state_, call::setAttributeValue, true);
         return axErrorIllegalArgument;
     }
-    return setAttribute(*state_, element, attribute, Value{Text(secret->text())}, elementName(element));
+    return setAttribute(*state_, element, attribute, Value{Text(secret->text())}, elementName(element), true);
 }
 
 AXError SimulatedPlatform::isAttributeSettable(const Element& element, std::string_view attribute,
@@ -647,6 +721,11 @@ std::int64_t SimulatedPlatform::pasteboardChangeCount() {
 }
 
 // -- Clock, sleep, exit -----------------------------------------------------------------------
+
+void SimulatedPlatform::prepareForStop() {
+    Lock lock(state_->mutex);
+    state_->preparedForStop = true;
+}
 
 double SimulatedPlatform::currentTime() {
     const Lock lock = enter(*state_, call::currentTime, false);

@@ -62,6 +62,9 @@ public:
     // The general pasteboard's items, each an object from type to value as the journal writes
     // them (an empty list after a clear).
     nlohmann::ordered_json pasteboardContents() const;
+    // Whether the stop path has asked for its short deadlines (`prepareForStop`). The simulated
+    // calls answer at once, so the request changes nothing else here.
+    bool preparedForStop() const;
 
     // Platform ----------------------------------------------------------------------------------
     bool isProcessTrusted() override;
@@ -91,6 +94,7 @@ public:
     bool writePasteboardItems(std::span<PasteboardItem* const> items) override;
     std::int64_t pasteboardChangeCount() override;
 
+    void prepareForStop() override;
     double currentTime() override;
     void sleep(double seconds) override;
     // Records `status` for the journal's exit line and calls std::exit. The exit line is written

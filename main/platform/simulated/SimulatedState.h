@@ -85,6 +85,8 @@ struct Node {
     std::vector<std::string> settable;
     std::map<std::string, AXError, std::less<>> setResults;
     std::vector<std::string> journalReads; // attributes whose every read request is journalled
+    // false: a set of "AXValue" with the secret is accepted but the value never reaches the field
+    bool valueArrives = true;
 };
 
 // The element tree's nodes. A copy of the state shares every node with the original until one of
@@ -301,6 +303,7 @@ struct SimulatedPlatform::State {
     std::int64_t virtualMicros = 0;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     std::optional<int> exitStatus;
+    bool preparedForStop = false; // the stop path asked for its short deadlines
 
     int journalFd = -1;
 };

@@ -45,6 +45,8 @@ typedef UInt32 AXCopyMultipleAttributeOptions;
 Boolean AXIsProcessTrusted(void);
 CFTypeID AXUIElementGetTypeID(void);
 AXUIElementRef AXUIElementCreateApplication(pid_t pid);
+AXUIElementRef AXUIElementCreateSystemWide(void);
+AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSeconds);
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute, CFTypeRef* value);
 AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
                                                AXCopyMultipleAttributeOptions options, CFArrayRef* values);
