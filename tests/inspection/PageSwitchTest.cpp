@@ -5,6 +5,7 @@
 #include "InspectionTestSupport.h"
 #include "protocol/ResultLines.h"
 
+#include <cstdio>
 #include <future>
 #include <gtest/gtest.h>
 #include <thread>
@@ -227,6 +228,39 @@ TEST(WriteFinal, RestoresBeforeWritingAndCarriesTheRestoredReport) {
     // The exit handler's restore afterwards finds nothing owed.
     restorePageSwitch();
     EXPECT_EQ(platform.sets.size(), 2U);
+}
+
+// Says on standard error, in order, what the stop path asks of the platform.
+class StopOrderPlatform : public ForwardingPlatform {
+public:
+    using ForwardingPlatform::ForwardingPlatform;
+    using ForwardingPlatform::setAttributeValue;
+    AXError setAttributeValue(const Element& element, std::string_view attribute, bool value) override {
+        std::fprintf(stderr, "set:%.*s=%d ", static_cast<int>(attribute.size()), attribute.data(),
+                     value ? 1 : 0);
+        return ForwardingPlatform::setAttributeValue(element, attribute, value);
+    }
+    void prepareForStop() override {
+        std::fprintf(stderr, "prepare ");
+        ForwardingPlatform::prepareForStop();
+    }
+    [[noreturn]] void terminateProcess(int status) override {
+        std::fprintf(stderr, "end:%d", status);
+        ForwardingPlatform::terminateProcess(status);
+    }
+};
+
+TEST(PageSwitchStateDeathTest, StopAsksForTheShortDeadlinesBeforeItRestoresAndEndsWithStatusOne) {
+    EXPECT_EXIT(
+        {
+            auto simulated = load(oneWindowScenario());
+            StopOrderPlatform platform(*simulated);
+            PageSwitchState state(platform);
+            state.turnOn(platform.createApplicationElement(501));
+            state.stop();
+        },
+        testing::ExitedWithCode(1),
+        "^set:AXManualAccessibility=1 (prepare )+set:AXManualAccessibility=0 end:1$");
 }
 
 } // namespace
