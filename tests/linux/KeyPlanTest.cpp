@@ -161,17 +161,19 @@ TEST(KeyPlan, lentRecordsSurviveTheRootWindowAndRefuseGarbage) {
 
 TEST(KeyPlan, onlyKeycodesOfGoneOwnersThatStillShowTheLentKeysymAreGivenBack) {
     KeyboardMap map = smallMap();
-    // Keycode 14 still lent "ö" in every column; 13 was lent "€" and has been remapped since; 12
-    // shows "€" in its first column only.
+    // Keycode 14 still lent "ö" in every column; 12 shows "€" in its first column only, as the
+    // server may report a lent keycode; 13 was lent "€" and has been remapped since; 11 (space)
+    // was lent "ö" and shows other symbols beside it; 10 was never lent what the record says.
     map.keysyms[(14 - 8) * 3] = map.keysyms[(14 - 8) * 3 + 1] = map.keysyms[(14 - 8) * 3 + 2] = 0xF6;
     map.keysyms[(13 - 8) * 3] = 'z';
     map.keysyms[(12 - 8) * 3] = 0x010020AC;
+    map.keysyms[(11 - 8) * 3 + 2] = 0xF6;
     const std::vector<LentRecord> records{
-        record(100, {{14, 0xF6}, {13, 0x010020AC}, {12, 0x010020AC}, {200, 0xF6}}),
+        record(100, {{14, 0xF6}, {13, 0x010020AC}, {12, 0x010020AC}, {11, 0xF6}, {10, 0xF6}, {200, 0xF6}}),
         record(101, {{14, 0xF6}}),
     };
     const GiveBack giveBack = staleKeycodes(records, map, [](std::int32_t pid) { return pid == 100; });
-    EXPECT_EQ(giveBack.keycodes, std::vector<std::uint8_t>{14});
+    EXPECT_EQ(giveBack.keycodes, (std::vector<std::uint8_t>{14, 12}));
     ASSERT_EQ(giveBack.kept.size(), 1u);
     EXPECT_EQ(giveBack.kept.front().pid, 101);
     EXPECT_TRUE(staleKeycodes(records, map, [](std::int32_t) { return false; }).keycodes.empty());

@@ -166,9 +166,11 @@ GiveBack staleKeycodes(std::span<const LentRecord> records, const KeyboardMap& m
             return false;
         }
         const std::size_t row = std::size_t(key.keycode - map.firstKeycode) * map.width;
-        return std::all_of(map.keysyms.begin() + std::ptrdiff_t(row),
-                           map.keysyms.begin() + std::ptrdiff_t(row + map.width),
-                           [&](std::uint32_t keysym) { return keysym == key.keysym; });
+        const auto first = map.keysyms.begin() + std::ptrdiff_t(row);
+        const auto last = first + std::ptrdiff_t(map.width);
+        return std::find(first, last, key.keysym) != last &&
+               std::all_of(first, last,
+                           [&](std::uint32_t keysym) { return keysym == key.keysym || keysym == noSymbol; });
     };
     for (const LentRecord& record : records) {
         if (!ownerGone(record.pid)) {

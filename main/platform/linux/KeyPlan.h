@@ -95,9 +95,9 @@ RecordWords encodeLentRecords(std::span<const LentRecord> records);
 std::vector<LentRecord> decodeLentRecords(std::span<const std::uint32_t> words);
 
 // What to give back at the start of a typing: every keycode of a record whose owner is gone
-// (`ownerGone`) that the map still shows lent to the same keysym (in every column, as a lent
-// keycode is filled); a keycode mapped to anything else since is left alone. The records of
-// owners that are not gone are kept.
+// (`ownerGone`) that the map still shows lent to the same keysym and nothing else (a lent keycode
+// is filled with it, and the server may report some of its columns as NoSymbol); a keycode
+// mapped to anything else since is left alone. The records of owners that are not gone are kept.
 struct GiveBack {
     std::vector<std::uint8_t> keycodes;
     std::vector<LentRecord> kept;
