@@ -48,16 +48,15 @@ public:
     bool focusIsWithin(std::uint32_t window);
     Rect screenBounds() const;
 
-    // Typing into the focused window, in three steps. `planTyping` reads the keyboard and plans
-    // every key of `characters` (and the erasure before them) without sending any: nothing, when
-    // a character cannot be typed faithfully (see planKeys) or a modifier or a keyboard group
-    // other than the first is in force. `erase` sends Ctrl+A and BackSpace. `type` lends the spare
-    // keycodes the plan needs, all of them before the first key and none reused, until
-    // `restoreKeyboard`, then sends the keys.
+    // Typing into the focused window. `planTyping` reads the keyboard and plans every key of
+    // `characters` (and the erasure before them) without sending any: nothing, when a character
+    // cannot be typed faithfully (see planKeys) or a modifier or a keyboard group other than the
+    // first is in force. `erase` sends Ctrl+A and BackSpace. `lend` records this process and the
+    // spare keycodes the plan needs on the root window, then lends them, all before the first key
+    // and none reused, until `restoreKeyboard`. `send` types `strokes` (a chunk of the plan's)
+    // and returns once the server has them.
     std::optional<KeyPlan> planTyping(std::span<const char32_t> characters);
     void erase(const KeyPlan& plan);
-    // `lend` records this process and the keycodes on the root window, then lends them; `send`
-    // types `strokes` and returns once the server has them.
     void lend(const KeyPlan& plan);
     void send(std::span<const Stroke> strokes, std::uint8_t shiftKey);
     // Gives the spare keycodes back and removes this process's record (idempotent; also safe
