@@ -1140,6 +1140,7 @@ class Checks:
         finally:
             thief.kill()
             thief.wait(5)
+            self.activate_browser()  # without a window manager nobody gives Chromium the focus back
 
     def two_deliveries_at_once(self) -> None:
         """Two deliveries into the same field at once type one after the other, never interleaved."""
@@ -1155,7 +1156,8 @@ class Checks:
         ok, detail = self.wait_value("password", value or "", since) if value else (False, "nothing")
         self.result("typing: two deliveries at once type one after the other",
                     bool(typed) and value in typed and ok,
-                    f"{len(typed)} typed, the field holds {'one whole secret' if value in (first, second) else 'a mix'}")
+                    f"{len(typed)} typed, the field holds {'one whole secret' if value in (first, second) else 'neither'} "
+                    f"({len(value or '')} characters)")
 
     def lent_record(self) -> List[int]:
         """The words of the root window's record of lent keycodes (empty when there is none)."""
