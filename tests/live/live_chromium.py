@@ -1143,11 +1143,17 @@ class Checks:
             self.activate_browser()  # without a window manager nobody gives Chromium the focus back
 
     def two_deliveries_at_once(self) -> None:
-        """Two deliveries into the same field at once type one after the other, never interleaved."""
+        """Two deliveries into the same field at once (the second starts when the first one's keys
+        begin to arrive) type one after the other, never into each other: each lends its own
+        keycodes, and one that answers typed left its whole secret in the field."""
         self.focus("password")
-        first, second = fresh_secret("eins-€Ω✓-"), fresh_secret("zwei-ÄÖ€ß-")
+        tail = lambda: "".join(secrets.choice(string.ascii_letters) for _ in range(120))  # noqa: E731
+        first, second = fresh_secret("eins-€Ω✓-" + tail()), fresh_secret("zwei-ÄÖß-" + tail())
         since = self.server.report_count()
-        runs = [self.deliver_in_background(first), self.deliver_in_background(second)]
+        runs = [self.deliver_in_background(first)]
+        wait_for(lambda: self.server.last_value("password", since), STEP_SECONDS, "the first typing's keys",
+                 interval=0.01)
+        runs.append(self.deliver_in_background(second))
         for thread, _ in runs:
             thread.join(40)
         answers = [outcomes[0][0] if outcomes else None for _, outcomes in runs]
