@@ -1094,6 +1094,7 @@ class Checks:
         try:
             self.focus_moved_mid_typing()
             self.two_deliveries_at_once()
+            self.stopped_mid_typing()
             self.stale_keycodes_given_back()
         finally:
             self.activate_browser()
@@ -1186,15 +1187,10 @@ class Checks:
         record = self.lent_record()
         self.result(name, record == [], f"record on the root window: {len(record)} words")
 
-    def stale_keycodes_given_back(self) -> None:
-        """A typing killed with SIGKILL leaves its lent keycodes and their record behind; the next
-        typing gives them back."""
-        self.focus("password")
-        base = "".join(secrets.choice("€Ωöäü✓ßçñ") + secrets.choice(string.ascii_letters) for _ in range(150))
-        secret = fresh_secret(base)
+    def typing_under_way(self, secret: str, since: int) -> subprocess.Popen:
+        """The tool started by hand with `secret`, once its keys have begun to reach the field."""
         request = json.dumps({"profileName": PROFILE, "allowedOrigins": [ORIGIN], "windowNumber": self.window})
         frame = lambda payload: len(payload).to_bytes(4, "big") + payload  # noqa: E731
-        since = self.server.report_count()
         tool = subprocess.Popen([os.path.abspath(self.tool_path)], env=self.env, stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         try:
@@ -1205,13 +1201,47 @@ class Checks:
             tool.stdin.close()
             wait_for(lambda: len(self.server.last_value("password", since) or "") >= 10, STEP_SECONDS,
                      "keys in the password field", interval=0.01)
-        finally:
-            # Stopped first, then killed: Chromium itself ends when a client of the accessibility
-            # bus is killed while one of its calls is under way, which is not what this checks.
-            tool.send_signal(signal.SIGSTOP)
-            time.sleep(1)
+        except BaseException:
             tool.kill()
             tool.wait(10)
+            raise
+        return tool
+
+    def stopped_mid_typing(self) -> None:
+        """SIGTERM while keys are going out: no further chunk, the keycodes given back and the
+        process ended with status 1 well within the stop time (2 s)."""
+        self.focus("password")
+        base = "".join(secrets.choice("€Ωöäü✓ßçñ") + secrets.choice(string.ascii_letters) for _ in range(150))
+        secret = fresh_secret(base)
+        since = self.server.report_count()
+        tool = self.typing_under_way(secret, since)
+        signalled = time.monotonic()
+        tool.send_signal(signal.SIGTERM)
+        try:
+            status = tool.wait(10)
+        except subprocess.TimeoutExpired:
+            tool.kill()
+            status = tool.wait(10)
+        took = time.monotonic() - signalled
+        value = self.page_state().get("values", {}).get("password") or ""
+        self.result("typing: SIGTERM mid-typing stops the keys and gives the keycodes back",
+                    status == 1 and took < 2.0 and self.lent_record() == [] and len(value) < len(secret),
+                    f"status {status}, ended after {took:.2f} s, record {'gone' if self.lent_record() == [] else 'left'}, "
+                    f"field holds {len(value)} of {len(secret)} characters")
+
+    def stale_keycodes_given_back(self) -> None:
+        """A typing killed with SIGKILL leaves its lent keycodes and their record behind; the next
+        typing gives them back."""
+        self.focus("password")
+        base = "".join(secrets.choice("€Ωöäü✓ßçñ") + secrets.choice(string.ascii_letters) for _ in range(150))
+        since = self.server.report_count()
+        tool = self.typing_under_way(fresh_secret(base), since)
+        # Stopped first, then killed: Chromium itself ends when a client of the accessibility bus
+        # is killed while one of its calls is under way, which is not what this checks.
+        tool.send_signal(signal.SIGSTOP)
+        time.sleep(1)
+        tool.kill()
+        tool.wait(10)
         # The keys already sent reach the page first (a second without a new report).
         quiet = [self.server.report_count(), time.monotonic()]
 
