@@ -22,7 +22,7 @@ packages=(cmake ninja-build g++ clang lld llvm libclang-rt-14-dev pkg-config cla
           libgtest-dev libgmock-dev libbenchmark-dev googletest
           libatspi2.0-dev libdbus-1-dev libxcb1-dev libxcb-xfixes0-dev libxcb-xtest0-dev)
 if [[ ${1:-} == live ]]; then
-    packages+=(chromium xvfb openbox at-spi2-core dbus xclip x11-utils openssl iproute2 python3)
+    packages+=(chromium xvfb openbox at-spi2-core dbus xclip x11-utils x11-xkb-utils xdotool openssl iproute2 python3)
 fi
 if [[ ${1:-} == clang-libcxx ]]; then
     # libc++-14-dev, if installed, is replaced: Debian's libc++ versions do not coexist.

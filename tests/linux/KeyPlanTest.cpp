@@ -94,5 +94,90 @@ TEST(KeyPlan, decodesUtf8AndNamesKeysyms) {
     EXPECT_FALSE(keysymFor(char32_t(0xD800)));
 }
 
+TEST(KeyPlan, chunksStopAtTheFirstRefusalBeforeAnotherKey) {
+    struct Row {
+        const char* name;
+        std::size_t strokes;
+        std::size_t refuseFrom; // the first `sent` count at which mayContinue says no
+        std::vector<std::size_t> asked;
+        std::vector<std::size_t> chunks;
+    };
+    constexpr std::size_t never = 1000;
+    for (const Row& row : std::vector<Row>{
+             {"nothing to send", 0, never, {}, {}},
+             {"one full chunk", 8, never, {0}, {8}},
+             {"a short last chunk", 20, never, {0, 8, 16}, {8, 8, 4}},
+             {"refused before the first key", 20, 0, {0}, {}},
+             {"a change after the third key stops after that chunk", 20, 3, {0, 8}, {8}},
+             {"refused before the last chunk", 17, 16, {0, 8, 16}, {8, 8}},
+         }) {
+        const std::vector<Stroke> strokes(row.strokes, Stroke{8, false});
+        std::vector<std::size_t> asked;
+        std::vector<std::size_t> chunks;
+        const std::size_t sent = sendInChunks(
+            strokes, strokesPerChunk,
+            [&](std::size_t sentSoFar) {
+                asked.push_back(sentSoFar);
+                return sentSoFar < row.refuseFrom;
+            },
+            [&](std::span<const Stroke> chunk) { chunks.push_back(chunk.size()); });
+        EXPECT_EQ(asked, row.asked) << row.name;
+        EXPECT_EQ(chunks, row.chunks) << row.name;
+        std::size_t total = 0;
+        for (const std::size_t chunk : chunks) {
+            total += chunk;
+        }
+        EXPECT_EQ(sent, total) << row.name;
+    }
+}
+
+LentRecord record(std::int32_t pid, std::vector<LentKey> keys) {
+    return LentRecord{pid, {keys.begin(), keys.end()}};
+}
+
+TEST(KeyPlan, lentRecordsSurviveTheRootWindowAndRefuseGarbage) {
+    const std::vector<LentRecord> records{record(4242, {{14, 0xF6}, {13, 0x010020AC}}), record(7, {})};
+    const RecordWords words = encodeLentRecords(records);
+    EXPECT_EQ(decodeLentRecords(words), records);
+    struct Row {
+        const char* name;
+        std::vector<std::uint32_t> words;
+        std::size_t decoded;
+    };
+    for (const Row& row : std::vector<Row>{
+             {"empty", {}, 0},
+             {"a lone pid", {4242}, 0},
+             {"a count past the end", {4242, 2, 14, 0xF6}, 0},
+             {"a huge count", {4242, 0x80000000u, 14, 0xF6}, 0},
+             {"pid zero", {0, 1, 14, 0xF6}, 0},
+             {"a negative pid", {0xFFFFFFFFu, 1, 14, 0xF6}, 0},
+             {"a keycode below the core range", {4242, 1, 7, 0xF6}, 0},
+             {"a keycode above it", {4242, 1, 256, 0xF6}, 0},
+             {"garbage after a good record", {4242, 1, 14, 0xF6, 0, 9}, 1},
+         }) {
+        EXPECT_EQ(decodeLentRecords(row.words).size(), row.decoded) << row.name;
+    }
+}
+
+TEST(KeyPlan, onlyKeycodesOfGoneOwnersThatStillShowTheLentKeysymAreGivenBack) {
+    KeyboardMap map = smallMap();
+    // Keycode 14 still lent "ö" in every column; 12 shows "€" in its first column only, as the
+    // server may report a lent keycode; 13 was lent "€" and has been remapped since; 11 (space)
+    // was lent "ö" and shows other symbols beside it; 10 was never lent what the record says.
+    map.keysyms[(14 - 8) * 3] = map.keysyms[(14 - 8) * 3 + 1] = map.keysyms[(14 - 8) * 3 + 2] = 0xF6;
+    map.keysyms[(13 - 8) * 3] = 'z';
+    map.keysyms[(12 - 8) * 3] = 0x010020AC;
+    map.keysyms[(11 - 8) * 3 + 2] = 0xF6;
+    const std::vector<LentRecord> records{
+        record(100, {{14, 0xF6}, {13, 0x010020AC}, {12, 0x010020AC}, {11, 0xF6}, {10, 0xF6}, {200, 0xF6}}),
+        record(101, {{14, 0xF6}}),
+    };
+    const GiveBack giveBack = staleKeycodes(records, map, [](std::int32_t pid) { return pid == 100; });
+    EXPECT_EQ(giveBack.keycodes, (std::vector<std::uint8_t>{14, 12}));
+    ASSERT_EQ(giveBack.kept.size(), 1u);
+    EXPECT_EQ(giveBack.kept.front().pid, 101);
+    EXPECT_TRUE(staleKeycodes(records, map, [](std::int32_t) { return false; }).keycodes.empty());
+}
+
 } // namespace
 } // namespace cpi::x11

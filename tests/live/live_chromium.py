@@ -1007,6 +1007,7 @@ class Checks:
 
         self.Refusal = Refusal
         self.ToolError = ToolError
+        self.Tool = Tool
         self.environment = environment
         self.env = environment.env
         self.server = environment.server
@@ -1126,6 +1127,36 @@ class Checks:
             return self.tool.deliver(PROFILE, list(origins), source, window_number=window), bool(asked)
         except self.Refusal as refusal:
             return refusal, bool(asked)
+
+    def deliver_in_background(self, secret: str) -> Tuple[threading.Thread, List[Tuple[Any, bool]]]:
+        """A delivery through a client of its own, on a thread; its outcome lands in the list."""
+        tool = self.Tool([os.path.abspath(self.tool_path)], env=dict(self.env), timeout=30.0)
+        outcomes: List[Tuple[Any, bool]] = []
+
+        def body() -> None:
+            asked = []
+
+            def source() -> bytearray:
+                asked.append(True)
+                return bytearray(secret.encode("utf-8"))
+
+            try:
+                outcomes.append((tool.deliver(PROFILE, [ORIGIN], source, window_number=self.window), bool(asked)))
+            except self.Refusal as refusal:
+                outcomes.append((refusal, bool(asked)))
+            except Exception as error:  # reported by the check that waits for it
+                outcomes.append((error, bool(asked)))
+
+        thread = threading.Thread(target=body, daemon=True)
+        thread.start()
+        return thread, outcomes
+
+    def activate_browser(self) -> None:
+        """Gives Chromium's window the X input focus back (through the window manager when one runs)."""
+        command = "windowactivate" if self.environment.window_manager == "openbox" else "windowfocus"
+        run(["xdotool", command, "--sync", str(self.window)], self.env, timeout=15)
+        wait_for(lambda: self.page_state().get("hasFocus"), STEP_SECONDS, "the login page to have the focus again",
+                 interval=0.25)
 
     # the groups
 
@@ -1311,6 +1342,32 @@ class Checks:
                 os.killpg(owner.pid, signal.SIGTERM)
                 owner.wait(5)
 
+        # A clipboard manager that takes the selection over with the secret itself: cleared at the
+        # end all the same.
+        secret = fresh_secret("clip-taken-over-€-")
+        hold = self.tool.copy_to_clipboard(secret, deadline_ms=time.time() * 1000 + 60000)
+        manager = None
+        try:
+            held = self.clipboard_read()
+            manager = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard", "-i"], env=self.env,
+                                       stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                       start_new_session=True)
+            manager.stdin.write(held or b"")
+            manager.stdin.close()
+            wait_for(lambda: b"x-kde-passwordManagerHint" not in (self.clipboard_read("TARGETS") or b"x-kde-passwordManagerHint"),
+                     10, "the manager to own the clipboard")
+            ended = hold.wait(40)
+            after = self.clipboard_read()
+            self.result("clipboard: a manager's take-over of the secret is cleared at the end",
+                        held == secret.encode() and ended and (after is None or secret.encode() not in after),
+                        f"afterwards {'nothing' if not after else len(after)} bytes"
+                        + (" (the secret)" if after and secret.encode() in after else ""))
+        finally:
+            hold.cancel()
+            if manager is not None:
+                os.killpg(manager.pid, signal.SIGTERM)
+                manager.wait(5)
+
         # A stop signal takes the secret off at once.
         secret = fresh_secret("clip-stop-")
         hold = self.tool.copy_to_clipboard(secret, deadline_ms=time.time() * 1000 + 60000)
@@ -1326,6 +1383,185 @@ class Checks:
                         f"afterwards {'nothing' if not after else len(after)} bytes")
         finally:
             hold.cancel()
+
+    def typing_guards(self) -> None:
+        try:
+            self.focus_moved_mid_typing()
+            self.two_deliveries_at_once()
+            self.stopped_mid_typing()
+            self.stale_keycodes_given_back()
+        finally:
+            self.activate_browser()
+
+    def focus_moved_mid_typing(self) -> None:
+        """A second X client takes the input focus after the third key: the typing stops at its
+        next look, before another chunk goes out, and the delivery is refused."""
+        self.ensure_page("login")
+        name = "cpi-focus-thief-" + secrets.token_hex(4)
+        thief = subprocess.Popen(["xev", "-name", name, "-event", "keyboard"], env=self.env,
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 start_new_session=True)
+        presses = [0]
+
+        def count_presses() -> None:  # xev prints what it receives: counted here, never shown
+            for line in thief.stdout:
+                if line.startswith(b"KeyPress event"):
+                    presses[0] += 1
+
+        threading.Thread(target=count_presses, daemon=True).start()
+        try:
+            found = wait_for(lambda: run(["xdotool", "search", "--name", f"^{name}$"], self.env).stdout.split(),
+                             STEP_SECONDS, "the second client's window")
+            other = int(found[0])
+            self.activate_browser()
+            self.focus("password")
+            secret = fresh_secret("focus-€-" + "".join(secrets.choice(string.ascii_letters) for _ in range(200)))
+            since = self.server.report_count()
+            thread, outcomes = self.deliver_in_background(secret)
+            wait_for(lambda: len(self.server.last_value("password", since) or "") >= 3, STEP_SECONDS,
+                     "the third key in the password field", interval=0.01)
+            run(["xdotool", "windowfocus", str(other)], self.env)
+            thread.join(40)
+            time.sleep(0.5)  # what the second client received has been printed
+            outcome = outcomes[0][0] if outcomes else None
+            value = self.page_state().get("values", {}).get("password") or ""
+            refused = isinstance(outcome, self.Refusal)
+            self.result("typing: focus moved by another client mid-typing stops the keys",
+                        refused and presses[0] <= 8 and value != secret,
+                        f"answer {outcome.reason if refused else type(outcome).__name__}, keys received by the "
+                        f"other client {presses[0]} (at most one chunk of 8), field holds {len(value)} of "
+                        f"{len(secret)} characters")
+            self.check_keymap_clean("typing: the keycodes are given back after the stop")
+        finally:
+            thief.kill()
+            thief.wait(5)
+            self.activate_browser()  # without a window manager nobody gives Chromium the focus back
+
+    def two_deliveries_at_once(self) -> None:
+        """Two deliveries into the same field at once (the second starts when the first one's keys
+        begin to arrive) type one after the other, never into each other: each lends its own
+        keycodes, and one that answers typed left its whole secret in the field."""
+        self.focus("password")
+        tail = lambda: "".join(secrets.choice(string.ascii_letters) for _ in range(120))  # noqa: E731
+        first, second = fresh_secret("eins-€Ω✓-" + tail()), fresh_secret("zwei-ÄÖß-" + tail())
+        since = self.server.report_count()
+        runs = [self.deliver_in_background(first)]
+        wait_for(lambda: self.server.last_value("password", since), STEP_SECONDS, "the first typing's keys",
+                 interval=0.01)
+        runs.append(self.deliver_in_background(second))
+        for thread, _ in runs:
+            thread.join(40)
+        answers = [outcomes[0][0] if outcomes else None for _, outcomes in runs]
+        typed = [secret for secret, answer in zip((first, second), answers) if getattr(answer, "typed", False)]
+        value = self.page_state().get("values", {}).get("password")
+        ok, detail = self.wait_value("password", value or "", since) if value else (False, "nothing")
+        self.result("typing: two deliveries at once type one after the other",
+                    bool(typed) and value in typed and ok,
+                    f"{len(typed)} typed, the field holds {'one whole secret' if value in (first, second) else 'neither'} "
+                    f"({len(value or '')} characters)")
+
+    def lent_record(self) -> List[int]:
+        """The words of the root window's record of lent keycodes (empty when there is none)."""
+        text = run(["xprop", "-root", "_CHROME_PRIVATE_INPUT_LENT_KEYCODES"], self.env).stdout.decode()
+        return [int(word) for word in re.findall(r"\d+", text.split("=", 1)[1])] if "=" in text else []
+
+    def keymap_symbols(self) -> Dict[int, str]:
+        """Keycode to its symbols, as xkbcomp reads the server's keymap."""
+        text = run(["xkbcomp", "-xkb", self.env["DISPLAY"], "-"], self.env, timeout=20).stdout.decode("utf-8", "replace")
+        codes = {name: int(code) for name, code in re.findall(r"<(\w+)>\s*=\s*(\d+);", text)}
+        symbols = {}
+        for name, body in re.findall(r"key\s+<(\w+)>\s*\{([^}]*)\}", text):
+            listed = [token for group in re.findall(r"\[([^\]]*)\]", body)
+                      for token in re.findall(r"\w+", group) if token != "NoSymbol"]
+            if name in codes and listed:
+                symbols[codes[name]] = body
+        return symbols
+
+    def check_keymap_clean(self, name: str) -> None:
+        record = self.lent_record()
+        self.result(name, record == [], f"record on the root window: {len(record)} words")
+
+    def typing_under_way(self, secret: str, since: int) -> subprocess.Popen:
+        """The tool started by hand with `secret`, once its keys have begun to reach the field."""
+        request = json.dumps({"profileName": PROFILE, "allowedOrigins": [ORIGIN], "windowNumber": self.window})
+        frame = lambda payload: len(payload).to_bytes(4, "big") + payload  # noqa: E731
+        tool = subprocess.Popen([os.path.abspath(self.tool_path)], env=self.env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            tool.stdin.write(frame(request.encode()))
+            tool.stdin.flush()
+            tool.stdout.readline()
+            tool.stdin.write(frame(secret.encode()))
+            tool.stdin.close()
+            wait_for(lambda: len(self.server.last_value("password", since) or "") >= 10, STEP_SECONDS,
+                     "keys in the password field", interval=0.01)
+        except BaseException:
+            tool.kill()
+            tool.wait(10)
+            raise
+        return tool
+
+    def stopped_mid_typing(self) -> None:
+        """SIGTERM while keys are going out: no further chunk, the keycodes given back and the
+        process ended with status 1 well within the stop time (2 s)."""
+        self.focus("password")
+        base = "".join(secrets.choice("€Ωöäü✓ßçñ") + secrets.choice(string.ascii_letters) for _ in range(150))
+        secret = fresh_secret(base)
+        since = self.server.report_count()
+        tool = self.typing_under_way(secret, since)
+        signalled = time.monotonic()
+        tool.send_signal(signal.SIGTERM)
+        try:
+            status = tool.wait(10)
+        except subprocess.TimeoutExpired:
+            tool.kill()
+            status = tool.wait(10)
+        took = time.monotonic() - signalled
+        value = self.page_state().get("values", {}).get("password") or ""
+        self.result("typing: SIGTERM mid-typing stops the keys and gives the keycodes back",
+                    status == 1 and took < 2.0 and self.lent_record() == [] and len(value) < len(secret),
+                    f"status {status}, ended after {took:.2f} s, record {'gone' if self.lent_record() == [] else 'left'}, "
+                    f"field holds {len(value)} of {len(secret)} characters")
+
+    def stale_keycodes_given_back(self) -> None:
+        """A typing killed with SIGKILL leaves its lent keycodes and their record behind; the next
+        typing gives them back."""
+        self.focus("password")
+        base = "".join(secrets.choice("€Ωöäü✓ßçñ") + secrets.choice(string.ascii_letters) for _ in range(150))
+        since = self.server.report_count()
+        tool = self.typing_under_way(fresh_secret(base), since)
+        # Stopped first, then killed: Chromium itself ends when a client of the accessibility bus
+        # is killed while one of its calls is under way, which is not what this checks.
+        tool.send_signal(signal.SIGSTOP)
+        time.sleep(1)
+        tool.kill()
+        tool.wait(10)
+        # The keys already sent reach the page first (a second without a new report).
+        quiet = [self.server.report_count(), time.monotonic()]
+
+        def settled() -> bool:
+            if self.server.report_count() != quiet[0]:
+                quiet[:] = [self.server.report_count(), time.monotonic()]
+            return time.monotonic() - quiet[1] >= 1.0
+
+        wait_for(settled, STEP_SECONDS, "the page to have received the killed typing's keys", interval=0.1)
+        record = self.lent_record()
+        lent = {record[i]: record[i + 1] for i in range(2, 2 + 2 * record[1], 2)} if len(record) >= 2 and record[0] == tool.pid else {}
+        before = self.keymap_symbols()
+        self.result("typing: SIGKILL leaves the lent keycodes on record",
+                    bool(lent) and all(code in before for code in lent),
+                    f"record of pid {'the killed tool' if record[:1] == [tool.pid] else record[:1]}, {len(lent)} keycodes, "
+                    f"{sum(code in before for code in lent)} of them mapped")
+        secret = fresh_secret("after-the-kill-")
+        self.focus("password")
+        since = self.server.report_count()
+        outcome, _ = self.deliver(secret, [ORIGIN], self.window)
+        typed, detail = self.wait_value("password", secret, since) if getattr(outcome, "typed", False) else (False, "refused")
+        after = self.keymap_symbols()
+        self.result("typing: the next typing gives the dead one's keycodes back",
+                    typed and self.lent_record() == [] and bool(lent) and not any(code in after for code in lent),
+                    f"{detail}; {sum(code in after for code in lent)} of {len(lent)} keycodes still mapped, "
+                    f"record {'gone' if self.lent_record() == [] else 'left'}")
 
     def trust_and_visibility(self) -> None:
         self.result("trust check", self.tool.trust_check() is True)
@@ -1442,6 +1678,7 @@ class Checks:
         self.group("key", self.key_capture)
         self.group("clipboard", self.clipboard)
         self.group("trust and visibility", self.trust_and_visibility)
+        self.group("typing guards", self.typing_guards)
 
 
 COMMANDS_HELP = ("commands on standard input: focus search|username|password, navigate login|console, "

@@ -1,5 +1,7 @@
 #include "platform/linux/KeyPlan.h"
 
+#include <algorithm>
+
 namespace cpi::x11 {
 
 namespace {
@@ -8,6 +10,8 @@ constexpr std::uint32_t noSymbol = 0;
 constexpr std::uint32_t unicodeKeysymBase = 0x01000000;
 constexpr std::uint32_t keysymLowerA = 0x61;
 constexpr std::uint32_t keysymBackSpace = 0xFF08;
+constexpr std::uint32_t lowestKeycode = 8;
+constexpr std::uint32_t highestKeycode = 255;
 
 } // namespace
 
@@ -100,6 +104,87 @@ std::optional<KeyPlan> planKeys(const KeyboardMap& map, std::span<const char32_t
         }
     }
     return plan;
+}
+
+std::size_t sendInChunks(std::span<const Stroke> strokes, std::size_t chunkSize,
+                         const std::function<bool(std::size_t sent)>& mayContinue,
+                         const std::function<void(std::span<const Stroke>)>& send) {
+    std::size_t sent = 0;
+    const std::size_t size = std::max<std::size_t>(chunkSize, 1);
+    while (sent < strokes.size() && mayContinue(sent)) {
+        const std::size_t count = std::min(size, strokes.size() - sent);
+        send(strokes.subspan(sent, count));
+        sent += count;
+    }
+    return sent;
+}
+
+RecordWords encodeLentRecords(std::span<const LentRecord> records) {
+    RecordWords words;
+    for (const LentRecord& record : records) {
+        words.push_back(std::uint32_t(record.pid));
+        words.push_back(std::uint32_t(record.keys.size()));
+        for (const LentKey& key : record.keys) {
+            words.push_back(key.keycode);
+            words.push_back(key.keysym);
+        }
+    }
+    return words;
+}
+
+std::vector<LentRecord> decodeLentRecords(std::span<const std::uint32_t> words) {
+    std::vector<LentRecord> records;
+    std::size_t index = 0;
+    while (words.size() - index >= 2) {
+        const auto pid = std::int32_t(words[index]);
+        const std::uint32_t count = words[index + 1];
+        if (pid <= 0 || count > (words.size() - index - 2) / 2) {
+            break;
+        }
+        LentRecord record{pid, {}};
+        bool wellFormed = true;
+        for (std::uint32_t key = 0; key < count && wellFormed; ++key) {
+            const std::uint32_t keycode = words[index + 2 + 2 * key];
+            wellFormed = keycode >= lowestKeycode && keycode <= highestKeycode;
+            record.keys.push_back(LentKey{std::uint8_t(keycode), words[index + 3 + 2 * key]});
+        }
+        if (!wellFormed) {
+            break;
+        }
+        records.push_back(std::move(record));
+        index += 2 + 2 * std::size_t(count);
+    }
+    return records;
+}
+
+GiveBack staleKeycodes(std::span<const LentRecord> records, const KeyboardMap& map,
+                       const std::function<bool(std::int32_t pid)>& ownerGone) {
+    GiveBack giveBack;
+    const std::size_t keycodes = map.width == 0 ? 0 : map.keysyms.size() / map.width;
+    auto stillLent = [&](const LentKey& key) {
+        if (key.keycode < map.firstKeycode || std::size_t(key.keycode - map.firstKeycode) >= keycodes) {
+            return false;
+        }
+        const std::size_t row = std::size_t(key.keycode - map.firstKeycode) * map.width;
+        const auto first = map.keysyms.begin() + std::ptrdiff_t(row);
+        const auto last = first + std::ptrdiff_t(map.width);
+        return std::find(first, last, key.keysym) != last &&
+               std::all_of(first, last,
+                           [&](std::uint32_t keysym) { return keysym == key.keysym || keysym == noSymbol; });
+    };
+    for (const LentRecord& record : records) {
+        if (!ownerGone(record.pid)) {
+            giveBack.kept.push_back(record);
+            continue;
+        }
+        for (const LentKey& key : record.keys) {
+            if (key.keysym != noSymbol && stillLent(key) &&
+                std::ranges::find(giveBack.keycodes, key.keycode) == giveBack.keycodes.end()) {
+                giveBack.keycodes.push_back(key.keycode);
+            }
+        }
+    }
+    return giveBack;
 }
 
 } // namespace cpi::x11

@@ -5,7 +5,9 @@
 
 #include "platform/SecureMemory.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <utility>
@@ -60,5 +62,47 @@ std::optional<std::uint32_t> keysymFor(char32_t character);
 // NoSymbol), or an erasure without Control, an unshifted "a" or an unshifted BackSpace.
 std::optional<KeyPlan> planKeys(const KeyboardMap& map, std::span<const char32_t> characters,
                                 EraseFirst erase);
+
+// Sending the strokes in chunks of at most `chunkSize` (8 when typing), so that the typing can
+// look again between chunks: `mayContinue(sent)` is asked before each chunk, the first included,
+// with the number of strokes sent so far; at its first false nothing more goes out. Returns the
+// number of strokes sent.
+constexpr std::size_t strokesPerChunk = 8;
+std::size_t sendInChunks(std::span<const Stroke> strokes, std::size_t chunkSize,
+                         const std::function<bool(std::size_t sent)>& mayContinue,
+                         const std::function<void(std::span<const Stroke>)>& send);
+
+// The keycodes a typing process has lent, as it records them on the root window before the first
+// change of the keyboard map, so that a later typing can give them back when their owner died
+// without doing so (SIGKILL, a crash). The record's words are, per owner: pid, count, then count
+// pairs of keycode and keysym. The keysyms are those the map shows for the keycodes anyway.
+struct LentKey {
+    std::uint8_t keycode = 0;
+    std::uint32_t keysym = 0;
+    friend bool operator==(const LentKey&, const LentKey&) = default;
+};
+struct LentRecord {
+    std::int32_t pid = 0;
+    std::vector<LentKey, WipingAllocator<LentKey>> keys;
+    friend bool operator==(const LentRecord&, const LentRecord&) = default;
+};
+using RecordWords = std::vector<std::uint32_t, WipingAllocator<std::uint32_t>>;
+
+RecordWords encodeLentRecords(std::span<const LentRecord> records);
+// Any client can write the root window's properties: decoding stops at the first block that is
+// not a well-formed record (a pid that is not positive, a count past the end, a keycode outside
+// the core range) and keeps the records before it.
+std::vector<LentRecord> decodeLentRecords(std::span<const std::uint32_t> words);
+
+// What to give back at the start of a typing: every keycode of a record whose owner is gone
+// (`ownerGone`) that the map still shows lent to the same keysym and nothing else (a lent keycode
+// is filled with it, and the server may report some of its columns as NoSymbol); a keycode
+// mapped to anything else since is left alone. The records of owners that are not gone are kept.
+struct GiveBack {
+    std::vector<std::uint8_t> keycodes;
+    std::vector<LentRecord> kept;
+};
+GiveBack staleKeycodes(std::span<const LentRecord> records, const KeyboardMap& map,
+                       const std::function<bool(std::int32_t pid)>& ownerGone);
 
 } // namespace cpi::x11

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <poll.h>
+#include <thread>
+#include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
 #include <xcb/xtest.h>
@@ -29,6 +32,37 @@ constexpr std::uint32_t noSymbol = 0;
 constexpr std::uint16_t modifiersInForce = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK | XCB_MOD_MASK_CONTROL |
                                            XCB_MOD_MASK_1 | XCB_MOD_MASK_3 | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
 constexpr unsigned groupShift = 13;
+// The root window's record of lent keycodes, and the selection that serialises typing.
+constexpr const char* lentKeycodesProperty = "_CHROME_PRIVATE_INPUT_LENT_KEYCODES";
+constexpr const char* typingSelection = "_CHROME_PRIVATE_INPUT_TYPING";
+// Where another owner's CLIPBOARD text is read back into, on the clipboard's own window.
+constexpr const char* readBackProperty = "_CHROME_PRIVATE_INPUT_READ_BACK";
+constexpr auto typingLockPoll = std::chrono::milliseconds(20);
+constexpr auto readBackWait = std::chrono::milliseconds(500);
+
+// Equal in length and bytes, in a time that depends on the length only.
+bool sameBytes(std::span<const std::uint8_t> one, std::span<const std::uint8_t> other) {
+    if (one.size() != other.size()) {
+        return false;
+    }
+    volatile std::uint8_t difference = 0;
+    for (std::size_t index = 0; index < one.size(); ++index) {
+        difference = std::uint8_t(difference | (one[index] ^ other[index]));
+    }
+    return difference == 0;
+}
+
+// A process on this machine that no longer exists (a pid of another user's process exists).
+bool processGone(std::int32_t pid) {
+    return pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+std::uint32_t createUtilityWindow(xcb_connection_t* connection, std::uint32_t root, std::uint32_t events) {
+    const std::uint32_t window = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+    return window;
+}
 constexpr unsigned shiftRow = 0;
 constexpr unsigned controlRow = 2;
 
@@ -262,8 +296,53 @@ void Display::erase(const KeyPlan& plan) {
     sync();
 }
 
-void Display::type(const KeyPlan& plan) {
+std::optional<std::vector<LentRecord>> Display::readLentRecords() {
+    if (lentAtom_ == 0) {
+        lentAtom_ = atom(lentKeycodesProperty);
+    }
+    ++roundTrips_;
+    const auto reply = own(xcb_get_property_reply(
+        connection_,
+        xcb_get_property(connection_, 0, root_, lentAtom_, XCB_ATOM_CARDINAL, 0, maximumPropertyWords),
+        nullptr));
+    if (!reply) {
+        return std::nullopt;
+    }
+    std::vector<LentRecord> records;
+    if (reply->format == 32) {
+        const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+        const auto length = std::size_t(xcb_get_property_value_length(reply.get())) / 4;
+        records = decodeLentRecords(std::span(data, length));
+        secureWipe(xcb_get_property_value(reply.get()), length * 4);
+    }
+    return records;
+}
+
+void Display::writeLentRecords(std::span<const LentRecord> records) {
+    if (records.empty()) {
+        xcb_delete_property(connection_, root_, lentAtom_);
+        return;
+    }
+    const RecordWords words = encodeLentRecords(records);
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, root_, lentAtom_, XCB_ATOM_CARDINAL, 32,
+                        std::uint32_t(words.size()), words.data());
+}
+
+void Display::lend(const KeyPlan& plan) {
     const std::lock_guard lock(keyboardMutex_);
+    if (plan.lent.empty()) {
+        return;
+    }
+    // The record goes out before the first change of the map, so that a process killed at any
+    // point after it leaves behind what it lent.
+    std::vector<LentRecord> records = readLentRecords().value_or(std::vector<LentRecord>{});
+    LentRecord mine{std::int32_t(::getpid()), {}};
+    for (const auto& [keysym, keycode] : plan.lent) {
+        mine.keys.push_back(LentKey{keycode, keysym});
+    }
+    std::erase_if(records, [&](const LentRecord& record) { return record.pid == mine.pid; });
+    records.push_back(std::move(mine));
+    writeLentRecords(records);
     // Every missing keysym is lent before the first key, so that a client that reads the map
     // again at any moment of the typing finds every character in it.
     keysymsPerKeycode_ = std::uint8_t(plan.width);
@@ -273,8 +352,14 @@ void Display::type(const KeyPlan& plan) {
         xcb_change_keyboard_mapping(connection_, 1, keycode, keysymsPerKeycode_, row.data());
         lentKeycodes_.push_back(keycode);
     }
-    for (const Stroke stroke : plan.strokes) {
-        press(stroke, stroke.shift ? plan.shiftKey : 0);
+    secureWipe(row.data(), row.size() * sizeof(xcb_keysym_t));
+    sync();
+}
+
+void Display::send(std::span<const Stroke> strokes, std::uint8_t shiftKey) {
+    const std::lock_guard lock(keyboardMutex_);
+    for (const Stroke stroke : strokes) {
+        press(stroke, stroke.shift ? shiftKey : 0);
     }
     sync();
 }
@@ -289,7 +374,102 @@ void Display::restoreKeyboard() {
         xcb_change_keyboard_mapping(connection_, 1, keycode, keysymsPerKeycode_, row.data());
     }
     lentKeycodes_.clear();
+    if (std::optional<std::vector<LentRecord>> records = readLentRecords()) {
+        std::erase_if(*records, [](const LentRecord& record) { return record.pid == ::getpid(); });
+        writeLentRecords(*records);
+    }
     sync();
+}
+
+bool Display::lockTyping(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& stop) {
+    if (typingWindow_ == 0) {
+        typingAtom_ = atom(typingSelection);
+        typingWindow_ = createUtilityWindow(connection_, root_, 0);
+    }
+    for (;;) {
+        // Under the grab nobody can take the selection between the look and the take.
+        xcb_grab_server(connection_);
+        ++roundTrips_;
+        const auto owner = own(xcb_get_selection_owner_reply(
+            connection_, xcb_get_selection_owner(connection_, typingAtom_), nullptr));
+        const bool free = owner && owner->owner == XCB_NONE;
+        if (free) {
+            xcb_set_selection_owner(connection_, typingWindow_, typingAtom_, XCB_CURRENT_TIME);
+        }
+        xcb_ungrab_server(connection_);
+        sync();
+        if (free) {
+            return true;
+        }
+        if (!owner || stop() || std::chrono::steady_clock::now() + typingLockPoll >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(typingLockPoll);
+    }
+}
+
+void Display::unlockTyping() {
+    if (typingWindow_ == 0) {
+        return;
+    }
+    xcb_grab_server(connection_);
+    ++roundTrips_;
+    const auto owner = own(xcb_get_selection_owner_reply(
+        connection_, xcb_get_selection_owner(connection_, typingAtom_), nullptr));
+    if (owner && owner->owner == typingWindow_) {
+        xcb_set_selection_owner(connection_, XCB_NONE, typingAtom_, XCB_CURRENT_TIME);
+    }
+    xcb_ungrab_server(connection_);
+    sync();
+}
+
+void Display::restoreStaleKeycodes() {
+    const std::lock_guard lock(keyboardMutex_);
+    std::optional<std::vector<LentRecord>> records = readLentRecords();
+    if (!records || records->empty()) {
+        return;
+    }
+    const xcb_setup_t* setup = xcb_get_setup(connection_);
+    const std::uint8_t first = setup->min_keycode;
+    const std::uint8_t count = std::uint8_t(setup->max_keycode - setup->min_keycode + 1);
+    ++roundTrips_;
+    const auto mapping = own(xcb_get_keyboard_mapping_reply(
+        connection_, xcb_get_keyboard_mapping(connection_, first, count), nullptr));
+    if (!mapping) {
+        return;
+    }
+    KeyboardMap map;
+    map.firstKeycode = first;
+    map.width = mapping->keysyms_per_keycode;
+    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    map.keysyms.assign(keysyms, keysyms + xcb_get_keyboard_mapping_keysyms_length(mapping.get()));
+    const GiveBack giveBack = staleKeycodes(*records, map, processGone);
+    const std::vector<xcb_keysym_t> row(map.width, noSymbol);
+    for (const std::uint8_t keycode : giveBack.keycodes) {
+        xcb_change_keyboard_mapping(connection_, 1, keycode, std::uint8_t(map.width), row.data());
+    }
+    writeLentRecords(giveBack.kept);
+    secureWipe(map.keysyms.data(), map.keysyms.size() * sizeof(std::uint32_t));
+    sync();
+}
+
+// An active grab cannot be asked about; trying one can: AlreadyGrabbed (or Frozen) means another
+// client holds it. A grab of ours that succeeds is let go at once.
+bool Display::keyboardGrabbedElsewhere() {
+    ++roundTrips_;
+    const auto reply = own(xcb_grab_keyboard_reply(
+        connection_,
+        xcb_grab_keyboard(connection_, 0, root_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+        nullptr));
+    if (!reply) {
+        return true;
+    }
+    if (reply->status == XCB_GRAB_STATUS_SUCCESS) {
+        xcb_ungrab_keyboard(connection_, XCB_CURRENT_TIME);
+        sync();
+        return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -299,10 +479,7 @@ bool Display::ownClipboard(std::vector<std::pair<std::string, SecureBytes>> targ
     const std::lock_guard lock(clipboardMutex_);
     if (clipboardWindow_ == 0) {
         clipboardAtom_ = atom("CLIPBOARD");
-        clipboardWindow_ = xcb_generate_id(connection_);
-        const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
-        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, clipboardWindow_, root_, 0, 0, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+        clipboardWindow_ = createUtilityWindow(connection_, root_, XCB_EVENT_MASK_PROPERTY_CHANGE);
         // Told of every change of the selection's owner, so that another program's copy is seen.
         const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(connection_, &xcb_xfixes_id);
         if (xfixes == nullptr || !xfixes->present) {
@@ -333,7 +510,15 @@ bool Display::ownClipboard(std::vector<std::pair<std::string, SecureBytes>> targ
         std::free(event);
     }
     targets_.clear();
+    wipeContents(heldText_);
+    changesByOthers_ = 0;
+    uncountedChanges_ = 0;
+    takenOverWithOurText_.reset();
+    takeoverOwner_ = 0;
     for (auto& [name, data] : targets) {
+        if (name == "UTF8_STRING") {
+            heldText_ = data;
+        }
         targets_.emplace_back(atom(name.c_str()), std::move(data));
     }
     xcb_set_selection_owner(connection_, clipboardWindow_, clipboardAtom_, clipboardTime_);
@@ -357,8 +542,86 @@ void Display::releaseClipboard() {
         xcb_flush(connection_);
         ownsClipboard_ = false;
         ++changeCount_;
+    } else if (takenOverWithOurText_.value_or(false)) {
+        // Another client took the selection over with exactly our text: cleared while that
+        // client still owns it, under a grab so that nobody's newer copy is cleared instead.
+        xcb_grab_server(connection_);
+        ++roundTrips_;
+        const auto owner = own(xcb_get_selection_owner_reply(
+            connection_, xcb_get_selection_owner(connection_, clipboardAtom_), nullptr));
+        if (owner && owner->owner == takeoverOwner_) {
+            xcb_set_selection_owner(connection_, XCB_NONE, clipboardAtom_, XCB_CURRENT_TIME);
+            ++changeCount_;
+        }
+        xcb_ungrab_server(connection_);
+        xcb_flush(connection_);
     }
+    takenOverWithOurText_.reset();
+    takeoverOwner_ = 0;
     targets_.clear();
+    wipeContents(heldText_);
+}
+
+// Asks `owner` for the selection's text and compares it with ours; no answer within a short wait,
+// an incremental transfer or more bytes than ours count as different.
+bool Display::ownerHoldsOurText(std::uint32_t owner) {
+    if (owner == XCB_NONE || owner == clipboardWindow_ || heldText_.empty()) {
+        return false;
+    }
+    const std::uint32_t utf8 = atom("UTF8_STRING");
+    const std::uint32_t property = atom(readBackProperty);
+    const std::uint32_t incremental = atom("INCR");
+    xcb_convert_selection(connection_, clipboardWindow_, clipboardAtom_, utf8, property, XCB_CURRENT_TIME);
+    xcb_flush(connection_);
+    const auto deadline = std::chrono::steady_clock::now() + readBackWait;
+    const int fd = xcb_get_file_descriptor(connection_);
+    std::optional<bool> answered;
+    while (!answered && xcb_connection_has_error(connection_) == 0) {
+        xcb_generic_event_t* event = xcb_poll_for_event(connection_);
+        if (event == nullptr) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
+            if (left <= 0) {
+                break;
+            }
+            pollfd waiting{fd, POLLIN, 0};
+            if (::poll(&waiting, 1, int(left)) < 0 && errno != EINTR) {
+                break;
+            }
+            continue;
+        }
+        const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event);
+        if ((event->response_type & 0x7F) == XCB_SELECTION_NOTIFY && notify->requestor == clipboardWindow_ &&
+            notify->selection == clipboardAtom_) {
+            answered = notify->property != XCB_NONE;
+        } else {
+            handleEvent(event);
+        }
+        std::free(event);
+    }
+    if (!answered.value_or(false)) {
+        return false;
+    }
+    ++roundTrips_;
+    const auto words = std::uint32_t(heldText_.size() / 4 + 2);
+    const auto reply = own(xcb_get_property_reply(
+        connection_,
+        xcb_get_property(connection_, 1, clipboardWindow_, property, XCB_GET_PROPERTY_TYPE_ANY, 0, words),
+        nullptr));
+    if (!reply) {
+        return false;
+    }
+    const auto length = std::size_t(xcb_get_property_value_length(reply.get()));
+    auto* value = static_cast<std::uint8_t*>(xcb_get_property_value(reply.get()));
+    const bool same = reply->type != incremental && reply->format == 8 && reply->bytes_after == 0 &&
+                      sameBytes(std::span(value, length), heldText_);
+    secureWipe(value, length);
+    if (reply->bytes_after > 0) {
+        xcb_delete_property(connection_, clipboardWindow_, property);
+        xcb_flush(connection_);
+    }
+    return same;
 }
 
 std::int64_t Display::clipboardChangeCount() {
@@ -367,8 +630,19 @@ std::int64_t Display::clipboardChangeCount() {
         // A round trip first, so that a change the server has already made is among the events.
         std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
         handleEvents();
+        // Asked once: whether every change since our take only moved our text to another owner.
+        if (changesByOthers_ > 0 && !ownsClipboard_ && !heldText_.empty() && !takenOverWithOurText_) {
+            ++roundTrips_;
+            const auto owner = own(xcb_get_selection_owner_reply(
+                connection_, xcb_get_selection_owner(connection_, clipboardAtom_), nullptr));
+            takeoverOwner_ = owner ? owner->owner : std::uint32_t{XCB_NONE};
+            takenOverWithOurText_ = ownerHoldsOurText(takeoverOwner_);
+            if (*takenOverWithOurText_) {
+                uncountedChanges_ = changesByOthers_;
+            }
+        }
     }
-    return changeCount_;
+    return changeCount_ - uncountedChanges_;
 }
 
 bool Display::ownsClipboard() {
@@ -415,6 +689,7 @@ void Display::handleEvent(void* raw) {
         const auto* notify = reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(event);
         if (notify->selection == clipboardAtom_ && notify->owner != clipboardWindow_) {
             ++changeCount_;
+            ++changesByOthers_;
             ownsClipboard_ = false;
             targets_.clear();
         }

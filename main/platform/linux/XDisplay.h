@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -47,21 +48,36 @@ public:
     bool focusIsWithin(std::uint32_t window);
     Rect screenBounds() const;
 
-    // Typing into the focused window, in three steps. `planTyping` reads the keyboard and plans
-    // every key of `characters` (and the erasure before them) without sending any: nothing, when
-    // a character cannot be typed faithfully (see planKeys) or a modifier or a keyboard group
-    // other than the first is in force. `erase` sends Ctrl+A and BackSpace. `type` lends the spare
-    // keycodes the plan needs, all of them before the first key and none reused, until
-    // `restoreKeyboard`, then sends the keys.
+    // Typing into the focused window. `planTyping` reads the keyboard and plans every key of
+    // `characters` (and the erasure before them) without sending any: nothing, when a character
+    // cannot be typed faithfully (see planKeys) or a modifier or a keyboard group other than the
+    // first is in force. `erase` sends Ctrl+A and BackSpace. `lend` records this process and the
+    // spare keycodes the plan needs on the root window, then lends them, all before the first key
+    // and none reused, until `restoreKeyboard`. `send` types `strokes` (a chunk of the plan's)
+    // and returns once the server has them.
     std::optional<KeyPlan> planTyping(std::span<const char32_t> characters);
     void erase(const KeyPlan& plan);
-    void type(const KeyPlan& plan);
-    // Gives the spare keycodes back (idempotent; also safe from another thread).
+    void lend(const KeyPlan& plan);
+    void send(std::span<const Stroke> strokes, std::uint8_t shiftKey);
+    // Gives the spare keycodes back and removes this process's record (idempotent; also safe
+    // from another thread).
     void restoreKeyboard();
+
+    // One typing at a time per display, between processes too: the typing selection, taken under
+    // a server grab while it has no owner (the server frees it when its owner's connection ends,
+    // also after SIGKILL). `lockTyping` tries until `deadline` or until `stop` says so.
+    bool lockTyping(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& stop);
+    void unlockTyping();
+    // With the typing lock held: gives back the keycodes whose recorded owner has died.
+    void restoreStaleKeycodes();
+    // Whether another client holds an active grab of the keyboard (keys would go to it).
+    bool keyboardGrabbedElsewhere();
 
     // CLIPBOARD: takes the selection with the given targets and their contents; false when the
     // selection could not be taken. `changeCount` counts this process's takes and releases and
-    // every other owner's take; `releaseClipboard` lets go only while this process still owns it.
+    // every other owner's take, except takes that kept exactly this process's text (asked once,
+    // at the first count after another owner took it); `releaseClipboard` lets go while this
+    // process still owns it, and clears such a take-over while its owner still holds it.
     bool ownClipboard(std::vector<std::pair<std::string, SecureBytes>> targets);
     void releaseClipboard();
     std::int64_t clipboardChangeCount();
@@ -79,6 +95,9 @@ private:
     void handleEvents();
     void handleEvent(void* event);
     void serveRequest(void* event);
+    std::optional<std::vector<LentRecord>> readLentRecords();
+    void writeLentRecords(std::span<const LentRecord> records);
+    bool ownerHoldsOurText(std::uint32_t owner);
 
     xcb_connection_t* connection_;
     std::uint32_t root_ = 0;
@@ -88,6 +107,9 @@ private:
     std::mutex keyboardMutex_;
     std::vector<std::uint8_t> lentKeycodes_;
     std::uint8_t keysymsPerKeycode_ = 0;
+    std::uint32_t lentAtom_ = 0;
+    std::uint32_t typingWindow_ = 0;
+    std::uint32_t typingAtom_ = 0;
 
     std::recursive_mutex clipboardMutex_;
     std::uint32_t clipboardWindow_ = 0;
@@ -97,6 +119,14 @@ private:
     std::int64_t changeCount_ = 0;
     int xfixesEvent_ = -1;
     std::vector<std::pair<std::uint32_t, SecureBytes>> targets_;
+    // The text put on the selection, kept until the hold ends: when the selection changed owner
+    // (a clipboard manager takes it over to keep it after its owner leaves), whether it still
+    // holds exactly this text decides, once, whether that change counts and the end clears it.
+    SecureBytes heldText_;
+    std::int64_t changesByOthers_ = 0;
+    std::optional<bool> takenOverWithOurText_;
+    std::uint32_t takeoverOwner_ = 0;
+    std::int64_t uncountedChanges_ = 0;
 };
 
 } // namespace cpi::x11
