@@ -296,7 +296,7 @@ class Example(HarnessTest):
                               env={**__import__("os").environ, "CPI_SIM": HARNESS})
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn("count: 2 windows of Work, numbers [4101, 4102]", done.stdout)
-        self.assertIn("has 2 windows among Chrome's 5: name one with windowNumber", done.stdout)
+        self.assertIn("has 2 windows among Chrome's 5: name one with window_number", done.stdout)
         self.assertNotIn("sk_live_", done.stdout)
         self.assertNotIn(SECRET.decode(), done.stdout)
 
