@@ -366,7 +366,7 @@ class Tool:
         return WindowCount(answer["count"], answer["windows"], list(answer["windowNumbers"]),
                            list(answer["tabCounts"]), answer.get("frontKind"), answer.get("frontAvatar"))
 
-    def deliver(self, target: Union[TargetLike, str], *rest: Any, window_number: Optional[int] = None,
+    def deliver(self, target: Union[TargetLike, str] = _UNSET, *rest: Any, profile_name: Any = _UNSET, window_number: Optional[int] = None,
                 secure_field_only: Optional[bool] = None, allowed_origins: Any = _UNSET,
                 secret: Any = _UNSET) -> Delivery:
         """Types `secret` into the focused field of the profile's window:
@@ -379,7 +379,7 @@ class Tool:
         given = rest
         data = None
         try:
-            where, rest = self._target(target, rest, allowed_origins, window_number, secure_field_only, "deliver")
+            where, rest = self._target(target, profile_name, rest, allowed_origins, window_number, secure_field_only, "deliver")
             if secret is _UNSET:
                 if len(rest) != 1:
                     raise UsageError("deliver takes a target and a secret: deliver(Target(...), secret)")
@@ -398,22 +398,22 @@ class Tool:
             for item in (secret, *given):
                 validation.wipe(item)
 
-    def key_baseline(self, target: Union[TargetLike, str], *rest: Any, window_number: Optional[int] = None,
+    def key_baseline(self, target: Union[TargetLike, str] = _UNSET, *rest: Any, profile_name: Any = _UNSET, window_number: Optional[int] = None,
                      allowed_origins: Any = _UNSET) -> List[str]:
         """The fingerprints of the key-like texts on the page now, to pass to `key_capture`:
         `key_baseline(Target(...))` or `key_baseline(profile_name, allowed_origins)`."""
-        where, rest = self._target(target, rest, allowed_origins, window_number, None, "key_baseline")
+        where, rest = self._target(target, profile_name, rest, allowed_origins, window_number, None, "key_baseline")
         if rest:
             raise UsageError("key_baseline takes a target only")
         answer = self._single_line_mode(["--key-baseline"], self._request(where), KEY_REQUEST_MAXIMUM,
                                         "key_baseline")
         return list(answer["baseline"])
 
-    def key_capture(self, target: Union[TargetLike, str], *rest: Any, window_number: Optional[int] = None,
+    def key_capture(self, target: Union[TargetLike, str] = _UNSET, *rest: Any, profile_name: Any = _UNSET, window_number: Optional[int] = None,
                     allowed_origins: Any = _UNSET, baseline: Any = _UNSET) -> CapturedKey:
         """The one key-like text on the page whose fingerprint is not in `baseline`:
         `key_capture(Target(...), baseline)` or `key_capture(profile_name, allowed_origins, baseline)`."""
-        where, rest = self._target(target, rest, allowed_origins, window_number, None, "key_capture")
+        where, rest = self._target(target, profile_name, rest, allowed_origins, window_number, None, "key_capture")
         if baseline is _UNSET:
             if len(rest) != 1:
                 raise UsageError("key_capture takes a target and the baseline from key_baseline")
@@ -488,10 +488,16 @@ class Tool:
     # -- the exchange ---------------------------------------------------------------------------
 
     @staticmethod
-    def _target(target: Union[TargetLike, str], rest: Tuple[Any, ...], allowed_origins: Any,
+    def _target(target: Union[TargetLike, str], profile_name: Any, rest: Tuple[Any, ...], allowed_origins: Any,
                 window_number: Optional[int], secure_field_only: Optional[bool],
                 method: str) -> Tuple[Target, Tuple[Any, ...]]:
         """The Target a call names, in either form, and the positional arguments after it."""
+        if profile_name is not _UNSET:
+            if target is not _UNSET:
+                raise UsageError(f"{method} got both a target and profile_name")
+            target = profile_name
+        if target is _UNSET:
+            raise UsageError(f"{method} takes a Target, or a profile name and its allowed origins")
         if isinstance(target, str):
             if allowed_origins is _UNSET:
                 if not rest:
