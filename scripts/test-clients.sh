@@ -96,7 +96,8 @@ listed=$(.ci/inspector/node_modules/.bin/mcp-inspector --cli --method tools/list
 tools=$(node -e 'const t = JSON.parse(require("fs").readFileSync(0, "utf8")).tools; console.log(t.map((x) => x.name).sort().join(" "))' <<<"$listed")
 expected="copy_to_clipboard count_windows deliver_secret key_baseline key_capture list_targets trust_check window_visibility"
 [[ $tools == "$expected" ]] || { echo "the Inspector listed: $tools" >&2; exit 1; }
-counted=$(.ci/inspector/node_modules/.bin/mcp-inspector --cli --method tools/call --tool-name count_windows \
-    --tool-arg target=work-login -- "$command" --config "$scratch/config/config.json")
+# --tool-arg takes every word up to the next option: it goes before the others.
+counted=$(.ci/inspector/node_modules/.bin/mcp-inspector --cli --tool-arg target=work-login --tool-name count_windows \
+    --method tools/call -- "$command" --config "$scratch/config/config.json")
 grep -q '"count": 1' <<<"$counted" || { echo "count_windows through the Inspector: $counted" >&2; exit 1; }
 echo "installed clients: pip, npm pack and the Inspector all worked" >&2

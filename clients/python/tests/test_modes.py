@@ -236,7 +236,7 @@ signal.signal(signal.SIGTERM, stop)
 time.sleep(30)
 """)
         with self.assertRaisesRegex(ToolError, "no answer within"):
-            Tool([script], timeout=1.5).count_windows("Work")
+            Tool([script], timeout=5.0).count_windows("Work")
         with open(marker, encoding="utf-8") as source:
             self.assertEqual(source.read(), "restored")
 
