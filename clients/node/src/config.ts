@@ -4,12 +4,14 @@
 // that receives every secret: a file or folder that anybody but its user could change is refused.
 
 import { accessSync, closeSync, constants as fsConstants, fstatSync, openSync, readFileSync, realpathSync, statSync, type Stats } from 'node:fs';
-import { dirname, resolve } from 'node:path';
+import { delimiter, dirname, isAbsolute, join, resolve } from 'node:path';
 
 import { CAPTURE_REFERENCE, SECRET_REFERENCE } from './secrets.js';
 import * as validation from './validation.js';
 
 export interface TargetConfig {
+  /** What the target is for, shown to the model beside its name. */
+  description?: string;
   profileName: string;
   allowedOrigins: string[];
   windowNumber?: number;
@@ -33,7 +35,7 @@ export class ConfigError extends Error {
 }
 
 const TOP_KEYS = ['tool', 'timeoutMs', 'targets'];
-const TARGET_KEYS = ['profileName', 'allowedOrigins', 'windowNumber', 'secret', 'captureTo', 'returnCapturedKey', 'field', 'allowClipboard'];
+const TARGET_KEYS = ['description', 'profileName', 'allowedOrigins', 'windowNumber', 'secret', 'captureTo', 'returnCapturedKey', 'field', 'allowClipboard'];
 const FIELDS = ['password', 'text'];
 
 function checkKeys(value: Record<string, unknown>, allowed: string[], where: string): void {
@@ -71,11 +73,17 @@ export function parseConfig(document: unknown): ServerConfig {
         profileName: validation.checkProfileName(raw.profileName),
         allowedOrigins: validation.checkOrigins(raw.allowedOrigins),
       };
+      if (raw.description !== undefined) {
+        if (typeof raw.description !== 'string' || raw.description.length > 200 || /[\u0000-\u001f]/.test(raw.description)) {
+          throw new ConfigError('"description" must be one line of at most 200 characters');
+        }
+        target.description = raw.description;
+      }
       const number = validation.checkWindowNumber(raw.windowNumber);
       if (number !== undefined) target.windowNumber = number;
       if (raw.secret !== undefined) {
         if (typeof raw.secret !== 'string' || !SECRET_REFERENCE.test(raw.secret)) {
-          throw new ConfigError('"secret" must be a reference: env:NAME, keychain:SERVICE/ACCOUNT, op://… or pass:NAME');
+          throw new ConfigError('"secret" must be a reference: env:NAME, file:PATH, keychain:SERVICE/ACCOUNT, op://… or pass:NAME');
         }
         target.secret = raw.secret;
       }
@@ -187,6 +195,16 @@ export function loadConfig(path: string): ServerConfig {
     throw new ConfigError(`the configuration ${path} is not JSON${where ? ` (${where})` : ''}`);
   }
   const config = parseConfig(document);
+  // Paths written relative to the configuration mean its folder, wherever the host starts the
+  // server from: the tool (when its first word is a path) and "file:" secrets.
+  const folder = dirname(resolve(path));
+  const program = config.tool[0]!;
+  if (program.includes('/') && !isAbsolute(program)) config.tool[0] = resolve(folder, program);
+  for (const target of Object.values(config.targets)) {
+    if (target.secret?.startsWith('file:') && !isAbsolute(target.secret.slice(5))) {
+      target.secret = `file:${resolve(folder, target.secret.slice(5))}`;
+    }
+  }
   for (const [name, target] of Object.entries(config.targets)) {
     if (!target.captureTo?.startsWith('file:')) continue;
     try {
@@ -196,4 +214,32 @@ export function loadConfig(path: string): ServerConfig {
     }
   }
   return config;
+}
+
+/** Why the configured tool cannot be started (missing, not a file, not executable), or undefined
+ * when it can: a name without "/" is looked up on PATH as the server's children will be. */
+export function toolProblem(config: ServerConfig, env: NodeJS.ProcessEnv = process.env): string | undefined {
+  const program = config.tool[0]!;
+  const usable = (candidate: string): boolean => {
+    try {
+      if (!statSync(candidate).isFile()) return false;
+      accessSync(candidate, fsConstants.X_OK);
+      return true;
+    } catch {
+      return false;
+    }
+  };
+  if (program.includes('/')) {
+    let stats: Stats;
+    try {
+      stats = statSync(program);
+    } catch {
+      return `the configured tool ${program} does not exist`;
+    }
+    if (!stats.isFile()) return `the configured tool ${program} is not a file`;
+    return usable(program) ? undefined : `the configured tool ${program} is not executable`;
+  }
+  const folders = (env.PATH ?? '').split(delimiter).filter((entry) => entry !== '');
+  if (folders.some((entry) => usable(join(entry, program)))) return undefined;
+  return `the configured tool ${program} is not found on PATH (${folders.join(delimiter) || 'empty'})`;
 }

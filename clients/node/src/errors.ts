@@ -1,5 +1,7 @@
 // Errors raised by the client. None of them ever carries a secret.
 
+import type { ReasonCode } from './diagnosis.js';
+
 export type CheckMaps = Partial<Record<'windowCheck' | 'originCheck' | 'keyCheck' | 'pageSwitch', Record<string, number>>>;
 
 export class ChromePrivateInputError extends Error {}
@@ -22,7 +24,7 @@ export class ToolError extends ChromePrivateInputError {
 export class Refusal extends ChromePrivateInputError {
   override name = 'Refusal';
   constructor(
-    readonly reason: string,
+    readonly reason: ReasonCode,
     readonly checks: CheckMaps,
     readonly diagnosis: string,
     readonly mode: string,

@@ -1,4 +1,4 @@
-export { REASONS, diagnose, type ReasonInfo, type RequestFacts } from './diagnosis.js';
+export { REASONS, REASON_CODES, diagnose, isReasonCode, type ReasonCode, type ReasonInfo, type RequestFacts, type Vocabulary } from './diagnosis.js';
 export { ChromePrivateInputError, Refusal, ToolError, UsageError, type CheckMaps } from './errors.js';
 export {
   ClipboardHold,

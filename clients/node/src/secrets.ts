@@ -4,19 +4,91 @@
 
 import { spawn } from 'node:child_process';
 import { randomBytes } from 'node:crypto';
-import { closeSync, fsyncSync, openSync, renameSync, unlinkSync, writeSync, constants as fsConstants } from 'node:fs';
+import { closeSync, fstatSync, fsyncSync, openSync, readSync, renameSync, unlinkSync, writeSync, constants as fsConstants } from 'node:fs';
 import { basename, dirname, join, resolve } from 'node:path';
 
 export class SecretError extends Error {
   override name = 'SecretError';
 }
 
-export const SECRET_REFERENCE = /^(env:[A-Za-z_][A-Za-z0-9_]*|keychain:[^/\n"]+\/[^\n"]+|op:\/\/[^\n]+|pass:[^\n]+)$/;
+export const SECRET_REFERENCE = /^(env:[A-Za-z_][A-Za-z0-9_]*|file:[^\n]+|keychain:[^/\n"]+\/[^\n"]+|op:\/\/[^\n]+|pass:[^\n]+)$/;
 export const CAPTURE_REFERENCE = /^(keychain:[^/\n"]+\/[^\n"]+|file:.+)$/;
 
 interface RunResult {
   status: number | null;
   stdout: Buffer;
+  stderr: Buffer;
+}
+
+// The largest secret a delivery takes; a secret file may hold one more byte, its final newline.
+const SECRET_FILE_MAXIMUM = 1048576 + 2;
+const HELPER_LINE_MAXIMUM = 200;
+
+// Punctuation around a word that is not part of it ("item.", "'name'", "(vault)").
+const AROUND = /^[("'[<]+|[)"'\].,:;!?>]+$/g;
+
+/** Whether a word could be a password: long, and mixing at least three kinds of character. */
+function looksLikeSecret(word: string): boolean {
+  if (word.length < 12) return false;
+  const kinds = [/[a-z]/, /[A-Z]/, /[0-9]/, /[^A-Za-z0-9]/].filter((kind) => kind.test(word)).length;
+  return kinds >= 3;
+}
+
+/** The first line a failed helper wrote on standard error, as it may be shown: control
+ * characters dropped, every word that appears in what the helper wrote on standard output (part
+ * of the secret) or that could be a password masked, and cut to 200 characters. */
+export function helperErrorLine(stderr: Buffer, stdout: Buffer): string {
+  const line = stderr.toString('utf8').split(/\r?\n/).map((text) => text.trim()).find((text) => text !== '') ?? '';
+  const words = line.replace(/[\u0000-\u001f\u007f-\u009f]/g, ' ').split(/(\s+)/);
+  const cleaned = words
+    .map((word) => {
+      const core = word.replace(AROUND, '');
+      if (core === '') return word;
+      if (looksLikeSecret(core) || (core.length >= 4 && stdout.includes(Buffer.from(core, 'utf8')))) return word.replace(core, '[hidden]');
+      return word;
+    })
+    .join('');
+  const characters = [...cleaned];
+  return characters.length > HELPER_LINE_MAXIMUM ? `${characters.slice(0, HELPER_LINE_MAXIMUM).join('')}…` : cleaned;
+}
+
+/** A secret kept in a file of its own: the user's, mode 0600 or stricter, not reached through a
+ * link, one final newline dropped. */
+function readSecretFile(reference: string): Buffer {
+  const path = reference.slice('file:'.length);
+  let descriptor: number;
+  try {
+    descriptor = openSync(path, fsConstants.O_RDONLY | fsConstants.O_NOFOLLOW);
+  } catch (error) {
+    const code = (error as NodeJS.ErrnoException).code ?? 'error';
+    throw new SecretError(`cannot open the secret file of ${reference}: ${code === 'ELOOP' ? 'it is a symbolic link' : code}`);
+  }
+  try {
+    const stats = fstatSync(descriptor);
+    if (!stats.isFile()) throw new SecretError(`the secret file of ${reference} is not a regular file`);
+    const uid = process.getuid?.() ?? -1;
+    if (stats.uid !== uid) throw new SecretError(`the secret file of ${reference} belongs to user ${stats.uid}, not to the user running the server (${uid})`);
+    if ((stats.mode & 0o077) !== 0) {
+      throw new SecretError(`the secret file of ${reference} has mode ${(stats.mode & 0o777).toString(8)}: others may read it; make it 600 (chmod 600)`);
+    }
+    const buffer = Buffer.alloc(SECRET_FILE_MAXIMUM + 1);
+    let length = 0;
+    for (;;) {
+      const count = readSync(descriptor, buffer, length, buffer.length - length, null);
+      if (count === 0) break;
+      length += count;
+      if (length === buffer.length) {
+        buffer.fill(0);
+        throw new SecretError(`the secret file of ${reference} is larger than a secret may be`);
+      }
+    }
+    const secret = Buffer.from(withoutFinalNewline(buffer.subarray(0, length)));
+    buffer.fill(0);
+    if (secret.length === 0) throw new SecretError(`the secret file of ${reference} is empty`);
+    return secret;
+  } finally {
+    closeSync(descriptor);
+  }
 }
 
 // A helper that asks for a passphrase or hangs on a locked store would hold the delivery forever.
@@ -24,8 +96,16 @@ export const HELPER_TIMEOUT_MILLISECONDS = 30000;
 
 function runHelper(program: string, args: string[], env: NodeJS.ProcessEnv, input?: Buffer, timeoutMs = HELPER_TIMEOUT_MILLISECONDS): Promise<RunResult> {
   return new Promise((resolve, reject) => {
-    const child = spawn(program, args, { stdio: ['pipe', 'pipe', 'ignore'], env });
+    const child = spawn(program, args, { stdio: ['pipe', 'pipe', 'pipe'], env });
     const chunks: Buffer[] = [];
+    const errors: Buffer[] = [];
+    let errorBytes = 0;
+    child.stderr.on('data', (chunk: Buffer) => {
+      // Enough for the first line; the rest is not kept.
+      if (errorBytes < 4096) errors.push(chunk);
+      else chunk.fill(0);
+      errorBytes += chunk.length;
+    });
     let timedOut = false;
     const timer = setTimeout(() => {
       timedOut = true;
@@ -39,13 +119,15 @@ function runHelper(program: string, args: string[], env: NodeJS.ProcessEnv, inpu
     child.on('close', (status) => {
       clearTimeout(timer);
       const stdout = Buffer.concat(chunks);
-      for (const chunk of chunks) chunk.fill(0);
+      const stderr = Buffer.concat(errors);
+      for (const chunk of [...chunks, ...errors]) chunk.fill(0);
       if (timedOut) {
         stdout.fill(0);
+        stderr.fill(0);
         reject(new SecretError(`${program} did not answer within ${timeoutMs / 1000} seconds and was stopped`));
         return;
       }
-      resolve({ status, stdout });
+      resolve({ status, stdout, stderr });
     });
     child.stdin.on('error', () => {});
     if (input) child.stdin.write(input);
@@ -82,6 +164,8 @@ export async function resolveSecret(
     const value = env[name];
     if (value === undefined || value === '') throw new SecretError(`the environment variable ${name} is not set`);
     return Buffer.from(value, 'utf8');
+  } else if (reference.startsWith('file:')) {
+    return readSecretFile(reference);
   } else if (reference.startsWith('keychain:')) {
     const [service, account] = keychainParts(reference);
     kind = 'security find-generic-password';
@@ -104,10 +188,13 @@ export async function resolveSecret(
     value = withoutFinalNewline(result.stdout);
   }
   const secret = Buffer.from(value);
+  // The helper's own words, cleaned of anything that could be the secret, before its output goes.
+  const said = result.status !== 0 ? helperErrorLine(result.stderr, result.stdout) : '';
   result.stdout.fill(0);
+  result.stderr.fill(0);
   if (result.status !== 0) {
     secret.fill(0);
-    throw new SecretError(`${kind} failed (status ${result.status}) for the target's secret reference`);
+    throw new SecretError(`${kind} failed (status ${result.status}) for ${reference}${said ? `: ${said}` : ''}`);
   }
   if (secret.length === 0) throw new SecretError(`${kind} gave an empty secret`);
   return secret;
@@ -181,6 +268,7 @@ export async function storeCapturedKey(destination: string, key: Buffer, env: No
     const result = await runHelper('security', ['-i'], env, command);
     command.fill(0);
     result.stdout.fill(0);
+    result.stderr.fill(0);
     if (result.status !== 0) throw new SecretError(`security add-generic-password failed (status ${result.status})`);
     return destination;
   }

@@ -2,20 +2,36 @@
 // its own; secrets are resolved here, only for the delivery that needs them, and no answer ever
 // holds one.
 
+import { basename } from 'node:path';
+
 import { McpServer } from '@modelcontextprotocol/sdk/server/mcp.js';
 import { z } from 'zod';
 
 import { secretVariables, type ServerConfig, type TargetConfig } from './config.js';
-import { pageSwitch } from './diagnosis.js';
+import { diagnose, pageSwitch } from './diagnosis.js';
 import { Refusal, ToolError, UsageError } from './errors.js';
 import { resolveSecret, SecretError, storeCapturedKey } from './secrets.js';
 import { ClipboardHold, Tool, type Target } from './tool.js';
+import { MAX_WINDOW_NUMBER } from './validation.js';
+
+export const SERVER_VERSION = '0.1.0';
+// The simulated harness reports a command line or scenario it cannot use on standard error.
+const HARNESS_NAME = 'chrome-private-input-sim';
+// Text the model sent that is echoed back (a target name in an error) is cut to this length.
+export const ECHO_MAXIMUM = 80;
+
+/** `text` as it may be echoed to the model: at most ECHO_MAXIMUM characters, the rest counted. */
+export function cut(text: string): string {
+  const characters = [...text];
+  if (characters.length <= ECHO_MAXIMUM) return text;
+  return `${characters.slice(0, ECHO_MAXIMUM).join('')}… (${characters.length} characters)`;
+}
 
 export interface ServerOptions {
   env?: NodeJS.ProcessEnv;
 }
 
-type Content = { content: { type: 'text'; text: string }[]; isError?: boolean };
+type Content = { content: { type: 'text'; text: string }[]; structuredContent: Record<string, unknown>; isError?: boolean };
 
 const SHORT_ESCAPES: Record<number, string> = { 0x08: '\\b', 0x09: '\\t', 0x0a: '\\n', 0x0c: '\\f', 0x0d: '\\r', 0x22: '\\"', 0x5c: '\\\\' };
 
@@ -50,17 +66,25 @@ export function holdsSecret(text: Buffer, secret: Buffer): boolean {
   }
 }
 
+/** The answer as text (for hosts that read only that) and as the same structured value. */
 export function reply(value: Record<string, unknown>, isError = false, secrets: Buffer[] = []): Content {
   let text = JSON.stringify(value);
   const bytes = Buffer.from(text, 'utf8');
   // Last line of defence: an answer that contains a resolved secret, in any form JSON gives it, is
   // never sent.
   if (secrets.some((secret) => holdsSecret(bytes, secret))) {
-    text = JSON.stringify({ verdict: 'error', error: 'the answer was withheld because it contained a secret' });
+    value = {
+      verdict: 'error',
+      error: 'the answer was withheld because it contained a secret',
+      diagnosis: 'Nothing of this answer can be shown; report it to the person who configured the server.',
+    };
+    text = JSON.stringify(value);
     isError = true;
   }
   bytes.fill(0);
-  return isError ? { content: [{ type: 'text', text }], isError: true } : { content: [{ type: 'text', text }] };
+  const content: Content = { content: [{ type: 'text', text }], structuredContent: value };
+  if (isError) content.isError = true;
+  return content;
 }
 
 function failure(error: unknown): Content {
@@ -77,10 +101,32 @@ function failure(error: unknown): Content {
       true,
     );
   }
-  if (error instanceof UsageError || error instanceof ToolError || error instanceof SecretError) {
-    return reply({ verdict: 'error', error: error.message, diagnosis: error.message }, true);
+  // `error` says what went wrong, `diagnosis` what to do about it: never the same text twice.
+  if (error instanceof UsageError) {
+    return reply({ verdict: 'error', error: error.message, diagnosis: 'Nothing was run: correct the call as the error says, then call again.' }, true);
   }
-  return reply({ verdict: 'error', error: 'internal error', diagnosis: 'internal error' }, true);
+  if (error instanceof SecretError) {
+    return reply(
+      {
+        verdict: 'error',
+        error: error.message,
+        diagnosis: "Nothing was typed: the target's secret could not be read. Only the person can mend the password store or the server's configuration; retrying unchanged will not help.",
+      },
+      true,
+    );
+  }
+  if (error instanceof ToolError) {
+    return reply(
+      {
+        verdict: 'error',
+        error: error.message,
+        diagnosis:
+          'The tool ended without its answer. Check the "tool" command line of the configuration (the server names a missing tool on standard error at start); if it is right, try once more.',
+      },
+      true,
+    );
+  }
+  return reply({ verdict: 'error', error: 'internal error', diagnosis: "The server failed; its standard error may say more. Report it to the person." }, true);
 }
 
 function countSummary(profileName: string, count: number, numbers: number[]): string {
@@ -95,18 +141,28 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
   // each gets its secret on standard input, only when a delivery needs it.
   const childEnv: NodeJS.ProcessEnv = { ...env };
   for (const name of secretVariables(config)) delete childEnv[name];
-  const tool = new Tool(config.tool, { timeoutMs: config.timeoutMs ?? 30000, env: childEnv });
+  const tool = new Tool(config.tool, {
+    timeoutMs: config.timeoutMs ?? 30000,
+    env: childEnv,
+    simulated: basename(config.tool[0] ?? '') === HARNESS_NAME,
+  });
   const baselines = new Map<string, string[]>();
   const holds = new Set<ClipboardHold>();
-  const server = new McpServer({ name: 'chrome-private-input', version: '0.1.0' });
+  const server = new McpServer({ name: 'chrome-private-input', version: SERVER_VERSION });
   const targetNames = Object.keys(config.targets);
 
   const lookUp = (name: string): TargetConfig => {
     const target = config.targets[name];
     if (!Object.prototype.hasOwnProperty.call(config.targets, name) || !target) {
-      throw new UsageError(`no target named ${JSON.stringify(name)}; the targets are ${targetNames.join(', ')}`);
+      throw new UsageError(`no target named ${JSON.stringify(cut(name))}; the targets are ${targetNames.join(', ')}`);
     }
     return target;
+  };
+  // A refusal explained with the names the model knows: this server's tools and arguments.
+  const refusalFor = (error: Refusal, configured: TargetConfig, windowNumber?: number): Refusal => {
+    const facts = { profileName: configured.profileName, allowedOrigins: configured.allowedOrigins, windowNumber: windowNumber ?? configured.windowNumber };
+    const diagnosis = diagnose(error.reason, error.checks, facts, error.secretSent, 'mcp');
+    return new Refusal(error.reason, error.checks, diagnosis, error.mode, error.retry, error.secretSent);
   };
   const toolTarget = (target: TargetConfig, windowNumber?: number): Target => {
     // A window pinned by the configuration is part of where the secret may go: the model cannot
@@ -129,22 +185,89 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
     return resolveSecret(target.secret, env, childEnv);
   };
 
-  const targetName = { target: z.string().describe(`the name of a configured target: ${targetNames.join(', ')}`) };
+  const failed = (error: unknown, target?: string, windowNumber?: number): Content => {
+    const configured = target !== undefined && Object.prototype.hasOwnProperty.call(config.targets, target) ? config.targets[target] : undefined;
+    return failure(error instanceof Refusal && configured ? refusalFor(error, configured, windowNumber) : error);
+  };
+
+  const describeTarget = (name: string): string => {
+    const target = config.targets[name]!;
+    return `${name}: ${target.description ?? `profile '${target.profileName}' on ${target.allowedOrigins.join(', ')}`}`;
+  };
+  const targetName = {
+    target: z
+      .enum(targetNames as [string, ...string[]], {
+        error: (issue) => `no target named ${JSON.stringify(cut(String(issue.input)))}; the targets are ${targetNames.join(', ')}`,
+      })
+      .describe(`the name of a configured target; one of:\n${targetNames.map(describeTarget).join('\n')}`),
+  };
   const windowNumber = {
     windowNumber: z
       .number()
       .int()
+      .min(1)
+      .max(MAX_WINDOW_NUMBER)
       .optional()
       .describe("the window's number from count_windows, when the profile has several windows"),
   };
   // Strict: an argument the server does not know ("windownumber", "window_number") is refused
-  // rather than dropped, so that a misspelled window pin is never silently lost.
-  const targetArgument = z.object(targetName).strict();
-  const targetAndWindowArguments = z.object({ ...targetName, ...windowNumber }).strict();
+  // rather than dropped, so that a misspelled window pin is never silently lost. Its name is
+  // echoed cut, whatever its length.
+  const strict = <Shape extends z.ZodRawShape>(shape: Shape) =>
+    z.strictObject(shape, {
+      error: (issue) =>
+        issue.code === 'unrecognized_keys'
+          ? `unknown argument ${issue.keys.map((key) => JSON.stringify(cut(key))).join(', ')} (known: ${Object.keys(shape).join(', ') || 'none'})`
+          : undefined,
+    });
+  const noArguments = strict({});
+  const targetArgument = strict(targetName);
+  const targetAndWindowArguments = strict({ ...targetName, ...windowNumber });
+
+  // What every answer may hold besides the tool's own fields: the verdict, the explanation, and
+  // for a refusal or an error, what stopped it.
+  const checkMap = z.record(z.string(), z.number()).optional();
+  const answerShape = (verdict: string, fields: z.ZodRawShape) =>
+    z.object({
+      verdict: z.enum([verdict, 'refused', 'error']).describe(`"${verdict}" when it worked, "refused" when the tool refused, "error" otherwise`),
+      diagnosis: z.string().describe('what happened and what to do next, in plain words'),
+      target: z.string().optional(),
+      ...fields,
+      reason: z.string().optional().describe("a refusal's reason code"),
+      error: z.string().optional().describe('what went wrong, when the verdict is "error"'),
+      retry: z.boolean().optional().describe('whether trying again unchanged can help'),
+      secretSent: z.boolean().optional().describe('whether the secret had been handed to the tool when it refused'),
+      windowCheck: checkMap,
+      originCheck: checkMap,
+      keyCheck: checkMap,
+      pageSwitch: checkMap,
+    });
 
   server.registerTool(
     'list_targets',
-    { description: 'The configured targets: their names, Chrome profiles and allowed origins (never their secrets).' },
+    {
+      title: 'List the configured targets',
+      description: 'The configured targets: their names, Chrome profiles and allowed origins (never their secrets).',
+      inputSchema: noArguments,
+      outputSchema: answerShape('ok', {
+        targets: z
+          .array(
+            z.object({
+              name: z.string(),
+              description: z.string().optional(),
+              profileName: z.string(),
+              allowedOrigins: z.array(z.string()),
+              windowNumber: z.number().int().optional(),
+              delivers: z.boolean(),
+              field: z.enum(['password', 'text']),
+              clipboard: z.boolean(),
+              captures: z.boolean(),
+            }),
+          )
+          .optional(),
+      }),
+      annotations: { readOnlyHint: true, destructiveHint: false, idempotentHint: true, openWorldHint: false },
+    },
     async () =>
       reply({
         verdict: 'ok',
@@ -153,6 +276,7 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
           const target = config.targets[name]!;
           return {
             name,
+            ...(target.description !== undefined ? { description: target.description } : {}),
             profileName: target.profileName,
             allowedOrigins: target.allowedOrigins,
             ...(target.windowNumber !== undefined ? { windowNumber: target.windowNumber } : {}),
@@ -167,14 +291,27 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
 
   server.registerTool(
     'count_windows',
-    { description: "How many windows the target's Chrome profile has, their numbers and tab counts.", inputSchema: targetArgument },
+    {
+      title: "Count the target profile's windows",
+      description: "How many windows the target's Chrome profile has, their numbers and tab counts.",
+      inputSchema: targetArgument,
+      outputSchema: answerShape('ok', {
+        count: z.number().int().optional(),
+        windows: z.number().int().optional(),
+        windowNumbers: z.array(z.number().int()).optional(),
+        tabCounts: z.array(z.number().int()).optional(),
+        frontKind: z.string().nullable().optional(),
+        frontAvatar: z.string().nullable().optional(),
+      }),
+      annotations: { readOnlyHint: true, destructiveHint: false, idempotentHint: true, openWorldHint: false },
+    },
     async ({ target }) => {
       try {
         const configured = lookUp(target);
         const count = await tool.countWindows(configured.profileName);
         return reply({ verdict: 'ok', ...count, diagnosis: countSummary(configured.profileName, count.count, count.windowNumbers) });
       } catch (error) {
-        return failure(error);
+        return failed(error, target);
       }
     },
   );
@@ -182,9 +319,12 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
   server.registerTool(
     'deliver_secret',
     {
+      title: "Type the target's secret into Chrome",
       description:
         "Types the target's secret into the focused field of its Chrome window, after the tool has confirmed the profile, the origin and the field. The secret never appears in the answer.",
       inputSchema: targetAndWindowArguments,
+      outputSchema: answerShape('typed', { typed: z.boolean().optional() }),
+      annotations: { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: true },
     },
     async ({ target, windowNumber }) => {
       const guard: Buffer[] = [];
@@ -204,7 +344,7 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
           (delivery.pageSwitch ? ` ${pageSwitch(delivery.pageSwitch)}` : '');
         return reply({ verdict: 'typed', target, ...delivery, diagnosis }, false, guard);
       } catch (error) {
-        const answer = JSON.parse(failure(error).content[0]!.text) as Record<string, unknown>;
+        const answer = { ...failed(error, target, windowNumber).structuredContent };
         const configured = config.targets[target];
         if (error instanceof Refusal && error.reason === 'focused_field_not_supported' && configured && (configured.field ?? 'password') === 'password') {
           answer.diagnosis += ' This target takes a password field only (its configuration can say "field": "text").';
@@ -219,9 +359,12 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
   server.registerTool(
     'key_baseline',
     {
+      title: 'Remember the keys already on the page',
       description:
         "Takes the fingerprints of the key-like texts on the target's page before a new key is issued; key_capture compares against them. Only the count is returned.",
       inputSchema: targetAndWindowArguments,
+      outputSchema: answerShape('baseline', { fingerprints: z.number().int().optional() }),
+      annotations: { readOnlyHint: true, destructiveHint: false, idempotentHint: true, openWorldHint: true },
     },
     async ({ target, windowNumber }) => {
       try {
@@ -235,7 +378,7 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
           diagnosis: `${baseline.length} key fingerprints kept; call key_capture once the new key is shown.`,
         });
       } catch (error) {
-        return failure(error);
+        return failed(error, target, windowNumber);
       }
     },
   );
@@ -243,9 +386,16 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
   server.registerTool(
     'key_capture',
     {
+      title: 'Capture the new key from the page',
       description:
         "Captures the one new key on the target's page (against the baseline of key_baseline) and stores it where the configuration says; only its fingerprint and where it went are returned.",
       inputSchema: targetAndWindowArguments,
+      outputSchema: answerShape('captured', {
+        fingerprint: z.string().optional(),
+        storedTo: z.string().optional(),
+        key: z.string().optional().describe('only for a target whose configuration allows "returnCapturedKey"'),
+      }),
+      annotations: { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: true },
     },
     async ({ target, windowNumber }) => {
       try {
@@ -277,7 +427,7 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
           key.fill(0);
         }
       } catch (error) {
-        return failure(error);
+        return failed(error, target, windowNumber);
       }
     },
   );
@@ -285,9 +435,12 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
   server.registerTool(
     'copy_to_clipboard',
     {
+      title: "Put the target's secret on the clipboard",
       description:
         "Puts the target's secret on the clipboard for 20 seconds (for the person to paste), then takes it off; only for targets whose configuration allows it. The secret never appears in the answer.",
       inputSchema: targetArgument,
+      outputSchema: answerShape('on_clipboard', { holdSeconds: z.number().optional() }),
+      annotations: { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: false },
     },
     async ({ target }) => {
       let secret: Buffer | undefined;
@@ -320,7 +473,7 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
           guard.fill(0);
         }
       } catch (error) {
-        return failure(error);
+        return failed(error, target);
       } finally {
         secret?.fill(0);
       }
@@ -329,7 +482,13 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
 
   server.registerTool(
     'trust_check',
-    { description: 'Whether the tool is trusted for Accessibility (every Chrome mode needs it).' },
+    {
+      title: 'Check the Accessibility permission',
+      description: 'Whether the tool is trusted for Accessibility (every Chrome mode needs it).',
+      inputSchema: noArguments,
+      outputSchema: answerShape('ok', { trusted: z.boolean().optional() }),
+      annotations: { readOnlyHint: true, destructiveHint: false, idempotentHint: true, openWorldHint: false },
+    },
     async () => {
       try {
         const trusted = await tool.trustCheck();
@@ -349,8 +508,15 @@ export function createServer(config: ServerConfig, options: ServerOptions = {}):
   server.registerTool(
     'window_visibility',
     {
+      title: "Count a browser process's windows",
       description: "How many windows of a process (the agent's own browser) exist and are on screen.",
-      inputSchema: z.object({ pid: z.number().int().describe('the process identifier of the browser') }).strict(),
+      inputSchema: strict({ pid: z.number().int().min(2).max(2147483647).describe('the process identifier of the browser') }),
+      outputSchema: answerShape('ok', {
+        all: z.number().int().optional(),
+        onScreen: z.number().int().optional(),
+        excludingPlaceholder: z.number().int().optional(),
+      }),
+      annotations: { readOnlyHint: true, destructiveHint: false, idempotentHint: true, openWorldHint: false },
     },
     async ({ pid }) => {
       try {

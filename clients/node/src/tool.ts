@@ -4,13 +4,14 @@ import { spawn, type ChildProcess } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { constants as osConstants } from 'node:os';
 
-import { REASONS, diagnose, type RequestFacts } from './diagnosis.js';
+import { REASONS, diagnose, isReasonCode, type ReasonCode, type RequestFacts } from './diagnosis.js';
 import { Refusal, ToolError, UsageError, type CheckMaps } from './errors.js';
 import * as validation from './validation.js';
 
 export type Secret = Uint8Array | string;
-/** Gives the secret only when the tool has confirmed its target (for instance from a keychain). */
-export type SecretSource = Secret | (() => Promise<Secret>);
+/** Gives the secret only when the tool has confirmed its target (for instance from a keychain);
+ * the function may answer at once or with a promise. */
+export type SecretSource = Secret | (() => Secret | Promise<Secret>);
 
 export const REQUEST_MAXIMUM = 16384;
 export const KEY_REQUEST_MAXIMUM = 65536;
@@ -457,13 +458,14 @@ export class Tool {
   }
 
   private refusal(answer: Answer, request: RequestFacts | undefined, mode: string, secretSent = false): Refusal {
-    const reason = typeof answer.reason === 'string' ? answer.reason : '';
+    // A reason outside the twelve is kept as the tool wrote it and explained as unknown.
+    const reason = (typeof answer.reason === 'string' ? answer.reason : '') as ReasonCode;
     const checks: CheckMaps = {};
     for (const key of CHECK_KEYS) {
       const value = answer[key];
       if (value && typeof value === 'object') checks[key] = value as Record<string, number>;
     }
-    return new Refusal(reason, checks, diagnose(reason, checks, request, secretSent), mode, REASONS[reason]?.retry ?? false, secretSent);
+    return new Refusal(reason, checks, diagnose(reason, checks, request, secretSent), mode, isReasonCode(reason) ? REASONS[reason].retry : false, secretSent);
   }
 
   private harnessProblem(run: Run, status: number): void {
@@ -525,7 +527,7 @@ export class Tool {
     }
   }
 
-  private async exchangeDelivery(request: RequestFacts & object, source: () => Promise<Secret>): Promise<Delivery> {
+  private async exchangeDelivery(request: RequestFacts & object, source: () => Secret | Promise<Secret>): Promise<Delivery> {
     const run = new Run(this.command, this.env);
     let final: Answer;
     try {

@@ -26,7 +26,9 @@ export function checkProfileName(profileName: unknown): string {
   return profileName;
 }
 
-/** The exact form of an origin written loosely ("https://Accounts.example.com/login"). */
+/** The exact form of an origin written loosely ("https://Accounts.example.com/login"); a host with
+ * letters beyond ASCII comes back in its "xn--" form ("https://bücher.example" gives
+ * "https://xn--bcher-kva.example"), as the URL standard and Chrome's address bar write it. */
 export function suggestOrigin(text: string): string | undefined {
   let url: URL;
   try {
@@ -36,6 +38,16 @@ export function suggestOrigin(text: string): string | undefined {
   }
   if (url.protocol !== 'https:' || url.hostname === '' || (url.port !== '' && url.port !== '443')) return undefined;
   return `https://${url.hostname.toLowerCase()}`;
+}
+
+// Non-ASCII letters anywhere in the text: an internationalised domain name.
+const NON_ASCII = /[^\x00-\x7f]/;
+
+function hint(origin: string): string {
+  const suggestion = suggestOrigin(origin);
+  if (!suggestion) return '';
+  if (!NON_ASCII.test(origin)) return `: write "${suggestion}"`;
+  return `: write "${suggestion}" (an internationalised domain name is compared in its ASCII "xn--" form, as Chrome reports the page's origin)`;
 }
 
 export function checkOrigins(allowedOrigins: unknown): string[] {
@@ -48,10 +60,9 @@ export function checkOrigins(allowedOrigins: unknown): string[] {
   for (const origin of allowedOrigins) {
     if (typeof origin !== 'string') throw new UsageError(`allowed origin ${JSON.stringify(origin)} is not a string`);
     if (ORIGIN.test(origin)) continue;
-    const hint = suggestOrigin(origin);
     throw new UsageError(
       `allowed origin "${origin}" is not in the exact form "https://" + lower-case host, without port, path or trailing "/"` +
-        (hint ? `: write "${hint}"` : '') +
+        hint(origin) +
         '; the tool compares origins exactly and would refuse every page with "origin_not_allowed"',
     );
   }

@@ -5,13 +5,14 @@
     tool.deliver("Work", ["https://accounts.example.com"], bytearray(b"secret"), window_number=4101)
 """
 
-from .diagnosis import REASONS, diagnose
+from .diagnosis import REASONS, ReasonCode, diagnose
 from .errors import ChromePrivateInputError, Refusal, ToolError, UsageError
-from .tool import CapturedKey, ClipboardHold, Delivery, Tool, WindowCount, WindowVisibility
+from .tool import CapturedKey, ClipboardHold, Delivery, Target, Tool, WindowCount, WindowVisibility
 from .validation import grapheme_count, suggest_origin
 
 __all__ = [
-    "CapturedKey", "ChromePrivateInputError", "ClipboardHold", "Delivery", "REASONS", "Refusal", "Tool",
+    "CapturedKey", "ChromePrivateInputError", "ClipboardHold", "Delivery", "REASONS", "ReasonCode", "Refusal",
+    "Target", "Tool",
     "ToolError", "UsageError", "WindowCount", "WindowVisibility", "diagnose", "grapheme_count",
     "suggest_origin",
 ]

@@ -2,7 +2,10 @@
 
 from __future__ import annotations
 
-from typing import Dict, Mapping, Optional
+from typing import TYPE_CHECKING, Dict, Mapping, Optional
+
+if TYPE_CHECKING:
+    from .diagnosis import ReasonCode
 
 
 class ChromePrivateInputError(Exception):
@@ -32,7 +35,7 @@ class Refusal(ChromePrivateInputError):
 
     def __init__(
         self,
-        reason: str,
+        reason: "ReasonCode",
         checks: Mapping[str, Mapping[str, int]],
         diagnosis: str,
         *,
@@ -41,7 +44,7 @@ class Refusal(ChromePrivateInputError):
         secret_sent: bool = False,
     ) -> None:
         super().__init__(f"{reason}: {diagnosis}")
-        self.reason = reason
+        self.reason: "ReasonCode" = reason
         self.checks: Dict[str, Dict[str, int]] = {k: dict(v) for k, v in checks.items()}
         self.diagnosis = diagnosis
         self.mode = mode

@@ -11,7 +11,7 @@ import subprocess
 import threading
 import time
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, List, Optional, Sequence, Union
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import validation
 from .diagnosis import REASONS, diagnose
@@ -33,6 +33,40 @@ STOP_SECONDS = 5.0
 # their own, so a terminal's signals never reach them directly).
 FORWARDED_SIGNALS = tuple(getattr(signal, name) for name in ("SIGTERM", "SIGINT", "SIGHUP") if hasattr(signal, name))
 CHECK_KEYS = ("windowCheck", "originCheck", "keyCheck", "pageSwitch")
+
+
+@dataclass(frozen=True)
+class Target:
+    """Where a secret may go, in the shape the TypeScript client takes: the Chrome profile as its
+    avatar button shows it, the exact origins, and optionally the window's number and (deliveries
+    only) a password field only. Every method that takes a profile and origins takes a Target, or
+    a mapping with the TypeScript keys ("profileName", "allowedOrigins", "windowNumber",
+    "secureFieldOnly"), in their place."""
+
+    profile_name: str
+    allowed_origins: Sequence[str]
+    window_number: Optional[int] = None
+    secure_field_only: bool = False
+
+    _KEYS = {"profileName": "profile_name", "allowedOrigins": "allowed_origins",
+             "windowNumber": "window_number", "secureFieldOnly": "secure_field_only"}
+
+    @classmethod
+    def of(cls, value: Union["Target", Mapping[str, Any]]) -> "Target":
+        if isinstance(value, Target):
+            return value
+        if not isinstance(value, Mapping):
+            raise UsageError(f"a target must be a Target or a mapping, not {type(value).__name__}")
+        unknown = sorted(set(value) - set(cls._KEYS))
+        if unknown:
+            raise UsageError(f"unknown target key {unknown[0]!r} (known: {', '.join(cls._KEYS)})")
+        if "profileName" not in value or "allowedOrigins" not in value:
+            raise UsageError("a target needs profileName and allowedOrigins")
+        return cls(**{cls._KEYS[key]: item for key, item in value.items()})
+
+
+TargetLike = Union[Target, Mapping[str, Any]]
+_UNSET: Any = object()
 
 
 @dataclass(frozen=True)
@@ -332,37 +366,61 @@ class Tool:
         return WindowCount(answer["count"], answer["windows"], list(answer["windowNumbers"]),
                            list(answer["tabCounts"]), answer.get("frontKind"), answer.get("frontAvatar"))
 
-    def deliver(self, profile_name: str, allowed_origins: Sequence[str], secret: SecretSource, *,
-                window_number: Optional[int] = None, secure_field_only: bool = False) -> Delivery:
-        """Types `secret` into the focused field of the profile's window. The secret is sent only
-        after the tool has confirmed the target; a bytearray passed in is overwritten with zeros
-        once it has been sent (or refused, also by a usage error). Given a function, the secret is
-        fetched only then. With `secure_field_only`, only a password field may receive it: a plain
-        text field (which shows what it holds) is refused with "focused_field_not_supported"."""
-        if callable(secret):
-            return self._deliver(self._delivery_request(profile_name, allowed_origins, window_number,
-                                                        secure_field_only), secret)
+    def deliver(self, target: Union[TargetLike, str] = _UNSET, *rest: Any, profile_name: Any = _UNSET, window_number: Optional[int] = None,
+                secure_field_only: Optional[bool] = None, allowed_origins: Any = _UNSET,
+                secret: Any = _UNSET) -> Delivery:
+        """Types `secret` into the focused field of the profile's window:
+        `deliver(Target(...), secret)` or `deliver(profile_name, allowed_origins, secret, ...)`.
+        The secret is sent only after the tool has confirmed the target; a bytearray passed in is
+        overwritten with zeros once it has been sent (or refused, also by a usage error). Given a
+        function, the secret is fetched only then. With `secure_field_only`, only a password field
+        may receive it: a plain text field (which shows what it holds) is refused with
+        "focused_field_not_supported"."""
+        given = rest
         data = None
         try:
-            request = self._delivery_request(profile_name, allowed_origins, window_number, secure_field_only)
+            where, rest = self._target(target, profile_name, rest, allowed_origins, window_number, secure_field_only, "deliver")
+            if secret is _UNSET:
+                if len(rest) != 1:
+                    raise UsageError("deliver takes a target and a secret: deliver(Target(...), secret)")
+                secret = rest[0]
+            elif rest:
+                raise UsageError("deliver got the secret twice")
+            if callable(secret):
+                return self._deliver(self._delivery_request(where), secret)
+            request = self._delivery_request(where)
             data = validation.check_secret(secret, SECRET_MAXIMUM)
             checked = data
             return self._deliver(request, lambda: checked)
         finally:
+            # Also after a usage error: the caller's bytearray goes wherever it was passed.
             validation.wipe(data)
-            validation.wipe(secret)
+            for item in (secret, *given):
+                validation.wipe(item)
 
-    def key_baseline(self, profile_name: str, allowed_origins: Sequence[str], *,
-                     window_number: Optional[int] = None) -> List[str]:
-        """The fingerprints of the key-like texts on the page now, to pass to `key_capture`."""
-        request = self._request(profile_name, allowed_origins, window_number)
-        answer = self._single_line_mode(["--key-baseline"], request, KEY_REQUEST_MAXIMUM, "key_baseline")
+    def key_baseline(self, target: Union[TargetLike, str] = _UNSET, *rest: Any, profile_name: Any = _UNSET, window_number: Optional[int] = None,
+                     allowed_origins: Any = _UNSET) -> List[str]:
+        """The fingerprints of the key-like texts on the page now, to pass to `key_capture`:
+        `key_baseline(Target(...))` or `key_baseline(profile_name, allowed_origins)`."""
+        where, rest = self._target(target, profile_name, rest, allowed_origins, window_number, None, "key_baseline")
+        if rest:
+            raise UsageError("key_baseline takes a target only")
+        answer = self._single_line_mode(["--key-baseline"], self._request(where), KEY_REQUEST_MAXIMUM,
+                                        "key_baseline")
         return list(answer["baseline"])
 
-    def key_capture(self, profile_name: str, allowed_origins: Sequence[str], baseline: Sequence[str], *,
-                    window_number: Optional[int] = None) -> CapturedKey:
-        """The one key-like text on the page whose fingerprint is not in `baseline`."""
-        request = self._request(profile_name, allowed_origins, window_number)
+    def key_capture(self, target: Union[TargetLike, str] = _UNSET, *rest: Any, profile_name: Any = _UNSET, window_number: Optional[int] = None,
+                    allowed_origins: Any = _UNSET, baseline: Any = _UNSET) -> CapturedKey:
+        """The one key-like text on the page whose fingerprint is not in `baseline`:
+        `key_capture(Target(...), baseline)` or `key_capture(profile_name, allowed_origins, baseline)`."""
+        where, rest = self._target(target, profile_name, rest, allowed_origins, window_number, None, "key_capture")
+        if baseline is _UNSET:
+            if len(rest) != 1:
+                raise UsageError("key_capture takes a target and the baseline from key_baseline")
+            baseline = rest[0]
+        elif rest:
+            raise UsageError("key_capture got the baseline twice")
+        request = self._request(where)
         request["baseline"] = validation.check_baseline(baseline)
         answer = self._single_line_mode(["--key-capture"], request, KEY_REQUEST_MAXIMUM, "key_capture")
         return CapturedKey(answer["key"], answer.get("pageSwitch"))
@@ -429,19 +487,49 @@ class Tool:
 
     # -- the exchange ---------------------------------------------------------------------------
 
-    def _delivery_request(self, profile_name: str, allowed_origins: Sequence[str], window_number: Optional[int],
-                          secure_field_only: bool) -> Dict[str, Any]:
-        if not isinstance(secure_field_only, bool):
-            raise UsageError(f"secure_field_only must be True or False, not {secure_field_only!r}")
-        request = self._request(profile_name, allowed_origins, window_number)
-        if secure_field_only:
+    @staticmethod
+    def _target(target: Union[TargetLike, str], profile_name: Any, rest: Tuple[Any, ...], allowed_origins: Any,
+                window_number: Optional[int], secure_field_only: Optional[bool],
+                method: str) -> Tuple[Target, Tuple[Any, ...]]:
+        """The Target a call names, in either form, and the positional arguments after it."""
+        if profile_name is not _UNSET:
+            if target is not _UNSET:
+                raise UsageError(f"{method} got both a target and profile_name")
+            target = profile_name
+        if target is _UNSET:
+            raise UsageError(f"{method} takes a Target, or a profile name and its allowed origins")
+        if isinstance(target, str):
+            if allowed_origins is _UNSET:
+                if not rest:
+                    raise UsageError(f"{method} takes a Target, or a profile name and its allowed origins")
+                allowed_origins, rest = rest[0], rest[1:]
+            return Target(target, allowed_origins, window_number,
+                          False if secure_field_only is None else secure_field_only), rest
+        if allowed_origins is not _UNSET:
+            raise UsageError(f"{method}: the allowed origins are part of the Target")
+        where = Target.of(target)
+        # A keyword given beside a Target must not contradict it: the Target is where the secret
+        # may go, and a second window number would silently move it.
+        if window_number is not None and where.window_number not in (None, window_number):
+            raise UsageError(f"window_number {window_number} contradicts the target's {where.window_number}")
+        if window_number is not None or secure_field_only is not None:
+            where = Target(where.profile_name, where.allowed_origins,
+                           where.window_number if window_number is None else window_number,
+                           where.secure_field_only if secure_field_only is None else secure_field_only)
+        return where, rest
+
+    def _delivery_request(self, target: Target) -> Dict[str, Any]:
+        if not isinstance(target.secure_field_only, bool):
+            raise UsageError(f"secure_field_only must be True or False, not {target.secure_field_only!r}")
+        request = self._request(target)
+        if target.secure_field_only:
             request["secureFieldOnly"] = True
         return request
 
-    def _request(self, profile_name: str, allowed_origins: Sequence[str], window_number: Optional[int]) -> Dict[str, Any]:
-        request: Dict[str, Any] = {"profileName": validation.check_profile_name(profile_name),
-                                   "allowedOrigins": validation.check_origins(allowed_origins)}
-        number = validation.check_window_number(window_number)
+    def _request(self, target: Target) -> Dict[str, Any]:
+        request: Dict[str, Any] = {"profileName": validation.check_profile_name(target.profile_name),
+                                   "allowedOrigins": validation.check_origins(target.allowed_origins)}
+        number = validation.check_window_number(target.window_number)
         if number is not None:
             request["windowNumber"] = number
         return request

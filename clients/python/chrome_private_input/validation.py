@@ -71,9 +71,18 @@ def check_profile_name(profile_name: Any) -> str:
     return profile_name
 
 
+def _ascii_host(host: str) -> str:
+    """An internationalised host name in the form the tool compares (and Chrome's address bar
+    reports): each label with letters beyond ASCII as "xn--" and its Punycode."""
+    labels = []
+    for label in unicodedata.normalize("NFC", host).lower().split("."):
+        labels.append(label if label.isascii() else "xn--" + label.encode("punycode").decode("ascii"))
+    return ".".join(labels)
+
+
 def suggest_origin(text: str) -> Optional[str]:
-    """The exact form of an origin written loosely ("https://Accounts.example.com/login"), or
-    None when the text names no https host."""
+    """The exact form of an origin written loosely ("https://Accounts.example.com/login",
+    "https://bücher.example"), or None when the text names no https host."""
     try:
         parts = urlsplit(text.strip())
         host = parts.hostname
@@ -82,7 +91,20 @@ def suggest_origin(text: str) -> Optional[str]:
         return None
     if parts.scheme.lower() != "https" or not host or (port not in (None, 443)):
         return None
-    return "https://" + host.lower()
+    try:
+        return "https://" + _ascii_host(host)
+    except UnicodeError:
+        return None
+
+
+def _hint(origin: str) -> str:
+    suggestion = suggest_origin(origin)
+    if not suggestion:
+        return ""
+    if origin.isascii():
+        return f': write "{suggestion}"'
+    return (f': write "{suggestion}" (an internationalised domain name is compared in its ASCII '
+            '"xn--" form, as Chrome reports the page\'s origin)')
 
 
 def check_origins(allowed_origins: Any) -> List[str]:
@@ -96,8 +118,7 @@ def check_origins(allowed_origins: Any) -> List[str]:
             raise UsageError(f"allowed origin {origin!r} is not a string")
         if _ORIGIN.fullmatch(origin):
             continue
-        hint = suggest_origin(origin)
-        exact = f': write "{hint}"' if hint else ""
+        exact = _hint(origin)
         raise UsageError(
             f'allowed origin "{origin}" is not in the exact form "https://" + lower-case host, without '
             f"port, path or trailing \"/\"{exact}; the tool compares origins exactly and would refuse "

@@ -2,6 +2,7 @@
 
 import json
 import os
+import sys
 import tempfile
 import unittest
 
@@ -9,6 +10,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", "..")
 HARNESS = os.environ.get(
     "CPI_SIM", os.path.join(ROOT, "build", "default", "main", "platform", "simulated", "chrome-private-input-sim"))
 SCENARIOS = os.path.join(ROOT, "tests", "scenarios")
+FAKE_TOOL = os.path.join(ROOT, "clients", "fake-tool.py")
 
 
 def scenario(name):
@@ -44,10 +46,8 @@ class HarnessTest(unittest.TestCase):
         with open(self.journal_path(), encoding="utf-8") as lines:
             return [json.loads(line) for line in lines if line.strip()]
 
-    def fake_tool(self, body):
-        """An executable Python script standing in for the tool."""
-        path = os.path.join(self.folder.name, "fake-tool")
-        with open(path, "w", encoding="utf-8") as script:
-            script.write("#!/usr/bin/env python3\nimport os, select, struct, sys, time, json\n" + body)
-        os.chmod(path, 0o755)
-        return path
+    @staticmethod
+    def fake_tool(behaviour, path=None):
+        """The command line of the fake tool both clients' tests share (clients/fake-tool.py),
+        doing one of its behaviours."""
+        return [sys.executable, FAKE_TOOL, behaviour] + ([path] if path is not None else [])

@@ -18,7 +18,8 @@ class Diagnosis(unittest.TestCase):
         for case in cases:
             with self.subTest(case["name"]):
                 self.assertEqual(diagnose(case["reason"], case["checks"], case["request"],
-                                          after_interim=case["afterInterim"]), case["diagnosis"])
+                                          after_interim=case["afterInterim"], vocabulary="mcp"),
+                                 case["diagnosis"])
 
     def test_every_sentence_ends_and_no_advice_points_at_a_missing_map(self):
         for reason in REASONS:

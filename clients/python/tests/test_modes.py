@@ -190,22 +190,7 @@ class Exchange(HarnessTest):
 
     def test_secret_only_after_interim_line_and_input_kept_open(self):
         log = f"{self.folder.name}/log.json"
-        script = self.fake_tool(f"""
-def frame():
-    n = struct.unpack(">I", os.read(0, 4))[0]
-    data = b""
-    while len(data) < n:
-        data += os.read(0, n - len(data))
-    return data
-request = json.loads(frame())
-early = bool(select.select([0], [], [], 0.3)[0])
-os.write(1, b'{{"ok":true}}\\n')
-secret = frame()
-still_open = not select.select([0], [], [], 0.2)[0]
-json.dump({{"early": early, "open": still_open, "request": request, "length": len(secret)}}, open({log!r}, "w"))
-os.write(1, b'{{"ok":true,"typed":true}}\\n')
-""")
-        result = Tool([script]).deliver("Work", ACCOUNTS, SECRET, window_number=4101)
+        result = Tool(self.fake_tool("handshake", log)).deliver("Work", ACCOUNTS, SECRET, window_number=4101)
         self.assertTrue(result.typed)
         with open(log, encoding="utf-8") as source:
             seen = json.load(source)
@@ -213,30 +198,20 @@ os.write(1, b'{{"ok":true,"typed":true}}\\n')
                                 "request": {"profileName": "Work", "allowedOrigins": ACCOUNTS, "windowNumber": 4101}})
 
     def test_silent_exit_after_interim_line(self):
-        script = self.fake_tool("os.read(0, 100); os.write(1, b'{\"ok\":true}\\n'); sys.exit(1)\n")
+        script = self.fake_tool("silent")
         with self.assertRaisesRegex(ToolError, "no line .*the secret frame") as caught:
-            Tool([script]).deliver("Work", ACCOUNTS, SECRET)
+            Tool(script).deliver("Work", ACCOUNTS, SECRET)
         self.assertEqual((caught.exception.status, caught.exception.stage), (1, "final"))
 
     def test_timeout(self):
-        script = self.fake_tool("time.sleep(30)\n")
         with self.assertRaisesRegex(ToolError, "no answer within"):
-            Tool([script], timeout=0.5).count_windows("Work")
+            Tool(self.fake_tool("mute"), timeout=0.5).count_windows("Work")
 
     def test_a_stopped_tool_gets_longer_than_its_own_stop_time(self):
         # The tool may take up to 2 seconds to put back what it changed; this one takes 3.
         marker = f"{self.folder.name}/restored"
-        script = self.fake_tool(f"""
-import signal
-def stop(number, frame):
-    time.sleep(3)
-    open({marker!r}, "w").write("restored")
-    sys.exit(1)
-signal.signal(signal.SIGTERM, stop)
-time.sleep(30)
-""")
         with self.assertRaisesRegex(ToolError, "no answer within"):
-            Tool([script], timeout=1.5).count_windows("Work")
+            Tool(self.fake_tool("slow-stop", marker), timeout=5.0).count_windows("Work")
         with open(marker, encoding="utf-8") as source:
             self.assertEqual(source.read(), "restored")
 
@@ -251,18 +226,10 @@ time.sleep(30)
             with self.subTest(name):
                 number = getattr(signal, name)
                 marker = f"{self.folder.name}/{name}"
-                started = f"{self.folder.name}/{name}.started"
-                script = self.fake_tool(f"""
-import signal
-def stop(number, frame):
-    open({marker!r}, "w").write(signal.Signals(number).name)
-    sys.exit(1)
-signal.signal(signal.SIGTERM, stop)
-open({started!r}, "w").close()
-time.sleep(30)
-""")
+                started = marker + ".started"
+                script = self.fake_tool("stop-mark", marker)
                 caller = subprocess.Popen(
-                    [sys.executable, "-c", f"from chrome_private_input import Tool; Tool([{script!r}]).count_windows('Work')"],
+                    [sys.executable, "-c", f"from chrome_private_input import Tool; Tool({script!r}).count_windows('Work')"],
                     env={"PYTHONPATH": f"{ROOT}/clients/python", "PATH": "/usr/bin:/bin"},
                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 deadline = time.monotonic() + 20
@@ -274,8 +241,7 @@ time.sleep(30)
                     self.assertEqual(source.read(), "SIGTERM")  # the tool was asked to stop, not left running
 
     def test_real_hold_handle(self):
-        script = self.fake_tool("os.read(0, 100); os.write(1, b'1'); time.sleep(20)\n")
-        hold = Tool([script]).copy_to_clipboard(SECRET)
+        hold = Tool(self.fake_tool("hold")).copy_to_clipboard(SECRET)
         self.assertFalse(hold.wait(0.2))
         self.assertGreater(hold.remaining(), 19)
         with hold:
@@ -296,7 +262,7 @@ class Example(HarnessTest):
                               env={**__import__("os").environ, "CPI_SIM": HARNESS})
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn("count: 2 windows of Work, numbers [4101, 4102]", done.stdout)
-        self.assertIn("has 2 windows among Chrome's 5: name one with windowNumber", done.stdout)
+        self.assertIn("has 2 windows among Chrome's 5: name one with window_number", done.stdout)
         self.assertNotIn("sk_live_", done.stdout)
         self.assertNotIn(SECRET.decode(), done.stdout)
 

@@ -15,6 +15,6 @@ const cases = JSON.parse(readFileSync(join(ROOT, 'clients', 'diagnosis-cases.jso
 it('covers every reason', () => assert.deepEqual(new Set(cases.map((c) => c.reason)), new Set(Object.keys(REASONS))));
 for (const testCase of cases) {
   it(`diagnoses: ${testCase.name}`, () => {
-    assert.equal(diagnose(testCase.reason, testCase.checks, testCase.request, testCase.afterInterim), testCase.diagnosis);
+    assert.equal(diagnose(testCase.reason, testCase.checks, testCase.request, testCase.afterInterim, 'mcp'), testCase.diagnosis);
   });
 }

@@ -10,6 +10,8 @@ export const HARNESS =
   process.env.CPI_SIM ?? join(ROOT, 'build', 'default', 'main', 'platform', 'simulated', 'chrome-private-input-sim');
 export const scenario = (name: string): string => join(ROOT, 'tests', 'scenarios', `${name}.json`);
 export const SECRET = 'correct horse battery staple';
+// The stand-in for the tool that both clients' tests start (its behaviours: see the script).
+export const FAKE_TOOL = join(ROOT, 'clients', 'fake-tool.py');
 
 export class Scratch {
   readonly folder = mkdtempSync(join(tmpdir(), 'cpi-node-'));
