@@ -1100,8 +1100,17 @@ class Checks:
         expected = ADDRESS_BAR_NAMES.get(language)
         if expected is None:
             return
-        names = self.environment.a11y.names_outside_pages(self.environment.chromium_application, ROLE_ENTRY)
-        self.result(f"setup: the address bar is named in the UI language {language}", expected in names,
+        names: List[str] = []
+
+        def named() -> bool:
+            names[:] = self.environment.a11y.names_outside_pages(self.environment.chromium_application, ROLE_ENTRY)
+            return expected in names
+
+        try:
+            found = bool(wait_for(named, STEP_SECONDS, "the address bar's name", interval=0.5))
+        except SetupError:
+            found = False
+        self.result(f"setup: the address bar is named in the UI language {language}", found,
                     f"entries outside the page: {names}")
 
     def benchmark(self) -> None:
