@@ -3,8 +3,8 @@
 # Usage: scripts/install-dependencies.sh [clang-libcxx | live]
 #   clang-libcxx  also clang 19 and libc++ 19, and the source of Google Benchmark, for the
 #                 "clang-libcxx" preset (Debian only)
-#   live          also what the live test against Chromium runs on: Chromium, Xvfb, openbox, the
-#                 accessibility bus, the X tools (Debian only)
+#   live          also what the live test against Chromium runs on: Chromium and its translations,
+#                 Xvfb, openbox, the accessibility bus, the X tools (Debian only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,7 +22,7 @@ packages=(cmake ninja-build g++ clang lld llvm libclang-rt-14-dev pkg-config cla
           libgtest-dev libgmock-dev libbenchmark-dev googletest
           libatspi2.0-dev libdbus-1-dev libxcb1-dev libxcb-xfixes0-dev libxcb-xtest0-dev)
 if [[ ${1:-} == live ]]; then
-    packages+=(chromium xvfb openbox at-spi2-core dbus xclip x11-utils x11-xkb-utils xdotool openssl iproute2 python3)
+    packages+=(chromium chromium-l10n xvfb openbox at-spi2-core dbus xclip x11-utils x11-xkb-utils xdotool openssl iproute2 python3)
 fi
 if [[ ${1:-} == clang-libcxx ]]; then
     # libc++-14-dev, if installed, is replaced: Debian's libc++ versions do not coexist.

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Tests the Linux executable against a real Chromium: installs what is missing (Chromium, Xvfb,
-# openbox, the accessibility bus, the X tools, and the build's packages),
-# builds the tool with the default preset and runs tests/live/live_chromium.py twice, under openbox
-# and without a window manager. Prints both summaries; exits non-zero when either run failed.
-# Usage: scripts/test-live.sh [--keep | --demo]
-#   --keep  leave each environment running after its checks
-#   --demo  one run, under openbox, that makes one delivery by hand instead of the checks
+# Tests the Linux executable against a real Chromium: installs what is missing (Chromium and its
+# translations, Xvfb, openbox, the accessibility bus, the X tools, and the build's packages),
+# builds the tool with the default preset and runs tests/live/live_chromium.py three times: every
+# check under openbox and without a window manager, and the deliveries with Chromium in German.
+# Checks first that the policy's table of the address bar's translated names matches the installed
+# Chromium's. Prints the summaries; exits non-zero when any run failed.
+# Usage: scripts/test-live.sh [--bench PATH] [--keep | --demo]
+#   --bench PATH  also run this live benchmark (linux_live_bench) briefly, in the first run
+#   --keep        leave each environment running after its checks
+#   --demo        one run, under openbox, that makes one delivery by hand instead of the checks
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +16,15 @@ if [[ "$(uname -s)" != "Linux" ]]; then
     echo "The live test needs Linux (Xvfb, the accessibility bus and Chromium)" >&2
     exit 2
 fi
+
+bench=()
+options=()
+while (($#)); do
+    case $1 in
+        --bench) bench=(--bench "$(realpath "$2")"); shift 2 ;;
+        *) options+=("$1"); shift ;;
+    esac
+done
 
 scripts/install-dependencies.sh live
 sudo=""
@@ -35,17 +47,30 @@ if [[ $(id -u) -ne 0 && -n $sudo ]]; then
 fi
 status=0
 summaries=()
-window_managers=(openbox none)
-[[ " $* " == *" --demo "* ]] && window_managers=(openbox)
-for window_manager in "${window_managers[@]}"; do
-    echo "== live test against Chromium, window manager: $window_manager" >&2
+echo "== the address bar's translated names against the installed Chromium" >&2
+if python3 scripts/address-bar-names.py --check; then
+    summaries+=("address bar names: match")
+else
+    summaries+=("address bar names: differ")
+    status=1
+fi
+# One run per line: its name and its arguments.
+runs=("openbox|--window-manager openbox"
+      "none|--window-manager none"
+      "openbox, German|--window-manager openbox --lang de --only delivery")
+[[ " ${options[*]} " == *" --demo "* ]] && runs=("openbox|--window-manager openbox")
+for entry in "${runs[@]}"; do
+    name=${entry%%|*}
+    read -ra arguments <<<"${entry#*|}"
+    [[ $name == openbox ]] && arguments+=("${bench[@]}")
+    echo "== live test against Chromium, $name" >&2
     log=$(mktemp)
-    if "${run[@]}" --window-manager "$window_manager" "$@" | tee "$log"; then
+    if "${run[@]}" "${arguments[@]}" "${options[@]}" | tee "$log"; then
         :
     else
         status=1
     fi
-    summaries+=("$window_manager: $(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || echo 'no summary')")
+    summaries+=("$name: $(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || echo 'no summary')")
     rm -f "$log"
 done
 echo "== summaries" >&2

@@ -82,7 +82,9 @@ public:
                                 const std::vector<std::optional<std::string>>& pageOrigins,
                                 const std::vector<std::string>& allowedOrigins);
     // The address-bar test of the target inspection: role "AXComboBox" or "AXTextField" and a
-    // description (empty when absent) that contains "address" or "search bar" in any letter case.
+    // description (empty when absent) that contains "address" or "search bar" in any letter case,
+    // or that is the address bar's name in another of Chrome's UI languages (AddressBarNames.h) in
+    // any letter case, with or without white space at either end.
     static bool isAddressBar(const std::optional<std::string>& role,
                              const std::optional<std::string>& description);
 

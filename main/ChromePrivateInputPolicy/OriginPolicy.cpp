@@ -1,10 +1,12 @@
 // Origins: the origin of a URL, whether the address bar shows it, which web area to act on, the
 // "originCheck" map, and the address-bar test.
+#include "ChromePrivateInputPolicy/AddressBarNames.h"
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "ChromePrivateInputPolicy/Text.h"
 
 #include <algorithm>
 #include <uriparser/Uri.h>
+#include <vector>
 
 namespace cpi {
 namespace {
@@ -160,7 +162,26 @@ bool ChromePrivateInputPolicy::isAddressBar(const std::optional<std::string>& ro
         return false;
     }
     const std::optional<std::string> folded = text::caseFolded(description.value_or(std::string()));
-    return folded && (text::findWhole(*folded, "address") || text::findWhole(*folded, "search bar"));
+    if (!folded) {
+        return false;
+    }
+    if (text::findWhole(*folded, "address") || text::findWhole(*folded, "search bar")) {
+        return true;
+    }
+    // Chrome in another UI language describes it in that language: the description must then be
+    // one of the translations, whole. White space at either end is not compared: the Spanish name
+    // ends in a space that a bridge may well trim, and no translation differs from another only
+    // in it.
+    static const std::vector<std::string> translated = [] {
+        std::vector<std::string> names;
+        for (const AddressBarName& entry : addressBarNames()) {
+            names.push_back(text::trimmed(text::caseFolded(entry.name).value_or(std::string()),
+                                          text::TrimSet::whitespaceAndNewlines));
+        }
+        return names;
+    }();
+    const std::string bare = text::trimmed(*folded, text::TrimSet::whitespaceAndNewlines);
+    return !bare.empty() && std::find(translated.begin(), translated.end(), bare) != translated.end();
 }
 
 } // namespace cpi

@@ -11,7 +11,8 @@ waits for an event instead of a time. Then it runs the tool's modes through the 
 (clients/python) and checks what the page received.
 
 Usage:
-    live_chromium.py --tool PATH --window-manager {openbox,none} [--keep | --demo]
+    live_chromium.py --tool PATH --window-manager {openbox,none} [--lang LANG] [--only GROUPS]
+                     [--bench PATH] [--keep | --demo]
     live_chromium.py --setup-only --window-manager {openbox,none}
     live_chromium.py --tool PATH [--chrome EXECUTABLE] [--keep | --demo]          (macOS)
     live_chromium.py --grant-accessibility EXECUTABLE                             (macOS, as root)
@@ -42,6 +43,10 @@ without --force-renderer-accessibility, so that its pages are exposed only throu
 switch the tool turns on and must put back. --grant-accessibility seeds the system privacy
 database with an Accessibility grant for an executable's path (CI runners, where System
 Integrity Protection is off).
+
+--lang starts Chromium in another UI language (its toolbar then carries that language's names;
+"de" needs Debian's chromium-l10n), --only limits the groups of checks after the count, and
+--bench runs the given live benchmark (bench/linux) briefly after the checks.
 
 The output never shows a secret: only PASS/FAIL lines with lengths, and the summary
 "N passed, N failed". The exit status is 0 only when every check passed.
@@ -82,6 +87,11 @@ ROLE_PUSH_BUTTON = 43
 ROLE_ENTRY = 79
 ROLE_DOCUMENT_WEB = 95
 STATE_FOCUSED = 12
+
+# The address bar's accessible name in the UI languages a run can be started in (--lang): the
+# run checks that Chromium shows it, so that a run in German does meet a German toolbar.
+ADDRESS_BAR_NAMES = {"en-US": "Address and search bar", "de": "Adress- und Suchleiste"}
+GROUPS = ("delivery", "refusals", "stop", "key", "clipboard", "trust and visibility", "typing guards")
 
 
 class SetupError(Exception):
@@ -427,6 +437,10 @@ class AccessibilityBus:
 
     def push_button_names(self, application: Tuple[str, str], limit: int = 600) -> List[str]:
         """The names of the push buttons in Chromium's windows outside their web pages."""
+        return self.names_outside_pages(application, ROLE_PUSH_BUTTON, limit)
+
+    def names_outside_pages(self, application: Tuple[str, str], wanted: int, limit: int = 600) -> List[str]:
+        """The names of the elements of role `wanted` in Chromium's windows outside their web pages."""
         names: List[str] = []
         queue = list(self.children(application))
         visited = 0
@@ -436,7 +450,7 @@ class AccessibilityBus:
             role = self.role(node)
             if role == ROLE_DOCUMENT_WEB:
                 continue
-            if role == ROLE_PUSH_BUTTON:
+            if role == wanted:
                 name = self.name(node)
                 if name:
                     names.append(name)
@@ -489,8 +503,11 @@ def chromium_client_windows(env: Dict[str, str]) -> List[Tuple[int, int]]:
 class Environment:
     """Everything the checks need, private to this run, and stopped by `stop`."""
 
-    def __init__(self, window_manager: str, chromium: str) -> None:
+    def __init__(self, window_manager: str, chromium: str, language: str = "en-US",
+                 chromium_arguments: Sequence[str] = ()) -> None:
         self.window_manager = window_manager
+        self.language = language
+        self.chromium_arguments = list(chromium_arguments)  # more of Chromium's switches (bench/agent)
         self.chromium_command = chromium
         self.root = tempfile.mkdtemp(prefix="live-chromium-")
         self.marker = "live-chromium-" + secrets.token_hex(8)
@@ -524,6 +541,10 @@ class Environment:
             # so that the end finds and stops them all.
             "LIVE_CHROMIUM_RUN": self.marker,
         }
+        if self.language != "en-US":
+            # Chromium on Linux takes its UI language from the environment (LANGUAGE first, as
+            # GLib's g_get_language_names reads it), not from --lang alone.
+            self.env["LANGUAGE"] = self.language
         self.start_x()
         self.timings["xvfb"] = time.monotonic() - started
         self.start_session_bus()
@@ -673,10 +694,11 @@ class Environment:
             "--password-store=basic",          # no keyring on the private session bus
             "--disable-gpu", "--disable-dev-shm-usage",
             "--test-type",                     # no infobar "unsupported command-line flag: --no-sandbox"
-            "--lang=en-US",                    # the toolbar's names in English
+            f"--lang={self.language}",         # the toolbar's names in this UI language
             "--window-position=0,0", "--window-size=1200,900",
             "--disable-background-networking", "--disable-component-update", "--disable-sync",
             "--disable-search-engine-choice-screen",
+            *self.chromium_arguments,
             f"{ORIGIN}/login.html"])
         started = time.monotonic()
         self.login_state = self.server.wait_load("login", loads, STARTUP_SECONDS)
@@ -1001,7 +1023,8 @@ def fresh_secret(base: str) -> str:
 class Checks:
     """Runs the checks and counts them. Output: PASS/FAIL, a short name and lengths, never a secret."""
 
-    def __init__(self, environment: Environment, tool_path: str) -> None:
+    def __init__(self, environment: Environment, tool_path: str, only: Optional[Sequence[str]] = None,
+                 bench: Optional[str] = None) -> None:
         sys.path.insert(0, os.path.join(ROOT, "clients", "python"))
         from chrome_private_input import Refusal, Tool, ToolError  # noqa: E402 (the client of this repository)
 
@@ -1013,6 +1036,8 @@ class Checks:
         self.server = environment.server
         self.tool = Tool([os.path.abspath(tool_path)], env=dict(environment.env), timeout=30.0)
         self.tool_path = tool_path
+        self.only = only
+        self.bench = bench
         self.passed = 0
         self.failed = 0
         self.window: Optional[int] = None
@@ -1664,21 +1689,59 @@ class Checks:
         received, detail = self.wait_value("password", secret, since)
         self.result(f"the page's password field received the secret sent ({secret!r})", received, detail)
 
+    def address_bar(self) -> None:
+        language = self.environment.language
+        expected = ADDRESS_BAR_NAMES.get(language)
+        if expected is None:
+            return
+        names: List[str] = []
+
+        def named() -> bool:
+            names[:] = self.environment.a11y.names_outside_pages(self.environment.chromium_application, ROLE_ENTRY)
+            return expected in names
+
+        try:
+            found = bool(wait_for(named, STEP_SECONDS, "the address bar's name", interval=0.5))
+        except SetupError:
+            found = False
+        self.result(f"setup: the address bar is named in the UI language {language}", found,
+                    f"entries outside the page: {names}")
+
+    def benchmark(self) -> None:
+        """A short run of the live benchmark (the build's bench/linux) against this Chromium, with
+        the login page's password field focused; it passes when every benchmark ran."""
+        self.ensure_page("login")
+        self.focus("password")
+        result = subprocess.run([os.path.abspath(self.bench), "--benchmark_min_time=0.01",
+                                 "--benchmark_repetitions=1"], env=self.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        output = result.stdout.decode("utf-8", "replace")
+        errors = [line.strip() for line in output.splitlines() if "ERROR OCCURRED" in line]
+        for line in output.splitlines():
+            if line.startswith("BM_"):  # names, times and round trips: nothing typed shows
+                log("  " + line)
+        self.result(f"benchmark: {os.path.basename(self.bench)} runs against this Chromium",
+                    result.returncode == 0 and not errors,
+                    f"exit status {result.returncode}" + (f", {errors[0]}" if errors else ""))
+
     def run_all(self) -> None:
         started = time.monotonic()
+        self.group("address bar", self.address_bar)
         self.tool_ready()
         log(f"setup: the tool counts the window after {time.monotonic() - started:.1f} s")
         self.group("count", self.count)
         if self.window is None:
             self.result("window number", False, "no window number from the count mode: the checks that need it are skipped")
             return
-        self.group("delivery", self.delivery)
-        self.group("refusals", self.refusals)
-        self.group("stop", self.stop_during_delivery)
-        self.group("key", self.key_capture)
-        self.group("clipboard", self.clipboard)
-        self.group("trust and visibility", self.trust_and_visibility)
-        self.group("typing guards", self.typing_guards)
+        bodies = {"delivery": self.delivery, "refusals": self.refusals, "stop": self.stop_during_delivery,
+                  "key": self.key_capture, "clipboard": self.clipboard,
+                  "trust and visibility": self.trust_and_visibility, "typing guards": self.typing_guards}
+        for name in GROUPS:
+            # The typing's guards are those of the X11 typing; a Mac writes the value instead.
+            if (self.only is None or name in self.only) and not (IS_MAC and name == "typing guards"):
+                self.group(name, bodies[name])
+        if self.bench:
+            self.group("benchmark", self.benchmark)
 
 
 COMMANDS_HELP = ("commands on standard input: focus search|username|password, navigate login|console, "
@@ -1749,6 +1812,11 @@ def main() -> int:
                         help="leave the environment running after the checks until stopped")
     parser.add_argument("--demo", action="store_true",
                         help="instead of the checks, one delivery by hand, showing the tool's lines and what the page received")
+    parser.add_argument("--lang", default="en-US",
+                        help="Chromium's UI language (its --lang; other than en-US needs Debian's chromium-l10n)")
+    parser.add_argument("--only", type=lambda text: [word.strip() for word in text.split(",")],
+                        help="only these groups of checks after the count, comma-separated: " + ", ".join(GROUPS))
+    parser.add_argument("--bench", help="after the checks, a short run of this live benchmark (linux_live_bench)")
     parser.add_argument("--setup-only", action="store_true",
                         help="start everything, print the environment and wait until stopped")
     parser.add_argument("--grant-accessibility", metavar="EXECUTABLE",
@@ -1795,6 +1863,9 @@ def main() -> int:
             log("FAIL setup: cannot bring up the loopback of the private network namespace: " + problem)
             log("0 passed, 1 failed")
             return 1
+    unknown = [name for name in arguments.only or [] if name not in GROUPS]
+    if unknown:
+        parser.error(f"--only: no group {', '.join(unknown)} (groups: {', '.join(GROUPS)})")
     if not arguments.setup_only and not arguments.tool:
         parser.error("--tool is required unless --setup-only is given")
     if arguments.tool and not os.access(arguments.tool, os.X_OK):
@@ -1811,7 +1882,7 @@ def main() -> int:
         signal.signal(number, interrupt)
 
     environment = MacEnvironment(arguments.chromium) if IS_MAC else Environment(arguments.window_manager,
-                                                                                 arguments.chromium)
+                                                                                 arguments.chromium, arguments.lang)
     try:
         try:
             environment.start()
@@ -1826,7 +1897,7 @@ def main() -> int:
             log(environment.assignments())
             wait_until_stopped(environment)
             return 0
-        checks = Checks(environment, arguments.tool)
+        checks = Checks(environment, arguments.tool, arguments.only, arguments.bench)
         started = time.monotonic()
         try:
             checks.demo() if arguments.demo else checks.run_all()

@@ -1,4 +1,5 @@
 // Origins and the address bar: one table per operation.
+#include "ChromePrivateInputPolicy/AddressBarNames.h"
 #include "PolicyTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -230,9 +231,38 @@ TEST(OriginPolicy, isAddressBar) {
              {"AXTextField", "addres\u0301s", false},
              {"AXTextField", "address\u0301", false}, // ends inside a character
              {"AXTextField", "\xff address", false},
+             // Chrome in another UI language: its translation, whole, in any letter case.
+             {"AXTextField", "Adress- und Suchleiste", true},
+             {"AXComboBox", "ADRESS- UND SUCHLEISTE", true},
+             {"AXTextField", "Barre d'adresse et de recherche", true},
+             {"AXTextField",
+              "\u0410\u0414\u0420\u0415\u0421\u041D\u0410\u042F \u0441\u0442\u0440\u043E\u043A\u0430 "
+              "\u0438 \u0441\u0442\u0440\u043E\u043A\u0430 \u043F\u043E\u0438\u0441\u043A\u0430",
+              true}, // ru, its first word upper-cased
+             {"AXTextField", "\u30A2\u30C9\u30EC\u30B9\u691C\u7D22\u30D0\u30FC", true}, // ja
+             {"AXTextField", "Barra de direcciones y de b\u00FAsqueda ", true}, // es, as Chromium has it
+             {"AXTextField", "Barra de direcciones y de b\u00FAsqueda", true},  // es, trimmed by a bridge
+             {"AXTextField", " Adress- und Suchleiste\n", true},
+             {"AXTextField", "Barra de direcciones y de bu\u0301squeda", true}, // decomposed
+             {"AXStaticText", "Adress- und Suchleiste", false},
+             {"AXTextField", "Suchleiste", false},
+             {"AXTextField", "Adress- und Suchleiste 2", false},
+             {"AXTextField", "Adress-und Suchleiste", false},
+             {"AXTextField", "Adress- und Suchleiste\u0301", false}, // the last letter carries a mark
+             {"AXTextField", "Adress- und Suchleiste \xff", false},
          }) {
         EXPECT_EQ(P::isAddressBar(row.role, row.description), row.expected)
             << row.role.value_or("-") << " " << row.description.value_or("-");
+    }
+}
+
+// Every translation in the table qualifies as written, so that none is lost to the comparison's
+// folding or trimming.
+TEST(OriginPolicy, isAddressBarTakesEveryTranslation) {
+    ASSERT_GE(addressBarNames().size(), 50u);
+    for (const AddressBarName& entry : addressBarNames()) {
+        EXPECT_TRUE(P::isAddressBar(std::string("AXTextField"), std::string(entry.name))) << entry.locale;
+        EXPECT_FALSE(P::isAddressBar(std::string("AXStaticText"), std::string(entry.name))) << entry.locale;
     }
 }
 

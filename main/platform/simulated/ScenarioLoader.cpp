@@ -359,7 +359,10 @@ Value Loader::loadElementList(const json& value, const Path& path, const std::st
             const NodeIndex child =
                 loadElement(entry, entryPath, listName + "/" + std::to_string(list.size()), application,
                             parent, suffix, true);
-            list.push_back({ElementRef{child}});
+            // Built in place: GCC 12 at -O2 sees the move of a temporary Value through every
+            // alternative of its variant and warns (-Wmaybe-uninitialized) that the string of the
+            // Text one may be uninitialised, though the temporary always holds an ElementRef.
+            list.emplace_back().value.emplace<ElementRef>(ElementRef{child});
         }
     }
     return {std::move(list)};
