@@ -91,6 +91,9 @@ STATE_FOCUSED = 12
 # The address bar's accessible name in the UI languages a run can be started in (--lang): the
 # run checks that Chromium shows it, so that a run in German does meet a German toolbar.
 ADDRESS_BAR_NAMES = {"en-US": "Address and search bar", "de": "Adress- und Suchleiste"}
+# Chrome's window where the checks expect it, and none of its own traffic or first-run screens.
+WINDOW_AND_QUIET_FLAGS = ("--window-position=0,0", "--window-size=1200,900", "--disable-background-networking",
+                          "--disable-component-update", "--disable-sync", "--disable-search-engine-choice-screen")
 GROUPS = ("delivery", "refusals", "stop", "key", "clipboard", "trust and visibility", "typing guards")
 
 
@@ -695,9 +698,7 @@ class Environment:
             "--disable-gpu", "--disable-dev-shm-usage",
             "--test-type",                     # no infobar "unsupported command-line flag: --no-sandbox"
             f"--lang={self.language}",         # the toolbar's names in this UI language
-            "--window-position=0,0", "--window-size=1200,900",
-            "--disable-background-networking", "--disable-component-update", "--disable-sync",
-            "--disable-search-engine-choice-screen",
+            *WINDOW_AND_QUIET_FLAGS,
             *self.chromium_arguments,
             f"{ORIGIN}/login.html"])
         started = time.monotonic()
@@ -974,9 +975,7 @@ class MacEnvironment(Environment):
             "--ignore-certificate-errors",     # the throwaway certificate
             f"--user-data-dir={self.user_data}", "--no-first-run", "--no-default-browser-check",
             "--test-type",                     # no infobar for the certificate switch
-            "--window-position=0,0", "--window-size=1200,900",
-            "--disable-background-networking", "--disable-component-update", "--disable-sync",
-            "--disable-search-engine-choice-screen",
+            *WINDOW_AND_QUIET_FLAGS,
             f"{ORIGIN}/login.html"])
         started = time.monotonic()
         self.login_state = self.server.wait_load("login", loads, STARTUP_SECONDS)
