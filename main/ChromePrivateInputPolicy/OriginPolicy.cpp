@@ -1,6 +1,7 @@
 // Origins: the origin of a URL, whether the address bar shows it, which web area to act on, the
 // "originCheck" map, and the address-bar test.
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "ChromePrivateInputPolicy/ChromeStrings.h"
 #include "ChromePrivateInputPolicy/Text.h"
 
 #include <algorithm>
@@ -154,13 +155,29 @@ CheckMap ChromePrivateInputPolicy::originCheck(bool addressFound, const std::opt
     return map;
 }
 
+Verdict<std::size_t>
+ChromePrivateInputPolicy::originPage(bool addressFound, const std::optional<std::string>& address,
+                                     const std::vector<std::optional<std::string>>& pageOrigins,
+                                     const std::vector<bool>& pagesReportUrl,
+                                     const std::vector<std::string>& allowedOrigins) {
+    if (const std::optional<std::size_t> index =
+            originPageIndex(address, pageOrigins, pagesReportUrl, allowedOrigins)) {
+        return *index;
+    }
+    return Refusal{
+        ReasonCode::originNotAllowed,
+        NamedCheck{CheckName::originCheck, originCheck(addressFound, address, pageOrigins, allowedOrigins)}};
+}
+
 bool ChromePrivateInputPolicy::isAddressBar(const std::optional<std::string>& role,
                                             const std::optional<std::string>& description) {
     if (!role || (*role != axRole::comboBox && *role != axRole::textField)) {
         return false;
     }
     const std::optional<std::string> folded = text::caseFolded(description.value_or(std::string()));
-    return folded && (text::findWhole(*folded, "address") || text::findWhole(*folded, "search bar"));
+    return folded && std::ranges::any_of(chromeStrings::addressBarDescriptions, [&](std::string_view word) {
+               return text::findWhole(*folded, word).has_value();
+           });
 }
 
 } // namespace cpi
