@@ -71,8 +71,8 @@ void BM_KeyCapture(benchmark::State& state) {
         const cpi::InspectionResult result =
             cpi::inspect(*console.platform, console.request, cpi::InspectionGoal::page);
         const std::optional<cpi::PageKeyRuns> page = cpi::pageKeyRuns(*console.platform, result->focused);
-        const cpi::Verdict<std::string> key =
-            cpi::ChromePrivateInputPolicy::newKey(page->runs, page->focusedRuns, std::set<std::string>{});
+        const cpi::Verdict<std::string> key = cpi::ChromePrivateInputPolicy::newKey(
+            page->textNodes, page->runs, page->focusedRuns, std::set<std::string>{});
         if (!key) {
             state.SkipWithError("no key captured");
             break;

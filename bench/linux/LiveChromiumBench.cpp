@@ -26,7 +26,8 @@ BusReads readsOf(const benchmark::State& state) {
 
 // The window number of the profile's one window, as the count mode reports it.
 std::optional<std::uint32_t> profileWindow(LinuxPlatform& platform) {
-    const nlohmann::ordered_json count = cpi::profileWindowCount(platform, profile);
+    const nlohmann::ordered_json count =
+        cpi::profileWindowCountLine(cpi::profileWindowCount(platform, profile));
     if (!count.contains("windowNumbers") || count["windowNumbers"].size() != 1) {
         return std::nullopt;
     }
@@ -45,7 +46,8 @@ void BM_Count(benchmark::State& state) {
     LinuxPlatform platform(readsOf(state));
     const std::uint64_t before = platform.roundTrips();
     for (auto _ : state) {
-        const nlohmann::ordered_json count = cpi::profileWindowCount(platform, profile);
+        const nlohmann::ordered_json count =
+            cpi::profileWindowCountLine(cpi::profileWindowCount(platform, profile));
         if (count.value("count", 0) != 1) {
             state.SkipWithError("no single window of the profile: start Chromium as the live test does");
             return;

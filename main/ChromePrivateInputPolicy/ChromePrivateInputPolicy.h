@@ -11,6 +11,7 @@
 #pragma once
 
 #include "ChromePrivateInputPolicy/AccessibilityNames.h"
+#include "ChromePrivateInputPolicy/Limits.h"
 #include "ChromePrivateInputPolicy/Verdict.h"
 
 #include <array>
@@ -21,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace cpi {
@@ -42,12 +44,7 @@ class ChromePrivateInputPolicy {
 public:
     ChromePrivateInputPolicy() = delete;
 
-    // Window and profile ---------------------------------------------------------------------
-    static constexpr std::uint64_t windowElementIDLimit = 1000;
-    static constexpr std::size_t windowListLimit = 64;
-    static constexpr std::size_t profileNameLimit = 80; // user-perceived characters
-    static constexpr std::size_t allowedOriginsLimit = 16;
-
+    // Window and profile (the bounds are in Limits.h) -----------------------------------------
     static bool shouldDescend(std::string_view role, WebContent webContent);
     static bool isMainToolbar(const std::vector<std::string>& subtreeRoles);
     static std::optional<std::size_t> avatarIndex(const std::vector<std::string>& childRoles);
@@ -58,7 +55,8 @@ public:
                                      const std::optional<std::string>& title,
                                      const std::optional<std::string>& description,
                                      std::string_view profileName);
-    static std::optional<ReasonCode> windowListRefusal(std::optional<std::size_t> count);
+    // The number of Chrome's windows when the list was read and holds 1 to `windowListLimit`.
+    static Verdict<std::size_t> windowCount(std::optional<std::size_t> count);
     static std::optional<std::size_t> uniqueMatchIndex(const std::vector<bool>& matches);
     static std::optional<std::size_t>
     confirmedWindowIndex(const std::vector<std::optional<std::uint32_t>>& windowNumbers,
@@ -66,6 +64,10 @@ public:
     static CheckMap windowCheck(std::int64_t windows, std::int64_t numbersRead, bool confirmedGiven,
                                 std::int64_t numberMatches, std::int64_t targetAvatar,
                                 std::optional<std::int64_t> avatarWindows);
+    // No window shows the profile: "selected_chrome_profile_not_confirmed" with its "windowCheck".
+    static Refusal profileNotConfirmed(std::int64_t windows, std::int64_t numbersRead, bool confirmedGiven,
+                                       std::int64_t numberMatches, std::int64_t targetAvatar,
+                                       std::optional<std::int64_t> avatarWindows);
 
     // Request bounds: a profile name of 1 to 80 user-perceived characters; 1 to 16 origins.
     static bool isProfileNameUsable(std::string_view profileName);
@@ -81,10 +83,15 @@ public:
     static CheckMap originCheck(bool addressFound, const std::optional<std::string>& address,
                                 const std::vector<std::optional<std::string>>& pageOrigins,
                                 const std::vector<std::string>& allowedOrigins);
+    // `originPageIndex`, or "origin_not_allowed" with its "originCheck".
+    static Verdict<std::size_t> originPage(bool addressFound, const std::optional<std::string>& address,
+                                           const std::vector<std::optional<std::string>>& pageOrigins,
+                                           const std::vector<bool>& pagesReportUrl,
+                                           const std::vector<std::string>& allowedOrigins);
     // The address-bar test of the target inspection: role "AXComboBox" or "AXTextField" and a
-    // description (empty when absent) that contains "address" or "search bar" in any letter case,
-    // or that is the address bar's name in another of Chrome's UI languages (AddressBarNames.h) in
-    // any letter case, with or without white space at either end.
+    // description (empty when absent) that contains one of `chromeStrings::addressBarDescriptions`
+    // in any letter case, or that is the address bar's name in another of Chrome's UI languages
+    // (AddressBarNames.h) in any letter case, with or without white space at either end.
     static bool isAddressBar(const std::optional<std::string>& role,
                              const std::optional<std::string>& description);
 
@@ -104,10 +111,10 @@ public:
                                      bool secureFieldOnly);
     // A password field: the secure role itself, or a text field with the secure subrole.
     static bool isSecureTextField(std::string_view role, const std::optional<std::string>& subrole);
-    static std::optional<ReasonCode> mutationFailure(bool setSucceeded, bool targetStillMatches);
+    // The write of the value: accepted when Chrome took it and the target is still the same.
+    static Verdict<std::monostate> writeOutcome(bool setSucceeded, bool targetStillMatches);
 
     // Keys -------------------------------------------------------------------------------------
-    static constexpr std::size_t baselineLimit = 64; // distinct fingerprints a baseline may hold
     // The rule that cuts key runs out of a text, as a regular expression with look-behind.
     // `keyRuns` follows it with a linear scanner; the tests hold the two to the same answers.
     static constexpr std::string_view keyRunPattern =
@@ -116,8 +123,8 @@ public:
     static bool isKeyTextNode(std::string_view role, const std::optional<std::string>& subrole);
     static std::vector<std::string> keyRuns(std::string_view text);
     static std::string keyFingerprint(std::string_view run);
-    // The new key, or "page_key_not_found" / "page_key_ambiguous" (without the check map).
-    static Verdict<std::string> newKey(const std::vector<std::string>& runs,
+    // The new key, or "page_key_not_found" / "page_key_ambiguous" with the "keyCheck" map.
+    static Verdict<std::string> newKey(std::int64_t textNodes, const std::vector<std::string>& runs,
                                        const std::vector<std::string>& focusedRuns,
                                        const std::set<std::string>& baseline);
     static CheckMap keyCheck(std::int64_t textNodes, const std::vector<std::string>& runs,

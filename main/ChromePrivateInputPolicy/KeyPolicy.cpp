@@ -130,12 +130,17 @@ std::string ChromePrivateInputPolicy::keyFingerprint(std::string_view run) {
     return text::hexEncoded(sha256(run));
 }
 
-Verdict<std::string> ChromePrivateInputPolicy::newKey(const std::vector<std::string>& runs,
+Verdict<std::string> ChromePrivateInputPolicy::newKey(std::int64_t textNodes,
+                                                      const std::vector<std::string>& runs,
                                                       const std::vector<std::string>& focusedRuns,
                                                       const std::set<std::string>& baseline) {
+    const auto refusal = [&](ReasonCode reason) {
+        return Refusal{reason,
+                       NamedCheck{CheckName::keyCheck, keyCheck(textNodes, runs, focusedRuns, baseline)}};
+    };
     const std::set<std::string> fresh = freshRuns(runs, baseline);
     if (fresh.empty()) {
-        return ReasonCode::pageKeyNotFound;
+        return refusal(ReasonCode::pageKeyNotFound);
     }
     if (fresh.size() == 1) {
         return *fresh.begin();
@@ -144,7 +149,7 @@ Verdict<std::string> ChromePrivateInputPolicy::newKey(const std::vector<std::str
     if (focused.size() == 1) {
         return *focused.begin();
     }
-    return ReasonCode::pageKeyAmbiguous;
+    return refusal(ReasonCode::pageKeyAmbiguous);
 }
 
 CheckMap ChromePrivateInputPolicy::keyCheck(std::int64_t textNodes, const std::vector<std::string>& runs,

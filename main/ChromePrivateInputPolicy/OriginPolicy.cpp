@@ -2,6 +2,7 @@
 // "originCheck" map, and the address-bar test.
 #include "ChromePrivateInputPolicy/AddressBarNames.h"
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "ChromePrivateInputPolicy/ChromeStrings.h"
 #include "ChromePrivateInputPolicy/Text.h"
 
 #include <algorithm>
@@ -156,6 +157,20 @@ CheckMap ChromePrivateInputPolicy::originCheck(bool addressFound, const std::opt
     return map;
 }
 
+Verdict<std::size_t>
+ChromePrivateInputPolicy::originPage(bool addressFound, const std::optional<std::string>& address,
+                                     const std::vector<std::optional<std::string>>& pageOrigins,
+                                     const std::vector<bool>& pagesReportUrl,
+                                     const std::vector<std::string>& allowedOrigins) {
+    if (const std::optional<std::size_t> index =
+            originPageIndex(address, pageOrigins, pagesReportUrl, allowedOrigins)) {
+        return *index;
+    }
+    return Refusal{
+        ReasonCode::originNotAllowed,
+        NamedCheck{CheckName::originCheck, originCheck(addressFound, address, pageOrigins, allowedOrigins)}};
+}
+
 bool ChromePrivateInputPolicy::isAddressBar(const std::optional<std::string>& role,
                                             const std::optional<std::string>& description) {
     if (!role || (*role != axRole::comboBox && *role != axRole::textField)) {
@@ -165,7 +180,8 @@ bool ChromePrivateInputPolicy::isAddressBar(const std::optional<std::string>& ro
     if (!folded) {
         return false;
     }
-    if (text::findWhole(*folded, "address") || text::findWhole(*folded, "search bar")) {
+    if (std::ranges::any_of(chromeStrings::addressBarDescriptions,
+                            [&](std::string_view word) { return text::findWhole(*folded, word).has_value(); })) {
         return true;
     }
     // Chrome in another UI language describes it in that language: the description must then be

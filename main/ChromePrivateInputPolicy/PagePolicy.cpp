@@ -46,12 +46,14 @@ bool ChromePrivateInputPolicy::isSecureTextField(std::string_view role,
            (role == axRole::textField && subrole == axSubrole::secureTextField);
 }
 
-std::optional<ReasonCode> ChromePrivateInputPolicy::mutationFailure(bool setSucceeded,
-                                                                    bool targetStillMatches) {
+Verdict<std::monostate> ChromePrivateInputPolicy::writeOutcome(bool setSucceeded, bool targetStillMatches) {
     if (!setSucceeded) {
         return ReasonCode::inputUnavailable;
     }
-    return targetStillMatches ? std::nullopt : std::optional(ReasonCode::focusChanged);
+    if (!targetStillMatches) {
+        return ReasonCode::focusChanged;
+    }
+    return std::monostate{};
 }
 
 } // namespace cpi

@@ -19,13 +19,6 @@ bool isAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// Decodes the code point at `offset`; its length in bytes, or a value below 1 for a malformed
-// sequence.
-utf8proc_ssize_t decodeAt(std::string_view text, std::size_t offset, utf8proc_int32_t& codePoint) {
-    return utf8proc_iterate(bytesOf(text) + offset, static_cast<utf8proc_ssize_t>(text.size() - offset),
-                            &codePoint);
-}
-
 void append(std::string& out, utf8proc_int32_t codePoint) {
     utf8proc_uint8_t buffer[4];
     const utf8proc_ssize_t length = utf8proc_encode_char(codePoint, buffer);
@@ -49,12 +42,11 @@ std::optional<std::string> mapped(std::string_view text, int options) {
 template <typename Visit>
 bool forEachCodePoint(std::string_view text, Visit visit) {
     for (std::size_t offset = 0; offset < text.size();) {
-        utf8proc_int32_t codePoint = 0;
-        const utf8proc_ssize_t length = decodeAt(text, offset, codePoint);
-        if (length < 1 || !visit(offset, codePoint)) {
+        const DecodedCodePoint decoded = decodedAt(text, offset);
+        if (decoded.length == 0 || !visit(offset, static_cast<utf8proc_int32_t>(decoded.value))) {
             return false;
         }
-        offset += static_cast<std::size_t>(length);
+        offset += decoded.length;
     }
     return true;
 }
@@ -96,6 +88,16 @@ bool allTrimmed(std::string_view cluster, TrimSet set) {
 }
 
 } // namespace
+
+DecodedCodePoint decodedAt(std::string_view bytes, std::size_t offset) {
+    utf8proc_int32_t codePoint = 0;
+    const utf8proc_ssize_t length = utf8proc_iterate(
+        bytesOf(bytes) + offset, static_cast<utf8proc_ssize_t>(bytes.size() - offset), &codePoint);
+    if (length < 1) {
+        return {};
+    }
+    return {static_cast<char32_t>(codePoint), static_cast<std::size_t>(length)};
+}
 
 bool isValidUtf8(std::string_view bytes) {
     return forEachCodePoint(bytes, [](std::size_t, utf8proc_int32_t) { return true; });
@@ -145,14 +147,13 @@ std::string repaired(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() + 8);
     for (std::size_t offset = 0; offset < bytes.size();) {
-        utf8proc_int32_t codePoint = 0;
-        const utf8proc_ssize_t length = decodeAt(bytes, offset, codePoint);
-        if (length < 1) {
+        const std::size_t length = decodedAt(bytes, offset).length;
+        if (length == 0) {
             append(out, 0xFFFD);
             ++offset;
         } else {
-            out.append(bytes.substr(offset, static_cast<std::size_t>(length)));
-            offset += static_cast<std::size_t>(length);
+            out.append(bytes.substr(offset, length));
+            offset += length;
         }
     }
     return out;

@@ -19,6 +19,16 @@ namespace cpi::text {
 
 bool isValidUtf8(std::string_view bytes);
 
+// The code point that starts at byte `offset` of `bytes` (below its size), read as strict UTF-8,
+// and its length in bytes; length 0 for a malformed sequence (an overlong form, a surrogate, a
+// value above U+10FFFF, a cut sequence or a stray continuation byte). The one UTF-8 decoder of the
+// tool: it reads the bytes in place and copies nothing, so it may read a secret.
+struct DecodedCodePoint {
+    char32_t value = 0;
+    std::size_t length = 0;
+};
+DecodedCodePoint decodedAt(std::string_view bytes, std::size_t offset);
+
 // The text with A to Z mapped to a to z and every other byte kept.
 std::string asciiLowerCased(std::string_view text);
 

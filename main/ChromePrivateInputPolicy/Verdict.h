@@ -16,37 +16,58 @@
 
 namespace cpi {
 
-// The only values ever written under "reason", with where each is decided.
+// The only values ever written under "reason", with where each is decided. A new code is one
+// enumerator here, one row in `reasonCodes` below and one row in the protocol's reason table.
 enum class ReasonCode {
     accessibilityUnavailable,          // not trusted (inspection, count)
     siteConfigurationInvalid,          // isProfileNameUsable, isAllowedOriginCountUsable
-    chromeWindowUnavailable,           // no single Chrome, windowListRefusal, a toolbar too large
-    chromeWindowNotOnCurrentSpace,     // windowListRefusal
-    selectedChromeProfileNotConfirmed, // the window of the profile (windowCheck), avatarWindows
-    originNotAllowed,                  // originPageIndex (originCheck)
+    chromeWindowUnavailable,           // no single Chrome, windowCount, a toolbar too large
+    chromeWindowNotOnCurrentSpace,     // windowCount
+    selectedChromeProfileNotConfirmed, // profileNotConfirmed (windowCheck), avatarWindows
+    originNotAllowed,                  // originPage (originCheck)
     focusedFieldNotSupported,          // supportsFocusedField and the focused-field stage
-    inputUnavailable,                  // mutationFailure
-    focusChanged,                      // the target moved; mutationFailure
+    inputUnavailable,                  // writeOutcome
+    focusChanged,                      // the target moved; writeOutcome
     pageTextUnavailable,               // the page's key runs; baselineLimit
     pageKeyNotFound,                   // newKey (keyCheck)
     pageKeyAmbiguous,                  // newKey (keyCheck)
 };
 
+struct ReasonCodeRow {
+    ReasonCode code;
+    std::string_view wire;
+};
+
+// Every reason code with its wire string, in the order of the enumeration.
+inline constexpr std::array reasonCodes{
+    ReasonCodeRow{ReasonCode::accessibilityUnavailable, "accessibility_unavailable"},
+    ReasonCodeRow{ReasonCode::siteConfigurationInvalid, "site_configuration_invalid"},
+    ReasonCodeRow{ReasonCode::chromeWindowUnavailable, "chrome_window_unavailable"},
+    ReasonCodeRow{ReasonCode::chromeWindowNotOnCurrentSpace, "chrome_window_not_on_current_space"},
+    ReasonCodeRow{ReasonCode::selectedChromeProfileNotConfirmed, "selected_chrome_profile_not_confirmed"},
+    ReasonCodeRow{ReasonCode::originNotAllowed, "origin_not_allowed"},
+    ReasonCodeRow{ReasonCode::focusedFieldNotSupported, "focused_field_not_supported"},
+    ReasonCodeRow{ReasonCode::inputUnavailable, "input_unavailable"},
+    ReasonCodeRow{ReasonCode::focusChanged, "focus_changed"},
+    ReasonCodeRow{ReasonCode::pageTextUnavailable, "page_text_unavailable"},
+    ReasonCodeRow{ReasonCode::pageKeyNotFound, "page_key_not_found"},
+    ReasonCodeRow{ReasonCode::pageKeyAmbiguous, "page_key_ambiguous"},
+};
+
+// Row i holds the code whose value is i (none doubled, skipped or out of place), so a code's
+// value indexes its row.
+static_assert([] {
+    for (std::size_t i = 0; i < reasonCodes.size(); ++i) {
+        if (static_cast<std::size_t>(reasonCodes[i].code) != i || reasonCodes[i].wire.empty()) {
+            return false;
+        }
+    }
+    return true;
+}());
+
 // The wire string of `code` ("origin_not_allowed", ...).
 constexpr std::string_view wireName(ReasonCode code) {
-    constexpr std::array<std::string_view, 12> names{"accessibility_unavailable",
-                                                     "site_configuration_invalid",
-                                                     "chrome_window_unavailable",
-                                                     "chrome_window_not_on_current_space",
-                                                     "selected_chrome_profile_not_confirmed",
-                                                     "origin_not_allowed",
-                                                     "focused_field_not_supported",
-                                                     "input_unavailable",
-                                                     "focus_changed",
-                                                     "page_text_unavailable",
-                                                     "page_key_not_found",
-                                                     "page_key_ambiguous"};
-    return names[static_cast<std::size_t>(code)];
+    return reasonCodes[static_cast<std::size_t>(code)].wire;
 }
 
 // An ordered map from short keys to integers ("windowCheck", "originCheck", "pageSwitch",

@@ -1,16 +1,12 @@
 // Windows and profiles: which elements a walk enters, toolbars, avatar buttons and their labels,
 // the window list and the confirmed window, and the "windowCheck" map.
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
+#include "ChromePrivateInputPolicy/ChromeStrings.h"
 #include "ChromePrivateInputPolicy/Text.h"
 
 #include <algorithm>
 
 namespace cpi {
-namespace {
-
-constexpr std::size_t labelLimit = 80; // user-perceived characters of a reported label
-
-} // namespace
 
 bool ChromePrivateInputPolicy::shouldDescend(std::string_view role, WebContent webContent) {
     return webContent == WebContent::enter || role != axRole::webArea;
@@ -66,12 +62,13 @@ bool ChromePrivateInputPolicy::isProfileAvatarLabel(std::string_view role, bool 
     if (!name) {
         return false; // a name that is not text matches nothing
     }
-    // "Alice (Work)" is greeted as "Hi, Alice". The " (" must stand as two characters of their own.
+    // The qualifier's " (" must stand as two characters of their own.
     std::optional<std::string> greeting;
-    if (const std::optional<std::size_t> open = text::findWhole(*name, " ("); open && *open > 0) {
-        greeting = "Hi, " + name->substr(0, *open);
+    if (const std::optional<std::size_t> open = text::findWhole(*name, chromeStrings::avatarQualifierStart);
+        open && *open > 0) {
+        greeting = std::string(chromeStrings::avatarGreeting) + name->substr(0, *open);
     }
-    const std::string nameAndSpace = *name + " ";
+    const std::string nameAndSpace = *name + std::string(chromeStrings::avatarNameSeparator);
     const auto shows = [&](const std::optional<std::string>& label) {
         return label && (text::sameText(*label, *name) || text::startsWithWhole(*label, nameAndSpace) ||
                          (greeting && text::sameText(*label, *greeting)));
@@ -79,14 +76,14 @@ bool ChromePrivateInputPolicy::isProfileAvatarLabel(std::string_view role, bool 
     return shows(title) || shows(description);
 }
 
-std::optional<ReasonCode> ChromePrivateInputPolicy::windowListRefusal(std::optional<std::size_t> count) {
+Verdict<std::size_t> ChromePrivateInputPolicy::windowCount(std::optional<std::size_t> count) {
     if (!count || *count > windowListLimit) {
         return ReasonCode::chromeWindowUnavailable;
     }
     if (*count == 0) {
         return ReasonCode::chromeWindowNotOnCurrentSpace;
     }
-    return std::nullopt;
+    return *count;
 }
 
 std::optional<std::size_t> ChromePrivateInputPolicy::uniqueMatchIndex(const std::vector<bool>& matches) {
@@ -121,6 +118,16 @@ CheckMap ChromePrivateInputPolicy::windowCheck(std::int64_t windows, std::int64_
     map.set("avatarWindows", avatarWindows ? cappedCount(*avatarWindows) : 0);
     map.set("avatarRefused", avatarWindows ? 0 : 1);
     return map;
+}
+
+Refusal ChromePrivateInputPolicy::profileNotConfirmed(std::int64_t windows, std::int64_t numbersRead,
+                                                      bool confirmedGiven, std::int64_t numberMatches,
+                                                      std::int64_t targetAvatar,
+                                                      std::optional<std::int64_t> avatarWindows) {
+    return Refusal{
+        ReasonCode::selectedChromeProfileNotConfirmed,
+        NamedCheck{CheckName::windowCheck, windowCheck(windows, numbersRead, confirmedGiven, numberMatches,
+                                                       targetAvatar, avatarWindows)}};
 }
 
 bool ChromePrivateInputPolicy::isProfileNameUsable(std::string_view profileName) {

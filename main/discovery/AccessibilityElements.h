@@ -127,7 +127,4 @@ std::optional<std::vector<Element>> descendants(Platform& platform, const Elemen
 // `elements` in order, each element kept only the first time it occurs (platform equality).
 std::vector<Element> uniqueAXElements(Platform& platform, const std::vector<Element>& elements);
 
-// Window and page-subtree walks take at most this many elements.
-inline constexpr std::size_t windowWalkLimit = 2500;
-
 } // namespace cpi

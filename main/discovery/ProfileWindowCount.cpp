@@ -6,7 +6,6 @@
 #include "discovery/TabCount.h"
 #include "discovery/Toolbars.h"
 #include "discovery/WindowsOnEverySpace.h"
-#include "protocol/ResultLines.h"
 
 #include <string_view>
 #include <vector>
@@ -17,28 +16,8 @@ namespace {
 
 using Policy = ChromePrivateInputPolicy;
 
-nlohmann::ordered_json refusal(ReasonCode reason) {
-    return refusalLine(Refusal{reason, std::nullopt});
-}
-
 // A window whose tabs cannot be counted is written with -1 tabs.
 constexpr std::int64_t uncountedTabs = -1;
-
-nlohmann::ordered_json answer(std::size_t count, std::size_t windows,
-                              const std::vector<std::uint32_t>& numbers,
-                              const std::vector<std::int64_t>& tabCounts,
-                              const std::optional<WindowDescription>& front) {
-    nlohmann::ordered_json map;
-    map["ok"] = true;
-    map["count"] = count;
-    map["windows"] = windows;
-    map["windowNumbers"] = numbers;
-    map["tabCounts"] = tabCounts;
-    map["frontKind"] = front ? nlohmann::ordered_json(front->kind) : nlohmann::ordered_json(nullptr);
-    map["frontAvatar"] =
-        front && front->avatar ? nlohmann::ordered_json(*front->avatar) : nlohmann::ordered_json(nullptr);
-    return map;
-}
 
 // The front window: "AXFocusedWindow", else "AXMainWindow", else the first enumerated window.
 // Both application attributes come in one round trip.
@@ -64,45 +43,46 @@ std::optional<WindowDescription> describeFrontWindow(Platform& platform, const E
 
 } // namespace
 
-nlohmann::ordered_json profileWindowCount(Platform& platform, std::string_view profileName) {
+Verdict<ProfileWindowCountAnswer> profileWindowCount(Platform& platform, std::string_view profileName) {
     if (!platform.isProcessTrusted()) {
-        return refusal(ReasonCode::accessibilityUnavailable);
+        return ReasonCode::accessibilityUnavailable;
     }
     if (!Policy::isProfileNameUsable(profileName)) {
-        return refusal(ReasonCode::siteConfigurationInvalid);
+        return ReasonCode::siteConfigurationInvalid;
     }
 
     const std::vector<RunningApplicationRef> chromes = regularChromes(platform);
     if (chromes.empty()) {
-        return answer(0, 0, {}, {}, std::nullopt);
+        return ProfileWindowCountAnswer{};
     }
     if (chromes.size() > 1) {
-        return refusal(ReasonCode::chromeWindowUnavailable);
+        return ReasonCode::chromeWindowUnavailable;
     }
 
     const std::int32_t pid = chromes.front()->processIdentifier();
     const Element app = platform.createApplicationElement(pid);
     std::optional<std::vector<Element>> windows = windowsOnEverySpace(platform, app, pid);
     if (!windows) {
-        return refusal(ReasonCode::chromeWindowUnavailable);
+        return ReasonCode::chromeWindowUnavailable;
     }
 
     AvatarSearch search = avatarWindows(platform, *windows, profileName);
     if (const Refusal* refused = search.refusal()) {
-        return refusalLine(*refused);
+        return *refused;
     }
 
-    const std::optional<WindowDescription> front = describeFrontWindow(platform, app, *windows);
-
-    std::vector<std::uint32_t> numbers;
-    std::vector<std::int64_t> tabCounts;
+    ProfileWindowCountAnswer answer{search->size(), windows->size(), {}, {}, std::nullopt, std::nullopt};
+    if (std::optional<WindowDescription> front = describeFrontWindow(platform, app, *windows)) {
+        answer.frontKind = std::move(front->kind);
+        answer.frontAvatar = std::move(front->avatar);
+    }
     for (const ProfiledWindow& profiled : search.value()) {
         if (const std::optional<std::uint32_t> number = windowNumberOf(platform, profiled.window)) {
-            numbers.push_back(*number);
-            tabCounts.push_back(countTabs(platform, profiled.window).value_or(uncountedTabs));
+            answer.windowNumbers.push_back(*number);
+            answer.tabCounts.push_back(countTabs(platform, profiled.window).value_or(uncountedTabs));
         }
     }
-    return answer(search->size(), windows->size(), numbers, tabCounts, front);
+    return answer;
 }
 
 } // namespace cpi

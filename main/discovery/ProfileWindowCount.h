@@ -2,15 +2,13 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "protocol/ResultLines.h"
 
-#include <nlohmann/json.hpp>
 #include <string_view>
 
 namespace cpi {
 
-// The map the count mode writes: {"ok": false, "reason": …} or the seven keys "ok", "count",
-// "windows", "windowNumbers", "tabCounts", "frontKind", "frontAvatar", for the windows of
-// `profileName`.
-nlohmann::ordered_json profileWindowCount(Platform& platform, std::string_view profileName);
+// How the windows of `profileName` stand, or the refusal the count mode answers instead.
+Verdict<ProfileWindowCountAnswer> profileWindowCount(Platform& platform, std::string_view profileName);
 
 } // namespace cpi

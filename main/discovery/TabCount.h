@@ -2,6 +2,7 @@
 // ("AXRadioButton") in it.
 #pragma once
 
+#include "ChromePrivateInputPolicy/Limits.h"
 #include "platform/Platform.h"
 
 #include <cstddef>
@@ -11,10 +12,7 @@
 namespace cpi {
 
 // One counter of examined elements runs over both walks of a window: the search for the tab strip
-// stops at this many, the count of its tabs at the second.
-inline constexpr std::size_t tabStripSearchLimit = 2500;
-inline constexpr std::size_t tabCountLimit = 5000;
-
+// stops at `tabStripSearchLimit`, the count of its tabs at `tabCountLimit` (Limits.h).
 // The number of tabs of `window`; absent when the tab strip is missing, not unique, or too large.
 std::optional<std::int64_t> countTabs(Platform& platform, const Element& window);
 

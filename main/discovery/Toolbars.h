@@ -33,11 +33,6 @@ struct WindowDescription {
     std::optional<std::string> avatar;
 };
 
-// Toolbar subtrees are examined breadth first, at most this many elements, expanding elements at
-// most this many levels below the toolbar.
-inline constexpr std::size_t toolbarRoleLimit = 200;
-inline constexpr std::size_t toolbarExpandDepth = 2;
-
 // The walk positions of the main toolbars among the nodes of a pruned window walk, in walk order.
 // Works on the roles and children the walk has read: it costs no further round trip.
 std::vector<std::size_t> mainToolbars(const WalkedTree& window);

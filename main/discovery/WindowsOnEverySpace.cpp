@@ -10,7 +10,7 @@ namespace cpi {
 std::optional<std::vector<Element>> windowsOnEverySpace(Platform& platform, const Element& app,
                                                         std::int32_t pid) {
     // One more window than a usable list may hold makes the list unusable.
-    const std::size_t tooMany = ChromePrivateInputPolicy::windowListLimit + 1;
+    const std::size_t tooMany = windowListLimit + 1;
 
     std::vector<Element> windows = readElements(platform, app, ax::windows).value_or(std::vector<Element>());
     if (windows.size() >= tooMany) {
@@ -26,8 +26,7 @@ std::optional<std::vector<Element>> windowsOnEverySpace(Platform& platform, cons
     }
 
     RemoteToken token(pid);
-    for (std::uint64_t identifier = 0; identifier < ChromePrivateInputPolicy::windowElementIDLimit;
-         ++identifier) {
+    for (std::uint64_t identifier = 0; identifier < windowElementIDLimit; ++identifier) {
         token.setElementIdentifier(identifier);
         Element element = platform.createElementWithRemoteToken(token.bytes());
         if (!element || readString(platform, element, ax::role) != axRole::window) {

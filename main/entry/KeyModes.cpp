@@ -39,7 +39,7 @@ Verdict<nlohmann::ordered_json> takeBaseline(PageKeyRuns& page) {
     std::ranges::transform(page.runs, std::inserter(fingerprints, fingerprints.end()),
                            &Policy::keyFingerprint);
     page.wipe();
-    if (fingerprints.size() > Policy::baselineLimit) {
+    if (fingerprints.size() > baselineLimit) {
         return ReasonCode::pageTextUnavailable;
     }
     return nlohmann::ordered_json(fingerprints);
@@ -51,14 +51,12 @@ Verdict<nlohmann::ordered_json> captureKey(const Request& request, PageKeyRuns& 
     if (request.baseline) {
         baseline.insert(request.baseline->begin(), request.baseline->end());
     }
-    Verdict<std::string> found = Policy::newKey(page.runs, page.focusedRuns, baseline);
-    if (found) {
-        page.wipe();
-        return nlohmann::ordered_json(std::move(found.value()));
-    }
-    CheckMap check = Policy::keyCheck(page.textNodes, page.runs, page.focusedRuns, baseline);
+    Verdict<std::string> found = Policy::newKey(page.textNodes, page.runs, page.focusedRuns, baseline);
     page.wipe();
-    return Refusal{found.refusal()->reason, NamedCheck{CheckName::keyCheck, std::move(check)}};
+    if (!found) {
+        return *found.refusal();
+    }
+    return nlohmann::ordered_json(std::move(found.value()));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "entry/Modes.h"
 #include "protocol/Frames.h"
 #include "protocol/Requests.h"
+#include "protocol/ResultLines.h"
 
 namespace cpi {
 
@@ -13,8 +14,8 @@ void runProfileWindowCount(Platform& platform) {
     if (!request) {
         endProcess(platform, exitRefused);
     }
-    // Whatever the map says, the mode has answered.
-    writeResult(profileWindowCount(platform, request->profileName));
+    // Whatever the line says, the mode has answered.
+    writeResult(profileWindowCountLine(profileWindowCount(platform, request->profileName)));
     endProcess(platform, exitSuccess);
 }
 

@@ -73,8 +73,8 @@ Verdict<WindowList> windowList(Platform& platform, const ChromeProcess& chrome,
                                const std::optional<std::uint32_t>& windowNumber) {
     std::optional<std::vector<Element>> listed = listWindows(platform, chrome, windowNumber);
     const std::optional<std::size_t> count = listed ? std::optional(listed->size()) : std::nullopt;
-    if (const std::optional<ReasonCode> refusal = Policy::windowListRefusal(count)) {
-        return *refusal;
+    if (const Verdict<std::size_t> counted = Policy::windowCount(count); !counted) {
+        return *counted.refusal();
     }
     WindowList list{std::move(*listed), {}};
     std::ranges::transform(list.windows, std::back_inserter(list.numbers),
@@ -115,11 +115,9 @@ Refusal profileNotConfirmed(Platform& platform, const Request& request, const Wi
         request.windowNumber && candidateSearch ? countOf(candidateSearch->size()) : 0;
     const std::optional<std::int64_t> avatarCount =
         everyWindow ? std::optional(countOf(everyWindow->size())) : std::nullopt;
-    return Refusal{
-        ReasonCode::selectedChromeProfileNotConfirmed,
-        NamedCheck{CheckName::windowCheck, Policy::windowCheck(countOf(list.windows.size()), numbersRead,
-                                                               request.windowNumber.has_value(),
-                                                               numberMatches, targetAvatar, avatarCount)}};
+    return Policy::profileNotConfirmed(countOf(list.windows.size()), numbersRead,
+                                       request.windowNumber.has_value(), numberMatches, targetAvatar,
+                                       avatarCount);
 }
 
 // Stage 3: the window that shows the profile (among the candidates: the window of the requested
@@ -181,14 +179,12 @@ Verdict<Element> acceptedPage(Platform& platform, const Request& request, const 
         pageOrigins.push_back(std::move(report.origin));
         reportsUrl.push_back(report.reportsUrl);
     }
-    if (const std::optional<std::size_t> accepted =
-            Policy::originPageIndex(address, pageOrigins, reportsUrl, request.allowedOrigins)) {
-        return webAreas[*accepted];
+    const Verdict<std::size_t> accepted =
+        Policy::originPage(bar.has_value(), address, pageOrigins, reportsUrl, request.allowedOrigins);
+    if (!accepted) {
+        return *accepted.refusal();
     }
-    return Refusal{
-        ReasonCode::originNotAllowed,
-        NamedCheck{CheckName::originCheck,
-                   Policy::originCheck(bar.has_value(), address, pageOrigins, request.allowedOrigins)}};
+    return webAreas[accepted.value()];
 }
 
 // Stage 5: the one focused, writable text or password field under the accepted web area (a password

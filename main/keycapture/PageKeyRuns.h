@@ -1,11 +1,13 @@
 // The key-like runs of one web page, read through Accessibility.
 //
-// The page's tree is walked once, up to 20000 elements, web areas of frames included; the walk
-// reads each element's role, children and subrole in one round trip. Only static texts, text
+// The page's tree is walked once, up to `pageWalkLimit` elements, web areas of frames included;
+// the walk reads each element's role, children and subrole in one round trip. Only static texts, text
 // fields and text areas that are not password fields count: for each of them one more round trip
 // reads value and focus together, and the value is cut into runs by the key policy, then wiped.
 // A password field's value is never asked for. The runs of focused elements are set apart.
 #pragma once
+
+#include "ChromePrivateInputPolicy/Limits.h"
 #include "platform/Platform.h"
 
 #include <cstddef>
@@ -15,8 +17,6 @@
 #include <vector>
 
 namespace cpi {
-
-inline constexpr std::size_t pageWalkLimit = 20000;
 
 struct PageKeyRuns {
     std::int64_t textNodes = 0;           // text elements whose value was a string

@@ -2,9 +2,10 @@
 //
 // Every service the tool takes from the system (Accessibility, running applications, the window
 // server, the display, the general pasteboard, trust, the clock and sleeping, the end of the
-// process) is reached through `Platform`. Two backends implement it: `macos` (the real system,
-// built only on Apple) and `simulated` (answers from a scenario file, built everywhere). Code
-// outside main/platform includes this header and never a system header of its own.
+// process) is reached through `Platform`. Three backends implement it: `macos` (the real system,
+// built only on Apple), `linux` (the accessibility bus and the X server, against Chromium) and
+// `simulated` (answers from a scenario file, built everywhere). Code outside main/platform
+// includes this header and never a system header of its own.
 //
 // The interface only carries facts: it reads, writes and reports result codes. Deciding what an
 // absent value, a foreign list item or an error code means is the job of the callers (the element

@@ -20,6 +20,22 @@ nlohmann::ordered_json refusalLine(const Refusal& refusal) {
     return line;
 }
 
+nlohmann::ordered_json profileWindowCountLine(const Verdict<ProfileWindowCountAnswer>& answer) {
+    if (const Refusal* refusal = answer.refusal()) {
+        return refusalLine(*refusal);
+    }
+    const auto orNull = [](const std::optional<std::string>& text) {
+        return text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json(nullptr);
+    };
+    nlohmann::ordered_json line = acceptedLine("count", answer->count);
+    line["windows"] = answer->windows;
+    line["windowNumbers"] = answer->windowNumbers;
+    line["tabCounts"] = answer->tabCounts;
+    line["frontKind"] = orNull(answer->frontKind);
+    line["frontAvatar"] = orNull(answer->frontAvatar);
+    return line;
+}
+
 nlohmann::ordered_json checkMapJson(const CheckMap& map) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const auto& [key, value] : map.entries()) {

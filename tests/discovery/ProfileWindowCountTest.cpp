@@ -13,11 +13,11 @@ using nlohmann::json;
 std::string countFor(const json& scenario, const std::string& profile, long* roundTrips = nullptr) {
     auto simulated = loadScenario(scenario);
     CountingPlatform platform(*simulated);
-    std::optional<nlohmann::ordered_json> map = profileWindowCount(platform, profile);
+    const nlohmann::ordered_json line = profileWindowCountLine(profileWindowCount(platform, profile));
     if (roundTrips != nullptr) {
         *roundTrips = platform.roundTrips();
     }
-    return map ? map->dump() : "absent";
+    return line.dump();
 }
 
 json browser(const std::string& id, std::uint32_t number, const std::string& profile) {

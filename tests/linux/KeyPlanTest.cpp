@@ -86,6 +86,9 @@ TEST(KeyPlan, decodesUtf8AndNamesKeysyms) {
     const std::string_view text = "a\xC3\xB6\xE2\x82\xAC\xF0\x9F\x94\x91";
     const SecretCharacters characters = decodeUtf8(text);
     EXPECT_EQ(std::u32string(characters.begin(), characters.end()), U"aö€🔑");
+    // A cut or overlong sequence never becomes a character it does not spell.
+    const SecretCharacters malformed = decodeUtf8(std::string_view("\xC0\xAFx\xE2\x82"));
+    EXPECT_EQ(std::u32string(malformed.begin(), malformed.end()), U"\uFFFD\uFFFDx\uFFFD\uFFFD");
     EXPECT_EQ(keysymFor(U'a'), 0x61u);
     EXPECT_EQ(keysymFor(U'ö'), 0xF6u);
     EXPECT_EQ(keysymFor(U'€'), 0x010020ACu);

@@ -211,6 +211,29 @@ TEST(OriginPolicy, originCheck) {
     }
 }
 
+// The refusal the policy decides carries its own map: the page of an allowed origin is taken, any
+// other answer is "origin_not_allowed" with the "originCheck" of the same facts.
+TEST(OriginPolicy, originPageCarriesItsCheck) {
+    const std::vector<std::string> allowed{"https://example.com"};
+    const std::vector<bool> reportsUrl{true, true};
+    const std::vector<std::optional<std::string>> pages{"https://other.example", "https://example.com"};
+    const Verdict<std::size_t> accepted =
+        P::originPage(true, std::string("https://example.com/login"), pages, reportsUrl, allowed);
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(accepted.value(), 1u);
+
+    for (const std::optional<std::string>& address :
+         {std::optional<std::string>("https://other.example/"), std::optional<std::string>()}) {
+        const Verdict<std::size_t> refused =
+            P::originPage(address.has_value(), address, pages, reportsUrl, allowed);
+        EXPECT_EQ(wire(refused), "origin_not_allowed");
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.refusal()->check,
+                  (NamedCheck{CheckName::originCheck,
+                              P::originCheck(address.has_value(), address, pages, allowed)}));
+    }
+}
+
 TEST(OriginPolicy, isAddressBar) {
     struct Row {
         Text role;

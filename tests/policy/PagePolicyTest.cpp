@@ -131,11 +131,11 @@ TEST(PagePolicy, supportsFocusedField) {
     }
 }
 
-TEST(PagePolicy, mutationFailure) {
-    EXPECT_EQ(wire(P::mutationFailure(false, true)), "input_unavailable");
-    EXPECT_EQ(wire(P::mutationFailure(false, false)), "input_unavailable");
-    EXPECT_EQ(wire(P::mutationFailure(true, false)), "focus_changed");
-    EXPECT_EQ(wire(P::mutationFailure(true, true)), none);
+TEST(PagePolicy, writeOutcome) {
+    EXPECT_EQ(wire(P::writeOutcome(false, true)), "input_unavailable");
+    EXPECT_EQ(wire(P::writeOutcome(false, false)), "input_unavailable");
+    EXPECT_EQ(wire(P::writeOutcome(true, false)), "focus_changed");
+    EXPECT_EQ(wire(P::writeOutcome(true, true)), none);
 }
 
 } // namespace

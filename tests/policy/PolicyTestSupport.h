@@ -17,9 +17,11 @@ inline CheckMap checkMap(std::initializer_list<CheckMap::Entry> entries) {
     return map;
 }
 
-// The wire string of a reason code; absent for none (the tables hold the strings the lines carry).
-inline std::optional<std::string> wire(std::optional<ReasonCode> code) {
-    return code ? std::optional(std::string(wireName(*code))) : std::nullopt;
+// The wire string of a verdict's reason code; absent for an accepted verdict (the tables hold the
+// strings the lines carry).
+template <typename T>
+std::optional<std::string> wire(const Verdict<T>& verdict) {
+    return verdict ? std::nullopt : std::optional(std::string(wireName(verdict.refusal()->reason)));
 }
 
 inline void PrintTo(const CheckMap& map, std::ostream* out) {

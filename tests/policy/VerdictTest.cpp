@@ -1,7 +1,10 @@
 // The reason codes and check names as the result lines spell them, and the shape of a verdict.
 #include "PolicyTestSupport.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
 
 namespace cpi {
 namespace {
@@ -27,6 +30,40 @@ TEST(Verdict, EveryReasonCodeHasItsWireString) {
     EXPECT_EQ(wireName(CheckName::windowCheck), "windowCheck");
     EXPECT_EQ(wireName(CheckName::originCheck), "originCheck");
     EXPECT_EQ(wireName(CheckName::keyCheck), "keyCheck");
+}
+
+// The protocol's reason table lists exactly the codes of the reason table, in its order, and its
+// sentence counts them: a new code is one row here and one row there.
+TEST(Verdict, ReasonTableMatchesTheProtocolDocument) {
+    std::ifstream file(CPI_SOURCE_DIR "/docs/protocol.md");
+    ASSERT_TRUE(file) << "docs/protocol.md not found";
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string document = text.str();
+    const std::size_t section = document.find("\n## Reason codes\n");
+    ASSERT_NE(section, std::string::npos);
+    const std::size_t sectionEnd = document.find("\n## ", section + 1);
+    const std::string body = document.substr(section, sectionEnd - section);
+
+    std::vector<std::string> documented;
+    const std::regex row(R"row(\n\| "([a-z_]+)" \|)row");
+    for (auto match = std::sregex_iterator(body.begin(), body.end(), row); match != std::sregex_iterator();
+         ++match) {
+        documented.push_back((*match)[1]);
+    }
+    std::vector<std::string> tabled;
+    for (const ReasonCodeRow& entry : reasonCodes) {
+        tabled.emplace_back(entry.wire);
+    }
+    EXPECT_EQ(documented, tabled);
+
+    const std::vector<std::string_view> numbers{"ten",      "eleven",  "twelve", "thirteen",
+                                                "fourteen", "fifteen", "sixteen"};
+    ASSERT_GE(reasonCodes.size(), 10u);
+    ASSERT_LT(reasonCodes.size() - 10, numbers.size());
+    const std::string sentence =
+        "Every \"reason\" is one of these " + std::string(numbers[reasonCodes.size() - 10]) + ";";
+    EXPECT_NE(body.find(sentence), std::string::npos) << sentence;
 }
 
 TEST(Verdict, HoldsAValueOrARefusal) {

@@ -163,7 +163,7 @@ TEST(WindowPolicy, isProfileAvatarLabel) {
     }
 }
 
-TEST(WindowPolicy, windowListRefusal) {
+TEST(WindowPolicy, windowCount) {
     struct Row {
         std::optional<std::size_t> count;
         Text expected;
@@ -175,7 +175,11 @@ TEST(WindowPolicy, windowListRefusal) {
              {64, none},
              {65, "chrome_window_unavailable"},
          }) {
-        EXPECT_EQ(wire(P::windowListRefusal(row.count)), row.expected) << row.count.value_or(999999);
+        const Verdict<std::size_t> verdict = P::windowCount(row.count);
+        EXPECT_EQ(wire(verdict), row.expected) << row.count.value_or(999999);
+        if (verdict) {
+            EXPECT_EQ(verdict.value(), row.count);
+        }
     }
 }
 
@@ -214,6 +218,9 @@ TEST(WindowPolicy, confirmedWindowIndex) {
 }
 
 TEST(WindowPolicy, windowCheck) {
+    EXPECT_EQ(P::profileNotConfirmed(4, 4, true, 1, 0, 100),
+              (Refusal{ReasonCode::selectedChromeProfileNotConfirmed,
+                       NamedCheck{CheckName::windowCheck, P::windowCheck(4, 4, true, 1, 0, 100)}}));
     EXPECT_EQ(P::windowCheck(120, 3, false, 0, 0, none), checkMap({{"windows", 99},
                                                                    {"numbersRead", 3},
                                                                    {"confirmedGiven", 0},

@@ -1,6 +1,9 @@
 #include "platform/linux/KeyPlan.h"
 
+#include "ChromePrivateInputPolicy/Text.h"
+
 #include <algorithm>
+#include <string_view>
 
 namespace cpi::x11 {
 
@@ -16,17 +19,14 @@ constexpr std::uint32_t highestKeycode = 255;
 } // namespace
 
 SecretCharacters decodeUtf8(std::span<const char> utf8) {
+    const std::string_view bytes(utf8.data(), utf8.size());
     SecretCharacters characters;
-    characters.reserve(utf8.size());
-    for (std::size_t index = 0; index < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[index]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        char32_t character = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t next = 1; next < length && index + next < utf8.size(); ++next) {
-            character = (character << 6) | (static_cast<unsigned char>(utf8[index + next]) & 0x3F);
-        }
-        characters.push_back(character);
-        index += length;
+    characters.reserve(bytes.size());
+    for (std::size_t index = 0; index < bytes.size();) {
+        // A malformed byte (the secret frame admits none) reads as U+FFFD.
+        const text::DecodedCodePoint decoded = text::decodedAt(bytes, index);
+        characters.push_back(decoded.length == 0 ? U'\uFFFD' : decoded.value);
+        index += decoded.length == 0 ? 1 : decoded.length;
     }
     return characters;
 }

@@ -2,10 +2,13 @@
 // UTF-8. Plain C++, so that it is tested on every machine.
 #pragma once
 
+#include "ChromePrivateInputPolicy/Text.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace cpi::utf16 {
 
@@ -15,40 +18,13 @@ namespace cpi::utf16 {
 // buffer reserved to that size never reallocates (a secret is never copied by a regrowth).
 template <typename Units>
 bool appendFromUtf8(std::span<const char> utf8, Units& units) {
-    std::size_t index = 0;
-    while (index < utf8.size()) {
-        const auto lead = static_cast<unsigned char>(utf8[index]);
-        std::size_t length = 0;
-        char32_t scalar = 0;
-        if (lead < 0x80) {
-            length = 1;
-            scalar = lead;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            scalar = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            scalar = lead & 0x0Fu;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            scalar = lead & 0x07u;
-        } else {
+    const std::string_view bytes(utf8.data(), utf8.size());
+    for (std::size_t index = 0; index < bytes.size();) {
+        const text::DecodedCodePoint decoded = text::decodedAt(bytes, index);
+        if (decoded.length == 0) {
             return false;
         }
-        if (utf8.size() - index < length) {
-            return false;
-        }
-        for (std::size_t offset = 1; offset < length; ++offset) {
-            const auto next = static_cast<unsigned char>(utf8[index + offset]);
-            if ((next & 0xC0u) != 0x80u) {
-                return false;
-            }
-            scalar = (scalar << 6) | (next & 0x3Fu);
-        }
-        if ((length == 3 && (scalar < 0x800 || (scalar >= 0xD800 && scalar <= 0xDFFF))) ||
-            (length == 4 && (scalar < 0x10000 || scalar > 0x10FFFF))) {
-            return false;
-        }
+        char32_t scalar = decoded.value;
         if (scalar < 0x10000) {
             units.push_back(static_cast<std::uint16_t>(scalar));
         } else {
@@ -56,7 +32,7 @@ bool appendFromUtf8(std::span<const char> utf8, Units& units) {
             units.push_back(static_cast<std::uint16_t>(0xD800 + (scalar >> 10)));
             units.push_back(static_cast<std::uint16_t>(0xDC00 + (scalar & 0x3FFu)));
         }
-        index += length;
+        index += decoded.length;
     }
     return true;
 }
