@@ -478,13 +478,15 @@ bool Display::keyboardGrabbedElsewhere() {
 bool Display::ownClipboard(std::vector<std::pair<std::string, SecureBytes>> targets) {
     const std::lock_guard lock(clipboardMutex_);
     if (clipboardWindow_ == 0) {
-        clipboardAtom_ = atom("CLIPBOARD");
-        clipboardWindow_ = createUtilityWindow(connection_, root_, XCB_EVENT_MASK_PROPERTY_CHANGE);
         // Told of every change of the selection's owner, so that another program's copy is seen.
+        // Without XFixes nothing is set up, so that every call fails alike: a window made first
+        // would let the next call own the selection blind to other programs' copies.
         const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(connection_, &xcb_xfixes_id);
         if (xfixes == nullptr || !xfixes->present) {
             return false;
         }
+        clipboardAtom_ = atom("CLIPBOARD");
+        clipboardWindow_ = createUtilityWindow(connection_, root_, XCB_EVENT_MASK_PROPERTY_CHANGE);
         xfixesEvent_ = xfixes->first_event;
         std::free(xcb_xfixes_query_version_reply(
             connection_,
