@@ -16,6 +16,7 @@ namespace cpi::x11 {
 
 namespace {
 
+// Replies and events come from xcb in memory the caller frees.
 template <typename Reply>
 using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
 
@@ -23,6 +24,8 @@ template <typename Reply>
 ReplyPtr<Reply> own(Reply* reply) {
     return ReplyPtr<Reply>(reply, &std::free);
 }
+
+using Event = ReplyPtr<xcb_generic_event_t>;
 
 constexpr std::uint32_t maximumPropertyWords = 1 << 16;
 constexpr std::uint32_t allDesktops = 0xFFFFFFFF;
@@ -502,14 +505,16 @@ bool Display::ownClipboard(std::vector<std::pair<std::string, SecureBytes>> targ
                         XCB_ATOM_STRING, 8, 0, nullptr);
     xcb_flush(connection_);
     clipboardTime_ = 0;
-    for (xcb_generic_event_t* event;
-         clipboardTime_ == 0 && (event = xcb_wait_for_event(connection_)) != nullptr;) {
-        if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
-            clipboardTime_ = reinterpret_cast<xcb_property_notify_event_t*>(event)->time;
-        } else {
-            handleEvent(event);
+    while (clipboardTime_ == 0) {
+        const Event event = own(xcb_wait_for_event(connection_));
+        if (!event) {
+            break;
         }
-        std::free(event);
+        if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
+            clipboardTime_ = reinterpret_cast<xcb_property_notify_event_t*>(event.get())->time;
+        } else {
+            handleEvent(event.get());
+        }
     }
     targets_.clear();
     wipeContents(heldText_);
@@ -579,8 +584,8 @@ bool Display::ownerHoldsOurText(std::uint32_t owner) {
     const int fd = xcb_get_file_descriptor(connection_);
     std::optional<bool> answered;
     while (!answered && xcb_connection_has_error(connection_) == 0) {
-        xcb_generic_event_t* event = xcb_poll_for_event(connection_);
-        if (event == nullptr) {
+        const Event event = own(xcb_poll_for_event(connection_));
+        if (!event) {
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                     .count();
@@ -593,14 +598,13 @@ bool Display::ownerHoldsOurText(std::uint32_t owner) {
             }
             continue;
         }
-        const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event);
+        const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event.get());
         if ((event->response_type & 0x7F) == XCB_SELECTION_NOTIFY && notify->requestor == clipboardWindow_ &&
             notify->selection == clipboardAtom_) {
             answered = notify->property != XCB_NONE;
         } else {
-            handleEvent(event);
+            handleEvent(event.get());
         }
-        std::free(event);
     }
     if (!answered.value_or(false)) {
         return false;
@@ -671,9 +675,8 @@ void Display::serveUntil(std::chrono::steady_clock::time_point deadline) {
 }
 
 void Display::handleEvents() {
-    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-        handleEvent(event);
-        std::free(event);
+    while (const Event event = own(xcb_poll_for_event(connection_))) {
+        handleEvent(event.get());
     }
 }
 
