@@ -3,6 +3,7 @@
 #include "ChromePrivateInputPolicy/AccessibilityNames.h"
 #include "platform/Process.h"
 #include "platform/ValueArrival.h"
+#include "platform/linux/ClipboardTargets.h"
 
 #include <algorithm>
 #include <atspi/atspi-constants.h>
@@ -20,13 +21,6 @@ using atspi::ObjectRef;
 
 namespace {
 
-// The pasteboard type names of the tool, as X selection targets.
-constexpr std::string_view plainTextTarget = "UTF8_STRING";
-constexpr std::string_view plainTextMimeTarget = "text/plain;charset=utf-8";
-constexpr std::string_view concealedType = "org.nspasteboard.ConcealedType";
-// The concealment hint that Linux clipboard managers honour: do not keep this in a history.
-constexpr std::string_view concealedTarget = "x-kde-passwordManagerHint";
-constexpr std::string_view concealedValue = "secret";
 constexpr std::string_view browserFrameClass = "BrowserRootView";
 constexpr std::int64_t activationPolicyAccessory = 1;
 // How long typed characters may take to arrive in the field (each wait), and how long a typing
@@ -504,10 +498,7 @@ AXError LinuxPlatform::typeInto(const ObjectRef& field, const SecretText& value)
     }
     struct TypingLock {
         x11::Display& display;
-        ~TypingLock() {
-            display.restoreKeyboard();
-            display.unlockTyping();
-        }
+        ~TypingLock() { display.unlockTyping(); }
     } const typingLock{*display_};
     // Keycodes that a typing killed before giving them back still holds are free again, and the
     // plan may use them.
@@ -536,7 +527,7 @@ AXError LinuxPlatform::typeInto(const ObjectRef& field, const SecretText& value)
     if (!settlesAt(0)) {
         return axErrorCannotComplete;
     }
-    display_->lend(*plan);
+    const x11::KeyboardLoan loan = display_->lend(*plan);
     const std::span<const x11::Stroke> strokes(plan->strokes.data(), plan->strokes.size());
     const std::size_t sent = x11::sendInChunks(
         strokes, x11::strokesPerChunk,
@@ -695,7 +686,7 @@ std::unique_ptr<PasteboardItem> LinuxPlatform::createPasteboardItem() {
 }
 
 std::string LinuxPlatform::plainTextPasteboardType() {
-    return std::string(plainTextTarget);
+    return std::string(x11::plainTextTarget);
 }
 
 std::int64_t LinuxPlatform::clearPasteboard() {
@@ -713,19 +704,7 @@ bool LinuxPlatform::writePasteboardItems(std::span<PasteboardItem* const> items)
     if (item == nullptr || display() == nullptr) {
         return false;
     }
-    std::vector<std::pair<std::string, SecureBytes>> targets;
-    for (const auto& [type, data] : item->representations) {
-        if (type == plainTextTarget) {
-            targets.emplace_back(std::string(plainTextTarget), data);
-            targets.emplace_back(std::string(plainTextMimeTarget), data);
-        } else if (type == concealedType) {
-            targets.emplace_back(std::string(concealedTarget),
-                                 SecureBytes(concealedValue.begin(), concealedValue.end()));
-        } else {
-            targets.emplace_back(type, data);
-        }
-    }
-    return display_->ownClipboard(std::move(targets));
+    return display_->ownClipboard(x11::clipboardTargets(item->representations));
 }
 
 std::int64_t LinuxPlatform::pasteboardChangeCount() {

@@ -92,8 +92,11 @@ std::unique_ptr<Display> Display::connect() {
     return std::unique_ptr<Display>(new Display(connection, screen));
 }
 
+KeyboardLoan::~KeyboardLoan() {
+    display_.restoreKeyboard();
+}
+
 Display::~Display() {
-    restoreKeyboard();
     xcb_disconnect(connection_);
 }
 
@@ -331,10 +334,10 @@ void Display::writeLentRecords(std::span<const LentRecord> records) {
                         std::uint32_t(words.size()), words.data());
 }
 
-void Display::lend(const KeyPlan& plan) {
+KeyboardLoan Display::lend(const KeyPlan& plan) {
     const std::lock_guard lock(keyboardMutex_);
     if (plan.lent.empty()) {
-        return;
+        return KeyboardLoan(*this);
     }
     // The record goes out before the first change of the map, so that a process killed at any
     // point after it leaves behind what it lent.
@@ -357,6 +360,7 @@ void Display::lend(const KeyPlan& plan) {
     }
     secureWipe(row.data(), row.size() * sizeof(xcb_keysym_t));
     sync();
+    return KeyboardLoan(*this);
 }
 
 void Display::send(std::span<const Stroke> strokes, std::uint8_t shiftKey) {
