@@ -225,6 +225,14 @@ constexpr auto integer = [](DBusMessageIter& iter, auto& value) { return readInt
 
 } // namespace
 
+std::optional<std::vector<CachedElement>> cachedElementsIn(DBusMessage* reply) {
+    std::vector<CachedElement> elements;
+    if (auto iter = firstArgument(reply); iter && readCache(*iter, elements)) {
+        return elements;
+    }
+    return std::nullopt;
+}
+
 void MessageRelease::operator()(DBusMessage* message) const noexcept {
     dbus_message_unref(message);
 }
@@ -324,9 +332,9 @@ std::optional<std::vector<CachedElement>> AccessibilityBus::cachedElements(const
         const Message address(call(
             methodCall(ObjectRef{bus, rootPath}, "org.a11y.atspi.Application", "GetApplicationBusAddress")));
     }
-    return answer<std::vector<CachedElement>>(
-        call(methodCall(ObjectRef{bus, "/org/a11y/atspi/cache"}, "org.a11y.atspi.Cache", "GetItems")),
-        readCache);
+    const Message reply =
+        call(methodCall(ObjectRef{bus, "/org/a11y/atspi/cache"}, "org.a11y.atspi.Cache", "GetItems"));
+    return cachedElementsIn(reply.get());
 }
 
 std::optional<std::uint32_t> AccessibilityBus::role(const ObjectRef& object) {

@@ -61,6 +61,14 @@ struct CachedElement {
     StateSet states{};
 };
 
+// The elements of a reply to the Cache interface's GetItems; nothing when the reply has another
+// layout.
+std::optional<std::vector<CachedElement>> cachedElementsIn(DBusMessage* reply);
+
+// The elements of a reply to the Cache interface's GetItems; nothing when the reply has another
+// layout.
+std::optional<std::vector<CachedElement>> cachedElementsIn(DBusMessage* reply);
+
 class AccessibilityBus {
 public:
     // Connects to the accessibility bus; null when there is none to be had.

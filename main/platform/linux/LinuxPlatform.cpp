@@ -2,6 +2,7 @@
 
 #include "ChromePrivateInputPolicy/AccessibilityNames.h"
 #include "platform/Process.h"
+#include "platform/linux/ApplicationSnapshot.h"
 #include "platform/linux/ClipboardTargets.h"
 
 #include <algorithm>
@@ -84,20 +85,13 @@ public:
 struct LinuxPlatform::Snapshot {
     std::string bus;
     std::int32_t pid = 0;
-    std::unordered_map<std::string, atspi::CachedElement> elements;
-    std::unordered_map<std::string, std::vector<ObjectRef>> children;           // every child, in order
+    atspi::CacheSnapshot cache;
     std::unordered_map<std::string, std::optional<atspi::ElementShape>> shapes; // read from the elements
     std::unordered_map<std::string, std::map<std::string, std::string>> attributes;
     std::unordered_map<std::string, std::optional<std::uint32_t>> frameWindows;
     std::optional<std::vector<x11::WindowFacts>> windows;
 
-    const atspi::CachedElement* find(const ObjectRef& object) const {
-        if (object.bus != bus) {
-            return nullptr;
-        }
-        const auto found = elements.find(object.path);
-        return found == elements.end() ? nullptr : &found->second;
-    }
+    const atspi::CachedElement* find(const ObjectRef& object) const { return cache.find(object); }
 };
 
 // A running Chromium, or Google Chrome, whose activation policy and end are read live.
@@ -184,21 +178,7 @@ Element LinuxPlatform::createApplicationElement(std::int32_t pid) {
         // Without the Cache interface every read goes to the element itself.
         if (std::optional<std::vector<atspi::CachedElement>> elements =
                 reads_ == BusReads::snapshot ? bus_->cachedElements(busName) : std::nullopt) {
-            for (atspi::CachedElement& element : *elements) {
-                if (element.object.bus != busName) {
-                    continue;
-                }
-                if (element.parent.bus == busName) {
-                    snapshot->children[element.parent.path].push_back(element.object);
-                }
-                std::string path = element.object.path;
-                snapshot->elements.emplace(std::move(path), std::move(element));
-            }
-            for (auto& [parent, children] : snapshot->children) {
-                std::ranges::sort(children, {}, [&](const ObjectRef& child) {
-                    return snapshot->elements.at(child.path).indexInParent;
-                });
-            }
+            snapshot->cache = atspi::CacheSnapshot(busName, std::move(*elements));
         }
         snapshot_ = std::move(snapshot);
     }
@@ -248,15 +228,8 @@ std::map<std::string, std::string> LinuxPlatform::attributesOf(const ObjectRef& 
 }
 
 std::optional<std::vector<ObjectRef>> LinuxPlatform::listedChildren(const ObjectRef& object) {
-    std::optional<std::vector<ObjectRef>> children;
-    const atspi::CachedElement* cached = snapshot_ ? snapshot_->find(object) : nullptr;
-    if (cached != nullptr) {
-        const auto found = snapshot_->children.find(object.path);
-        const std::size_t listed = found == snapshot_->children.end() ? 0 : found->second.size();
-        if (listed == std::size_t(std::max(cached->childCount, 0))) {
-            children = listed == 0 ? std::vector<ObjectRef>{} : found->second;
-        }
-    }
+    std::optional<std::vector<ObjectRef>> children =
+        snapshot_ ? snapshot_->cache.allChildren(object) : std::nullopt;
     if (!children && bus() != nullptr) {
         children = bus_->children(object); // not all in the snapshot: ask the element itself
     }
@@ -286,28 +259,15 @@ std::optional<std::uint32_t> LinuxPlatform::frameWindow(const ObjectRef& frame) 
     if (!snapshot_->windows) {
         snapshot_->windows = display_->topLevelWindows();
     }
-    // The frame's X window: the one window of the application's process whose name and geometry
-    // are the frame's.
-    int matches = 0;
-    for (const x11::WindowFacts& window : *snapshot_->windows) {
-        if ((!window.pid || *window.pid == snapshot_->pid) && window.name == shape->name &&
-            window.geometry == extents) {
-            number = window.id;
-            ++matches;
-        }
-    }
-    if (matches != 1) {
-        number.reset();
-    }
+    number = atspi::frameWindowAmong(*snapshot_->windows, snapshot_->pid, shape->name, *extents);
     return number;
 }
 
 std::vector<std::pair<ObjectRef, std::uint32_t>> LinuxPlatform::windowsOf(const ObjectRef& application) {
     std::vector<std::pair<ObjectRef, std::uint32_t>> windows;
     std::optional<std::vector<ObjectRef>> frames;
-    if (snapshot_ && snapshot_->bus == application.bus && !snapshot_->elements.empty()) {
-        const auto found = snapshot_->children.find(application.path);
-        frames = found != snapshot_->children.end() ? found->second : std::vector<ObjectRef>{};
+    if (snapshot_ && snapshot_->bus == application.bus && !snapshot_->cache.empty()) {
+        frames = snapshot_->cache.listedUnder(application);
     } else if (bus() != nullptr && !application.bus.empty()) {
         frames = bus_->children(application);
     }
