@@ -1,7 +1,6 @@
 #include "platform/linux/LinuxPlatform.h"
 
 #include "ChromePrivateInputPolicy/AccessibilityNames.h"
-#include "platform/Process.h"
 #include "platform/linux/ApplicationSnapshot.h"
 #include "platform/linux/ClipboardTargets.h"
 
