@@ -35,13 +35,8 @@ void dropLogMessages() {
     });
 }
 
-struct MessageDeleter {
-    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
-};
-using Message = std::unique_ptr<DBusMessage, MessageDeleter>;
-
-DBusMessage* methodCall(const ObjectRef& object, const char* interface, const char* method) {
-    return dbus_message_new_method_call(object.bus.c_str(), object.path.c_str(), interface, method);
+Message methodCall(const ObjectRef& object, const char* interface, const char* method) {
+    return Message(dbus_message_new_method_call(object.bus.c_str(), object.path.c_str(), interface, method));
 }
 
 // Reading helpers: each checks the type before it reads and gives nothing on a mismatch.
@@ -108,6 +103,99 @@ bool skip(DBusMessageIter& iter) {
     return true;
 }
 
+// a(so): object references.
+bool readObjects(DBusMessageIter& iter, std::vector<ObjectRef>& out) {
+    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) {
+        return false;
+    }
+    DBusMessageIter items;
+    dbus_message_iter_recurse(&iter, &items);
+    ObjectRef object;
+    while (readObject(items, object)) {
+        out.push_back(object);
+    }
+    return true;
+}
+
+// a{ss}: attributes; an entry of another shape is left out.
+bool readAttributes(DBusMessageIter& iter, std::map<std::string, std::string>& out) {
+    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) {
+        return false;
+    }
+    DBusMessageIter entries;
+    dbus_message_iter_recurse(&iter, &entries);
+    while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
+        DBusMessageIter entry;
+        dbus_message_iter_recurse(&entries, &entry);
+        std::string key;
+        std::string value;
+        if (readString(entry, key) && readString(entry, value)) {
+            out[key] = value;
+        }
+        dbus_message_iter_next(&entries);
+    }
+    return true;
+}
+
+// s, into wiping memory: a field's text may be a secret, and so the reply's own buffer is wiped too.
+bool readText(DBusMessageIter& iter, SecureString& out) {
+    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_STRING) {
+        return false;
+    }
+    const char* value = nullptr;
+    dbus_message_iter_get_basic(&iter, &value);
+    out = value != nullptr ? value : "";
+    if (value != nullptr) {
+        secureWipe(const_cast<char*>(value), std::strlen(value));
+    }
+    return true;
+}
+
+// (iiii): x, y, width and height.
+bool readExtents(DBusMessageIter& iter, Rect& out) {
+    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_STRUCT) {
+        return false;
+    }
+    DBusMessageIter fields;
+    dbus_message_iter_recurse(&iter, &fields);
+    std::array<dbus_int32_t, 4> numbers{};
+    for (dbus_int32_t& number : numbers) {
+        if (!readInteger(fields, DBUS_TYPE_INT32, number)) {
+            return false;
+        }
+    }
+    out = Rect{double(numbers[0]), double(numbers[1]), double(numbers[2]), double(numbers[3])};
+    return true;
+}
+
+// a((so)(so)(so)iiassusau): object, application, parent, index in parent, child count,
+// interfaces, name, role, description, states. Any other layout gives nothing (the caller then
+// reads element by element).
+bool readCache(DBusMessageIter& iter, std::vector<CachedElement>& out) {
+    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) {
+        return false;
+    }
+    DBusMessageIter items;
+    dbus_message_iter_recurse(&iter, &items);
+    while (dbus_message_iter_get_arg_type(&items) == DBUS_TYPE_STRUCT) {
+        DBusMessageIter fields;
+        dbus_message_iter_recurse(&items, &fields);
+        CachedElement element;
+        ObjectRef application;
+        if (!readObject(fields, element.object) || !readObject(fields, application) ||
+            !readObject(fields, element.parent) ||
+            !readInteger(fields, DBUS_TYPE_INT32, element.indexInParent) ||
+            !readInteger(fields, DBUS_TYPE_INT32, element.childCount) || !skip(fields) ||
+            !readString(fields, element.name) || !readInteger(fields, DBUS_TYPE_UINT32, element.role) ||
+            !readString(fields, element.description) || !readStates(fields, element.states)) {
+            return false;
+        }
+        out.push_back(std::move(element));
+        dbus_message_iter_next(&items);
+    }
+    return true;
+}
+
 // The first argument of a reply, entering a variant when the reply is a property's value.
 std::optional<DBusMessageIter> firstArgument(DBusMessage* reply) {
     DBusMessageIter iter;
@@ -122,12 +210,11 @@ std::optional<DBusMessageIter> firstArgument(DBusMessage* reply) {
     return iter;
 }
 
-// The first argument of `reply` (which it releases) as `reader` reads it, or nothing.
+// The first argument of `reply` as `reader` reads it, or nothing.
 template <typename Value, typename Reader>
-std::optional<Value> answer(DBusMessage* reply, Reader reader) {
-    const Message owned(reply);
+std::optional<Value> answer(const Message& reply, Reader reader) {
     Value value{};
-    if (auto iter = firstArgument(owned.get()); iter && reader(*iter, value)) {
+    if (auto iter = firstArgument(reply.get()); iter && reader(*iter, value)) {
         return value;
     }
     return std::nullopt;
@@ -137,6 +224,18 @@ template <int type>
 constexpr auto integer = [](DBusMessageIter& iter, auto& value) { return readInteger(iter, type, value); };
 
 } // namespace
+
+std::optional<std::vector<CachedElement>> cachedElementsIn(DBusMessage* reply) {
+    std::vector<CachedElement> elements;
+    if (auto iter = firstArgument(reply); iter && readCache(*iter, elements)) {
+        return elements;
+    }
+    return std::nullopt;
+}
+
+void MessageRelease::operator()(DBusMessage* message) const noexcept {
+    dbus_message_unref(message);
+}
 
 bool hasState(const StateSet& states, unsigned state) {
     return state < 64 && (states[state / 32] & (1u << (state % 32))) != 0;
@@ -170,59 +269,52 @@ bool AccessibilityBus::accessibilityEnabled() {
     }
     dbus_connection_set_exit_on_disconnect(session, false);
     bool enabled = false;
-    if (DBusMessage* request =
-            dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", propertiesInterface, "Get")) {
+    if (const Message request(
+            dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", propertiesInterface, "Get"));
+        request) {
         const char* interface = "org.a11y.Status";
         const char* property = "IsEnabled";
-        dbus_message_append_args(request, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
+        dbus_message_append_args(request.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
                                  DBUS_TYPE_INVALID);
-        const Message reply(
-            dbus_connection_send_with_reply_and_block(session, request, DBUS_TIMEOUT_USE_DEFAULT, nullptr));
-        dbus_message_unref(request);
-        if (auto value = firstArgument(reply.get());
-            value && dbus_message_iter_get_arg_type(&*value) == DBUS_TYPE_BOOLEAN) {
-            dbus_bool_t flag = false;
-            dbus_message_iter_get_basic(&*value, &flag);
-            enabled = flag;
-        }
+        const Message reply(dbus_connection_send_with_reply_and_block(session, request.get(),
+                                                                      DBUS_TIMEOUT_USE_DEFAULT, nullptr));
+        enabled = answer<dbus_bool_t>(reply, integer<DBUS_TYPE_BOOLEAN>).value_or(false);
     }
     dbus_connection_close(session);
     dbus_connection_unref(session);
     return enabled;
 }
 
-DBusMessage* AccessibilityBus::call(DBusMessage* message) {
-    if (message == nullptr) {
+Message AccessibilityBus::call(Message request) {
+    if (!request) {
         return nullptr;
     }
     ++roundTrips_;
-    DBusMessage* reply =
-        dbus_connection_send_with_reply_and_block(connection_, message, callTimeoutMillis.load(), nullptr);
-    dbus_message_unref(message);
-    return reply;
+    return Message(dbus_connection_send_with_reply_and_block(connection_, request.get(),
+                                                             callTimeoutMillis.load(), nullptr));
 }
 
-DBusMessage* AccessibilityBus::property(const ObjectRef& object, const char* interface, const char* name) {
-    DBusMessage* message = methodCall(object, propertiesInterface, "Get");
-    if (message != nullptr) {
-        dbus_message_append_args(message, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name,
+Message AccessibilityBus::property(const ObjectRef& object, const char* interface, const char* name) {
+    Message request = methodCall(object, propertiesInterface, "Get");
+    if (request) {
+        dbus_message_append_args(request.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name,
                                  DBUS_TYPE_INVALID);
     }
-    return call(message);
+    return call(std::move(request));
 }
 
 std::vector<ObjectRef> AccessibilityBus::applications() {
     return children(ObjectRef{"org.a11y.atspi.Registry", rootPath}).value_or(std::vector<ObjectRef>{});
 }
 
-DBusMessage* AccessibilityBus::askBus(const char* method, const std::string& name) {
-    DBusMessage* message = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                        "org.freedesktop.DBus", method);
+Message AccessibilityBus::askBus(const char* method, const std::string& name) {
+    Message request(dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                 "org.freedesktop.DBus", method));
     const char* text = name.c_str();
-    if (message != nullptr) {
-        dbus_message_append_args(message, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
+    if (request) {
+        dbus_message_append_args(request.get(), DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
     }
-    return call(message);
+    return call(std::move(request));
 }
 
 std::optional<std::uint32_t> AccessibilityBus::processIdentifier(const std::string& bus) {
@@ -240,34 +332,9 @@ std::optional<std::vector<CachedElement>> AccessibilityBus::cachedElements(const
         const Message address(call(
             methodCall(ObjectRef{bus, rootPath}, "org.a11y.atspi.Application", "GetApplicationBusAddress")));
     }
-    const Message reply(
-        call(methodCall(ObjectRef{bus, "/org/a11y/atspi/cache"}, "org.a11y.atspi.Cache", "GetItems")));
-    auto iter = firstArgument(reply.get());
-    if (!iter || dbus_message_iter_get_arg_type(&*iter) != DBUS_TYPE_ARRAY) {
-        return std::nullopt;
-    }
-    DBusMessageIter items;
-    dbus_message_iter_recurse(&*iter, &items);
-    std::vector<CachedElement> elements;
-    // a((so)(so)(so)iiassusau): object, application, parent, index in parent, child count,
-    // interfaces, name, role, description, states.
-    while (dbus_message_iter_get_arg_type(&items) == DBUS_TYPE_STRUCT) {
-        DBusMessageIter fields;
-        dbus_message_iter_recurse(&items, &fields);
-        CachedElement element;
-        ObjectRef application;
-        if (!readObject(fields, element.object) || !readObject(fields, application) ||
-            !readObject(fields, element.parent) ||
-            !readInteger(fields, DBUS_TYPE_INT32, element.indexInParent) ||
-            !readInteger(fields, DBUS_TYPE_INT32, element.childCount) || !skip(fields) ||
-            !readString(fields, element.name) || !readInteger(fields, DBUS_TYPE_UINT32, element.role) ||
-            !readString(fields, element.description) || !readStates(fields, element.states)) {
-            return std::nullopt; // another layout of the cache: read element by element instead
-        }
-        elements.push_back(std::move(element));
-        dbus_message_iter_next(&items);
-    }
-    return elements;
+    const Message reply =
+        call(methodCall(ObjectRef{bus, "/org/a11y/atspi/cache"}, "org.a11y.atspi.Cache", "GetItems"));
+    return cachedElementsIn(reply.get());
 }
 
 std::optional<std::uint32_t> AccessibilityBus::role(const ObjectRef& object) {
@@ -292,63 +359,24 @@ std::optional<ObjectRef> AccessibilityBus::parent(const ObjectRef& object) {
 }
 
 std::optional<std::vector<ObjectRef>> AccessibilityBus::children(const ObjectRef& object) {
-    const Message reply(call(methodCall(object, accessibleInterface, "GetChildren")));
-    auto iter = firstArgument(reply.get());
-    if (!iter || dbus_message_iter_get_arg_type(&*iter) != DBUS_TYPE_ARRAY) {
-        return std::nullopt;
-    }
-    DBusMessageIter items;
-    dbus_message_iter_recurse(&*iter, &items);
-    std::vector<ObjectRef> children;
-    ObjectRef child;
-    while (readObject(items, child)) {
-        children.push_back(child);
-    }
-    return children;
+    return answer<std::vector<ObjectRef>>(call(methodCall(object, accessibleInterface, "GetChildren")),
+                                          readObjects);
 }
 
 std::optional<std::map<std::string, std::string>> AccessibilityBus::attributes(const ObjectRef& object) {
-    const Message reply(call(methodCall(object, accessibleInterface, "GetAttributes")));
-    auto iter = firstArgument(reply.get());
-    if (!iter || dbus_message_iter_get_arg_type(&*iter) != DBUS_TYPE_ARRAY) {
-        return std::nullopt;
-    }
-    DBusMessageIter entries;
-    dbus_message_iter_recurse(&*iter, &entries);
-    std::map<std::string, std::string> attributes;
-    while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
-        DBusMessageIter entry;
-        dbus_message_iter_recurse(&entries, &entry);
-        std::string key;
-        std::string value;
-        if (readString(entry, key) && readString(entry, value)) {
-            attributes[key] = value;
-        }
-        dbus_message_iter_next(&entries);
-    }
-    return attributes;
+    return answer<std::map<std::string, std::string>>(
+        call(methodCall(object, accessibleInterface, "GetAttributes")), readAttributes);
 }
 
 std::optional<SecureString> AccessibilityBus::text(const ObjectRef& object) {
-    DBusMessage* message = methodCall(object, textInterface, "GetText");
+    Message request = methodCall(object, textInterface, "GetText");
     const dbus_int32_t start = 0;
     const dbus_int32_t end = -1;
-    if (message != nullptr) {
-        dbus_message_append_args(message, DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end, DBUS_TYPE_INVALID);
+    if (request) {
+        dbus_message_append_args(request.get(), DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end,
+                                 DBUS_TYPE_INVALID);
     }
-    const Message reply(call(message));
-    auto iter = firstArgument(reply.get());
-    if (!iter || dbus_message_iter_get_arg_type(&*iter) != DBUS_TYPE_STRING) {
-        return std::nullopt;
-    }
-    const char* value = nullptr;
-    dbus_message_iter_get_basic(&*iter, &value);
-    SecureString text(value != nullptr ? value : "");
-    // The reply's own buffer may hold a field's secret too.
-    if (value != nullptr) {
-        secureWipe(const_cast<char*>(value), std::strlen(value));
-    }
-    return text;
+    return answer<SecureString>(call(std::move(request)), readText);
 }
 
 std::optional<std::int32_t> AccessibilityBus::characterCount(const ObjectRef& object) {
@@ -357,33 +385,20 @@ std::optional<std::int32_t> AccessibilityBus::characterCount(const ObjectRef& ob
 
 std::optional<std::string> AccessibilityBus::documentAttribute(const ObjectRef& object,
                                                                const char* attribute) {
-    DBusMessage* message = methodCall(object, "org.a11y.atspi.Document", "GetAttributeValue");
-    if (message != nullptr) {
-        dbus_message_append_args(message, DBUS_TYPE_STRING, &attribute, DBUS_TYPE_INVALID);
+    Message request = methodCall(object, "org.a11y.atspi.Document", "GetAttributeValue");
+    if (request) {
+        dbus_message_append_args(request.get(), DBUS_TYPE_STRING, &attribute, DBUS_TYPE_INVALID);
     }
-    return answer<std::string>(call(message), readString);
+    return answer<std::string>(call(std::move(request)), readString);
 }
 
 std::optional<Rect> AccessibilityBus::extents(const ObjectRef& object) {
-    DBusMessage* message = methodCall(object, "org.a11y.atspi.Component", "GetExtents");
+    Message request = methodCall(object, "org.a11y.atspi.Component", "GetExtents");
     const dbus_uint32_t screen = 0;
-    if (message != nullptr) {
-        dbus_message_append_args(message, DBUS_TYPE_UINT32, &screen, DBUS_TYPE_INVALID);
+    if (request) {
+        dbus_message_append_args(request.get(), DBUS_TYPE_UINT32, &screen, DBUS_TYPE_INVALID);
     }
-    const Message reply(call(message));
-    auto iter = firstArgument(reply.get());
-    if (!iter || dbus_message_iter_get_arg_type(&*iter) != DBUS_TYPE_STRUCT) {
-        return std::nullopt;
-    }
-    DBusMessageIter fields;
-    dbus_message_iter_recurse(&*iter, &fields);
-    std::array<dbus_int32_t, 4> numbers{};
-    for (dbus_int32_t& number : numbers) {
-        if (!readInteger(fields, DBUS_TYPE_INT32, number)) {
-            return std::nullopt;
-        }
-    }
-    return Rect{double(numbers[0]), double(numbers[1]), double(numbers[2]), double(numbers[3])};
+    return answer<Rect>(call(std::move(request)), readExtents);
 }
 
 } // namespace cpi::atspi

@@ -24,6 +24,12 @@ typedef struct DBusMessage DBusMessage;
 
 namespace cpi::atspi {
 
+// A D-Bus message this process holds a reference to, released with it.
+struct MessageRelease {
+    void operator()(DBusMessage* message) const noexcept;
+};
+using Message = std::unique_ptr<DBusMessage, MessageRelease>;
+
 // An element's identity on the bus: the connection that serves it and its object path.
 struct ObjectRef {
     std::string bus;
@@ -54,6 +60,14 @@ struct CachedElement {
     std::string description;
     StateSet states{};
 };
+
+// The elements of a reply to the Cache interface's GetItems; nothing when the reply has another
+// layout.
+std::optional<std::vector<CachedElement>> cachedElementsIn(DBusMessage* reply);
+
+// The elements of a reply to the Cache interface's GetItems; nothing when the reply has another
+// layout.
+std::optional<std::vector<CachedElement>> cachedElementsIn(DBusMessage* reply);
 
 class AccessibilityBus {
 public:
@@ -94,10 +108,11 @@ public:
 
 private:
     explicit AccessibilityBus(DBusConnection* connection) : connection_(connection) {}
-    DBusMessage* call(DBusMessage* message);
-    DBusMessage* property(const ObjectRef& object, const char* interface, const char* name);
+    // Sends `request` and waits for its reply; nothing when there is no request or no reply.
+    Message call(Message request);
+    Message property(const ObjectRef& object, const char* interface, const char* name);
     // A call to the bus itself about a connection's name.
-    DBusMessage* askBus(const char* method, const std::string& name);
+    Message askBus(const char* method, const std::string& name);
 
     DBusConnection* connection_;
     std::uint64_t roundTrips_ = 0;

@@ -1,8 +1,8 @@
 #include "platform/linux/LinuxPlatform.h"
 
 #include "ChromePrivateInputPolicy/AccessibilityNames.h"
-#include "platform/Process.h"
-#include "platform/ValueArrival.h"
+#include "platform/linux/ApplicationSnapshot.h"
+#include "platform/linux/ClipboardTargets.h"
 
 #include <algorithm>
 #include <atspi/atspi-constants.h>
@@ -20,20 +20,8 @@ using atspi::ObjectRef;
 
 namespace {
 
-// The pasteboard type names of the tool, as X selection targets.
-constexpr std::string_view plainTextTarget = "UTF8_STRING";
-constexpr std::string_view plainTextMimeTarget = "text/plain;charset=utf-8";
-constexpr std::string_view concealedType = "org.nspasteboard.ConcealedType";
-// The concealment hint that Linux clipboard managers honour: do not keep this in a history.
-constexpr std::string_view concealedTarget = "x-kde-passwordManagerHint";
-constexpr std::string_view concealedValue = "secret";
 constexpr std::string_view browserFrameClass = "BrowserRootView";
 constexpr std::int64_t activationPolicyAccessory = 1;
-// How long typed characters may take to arrive in the field (each wait), and how long a typing
-// waits for another one on the same display to end. Both are given up at once when a stop begins.
-constexpr auto typingSettle = std::chrono::seconds(1);
-constexpr auto typingLockWait = std::chrono::seconds(3);
-constexpr auto typingPoll = std::chrono::milliseconds(5);
 
 struct BusElement final : ElementObject {
     explicit BusElement(ObjectRef reference) : ref(std::move(reference)) {}
@@ -96,20 +84,13 @@ public:
 struct LinuxPlatform::Snapshot {
     std::string bus;
     std::int32_t pid = 0;
-    std::unordered_map<std::string, atspi::CachedElement> elements;
-    std::unordered_map<std::string, std::vector<ObjectRef>> children;           // every child, in order
+    atspi::CacheSnapshot cache;
     std::unordered_map<std::string, std::optional<atspi::ElementShape>> shapes; // read from the elements
     std::unordered_map<std::string, std::map<std::string, std::string>> attributes;
     std::unordered_map<std::string, std::optional<std::uint32_t>> frameWindows;
     std::optional<std::vector<x11::WindowFacts>> windows;
 
-    const atspi::CachedElement* find(const ObjectRef& object) const {
-        if (object.bus != bus) {
-            return nullptr;
-        }
-        const auto found = elements.find(object.path);
-        return found == elements.end() ? nullptr : &found->second;
-    }
+    const atspi::CachedElement* find(const ObjectRef& object) const { return cache.find(object); }
 };
 
 // A running Chromium, or Google Chrome, whose activation policy and end are read live.
@@ -196,21 +177,7 @@ Element LinuxPlatform::createApplicationElement(std::int32_t pid) {
         // Without the Cache interface every read goes to the element itself.
         if (std::optional<std::vector<atspi::CachedElement>> elements =
                 reads_ == BusReads::snapshot ? bus_->cachedElements(busName) : std::nullopt) {
-            for (atspi::CachedElement& element : *elements) {
-                if (element.object.bus != busName) {
-                    continue;
-                }
-                if (element.parent.bus == busName) {
-                    snapshot->children[element.parent.path].push_back(element.object);
-                }
-                std::string path = element.object.path;
-                snapshot->elements.emplace(std::move(path), std::move(element));
-            }
-            for (auto& [parent, children] : snapshot->children) {
-                std::ranges::sort(children, {}, [&](const ObjectRef& child) {
-                    return snapshot->elements.at(child.path).indexInParent;
-                });
-            }
+            snapshot->cache = atspi::CacheSnapshot(busName, std::move(*elements));
         }
         snapshot_ = std::move(snapshot);
     }
@@ -260,15 +227,8 @@ std::map<std::string, std::string> LinuxPlatform::attributesOf(const ObjectRef& 
 }
 
 std::optional<std::vector<ObjectRef>> LinuxPlatform::listedChildren(const ObjectRef& object) {
-    std::optional<std::vector<ObjectRef>> children;
-    const atspi::CachedElement* cached = snapshot_ ? snapshot_->find(object) : nullptr;
-    if (cached != nullptr) {
-        const auto found = snapshot_->children.find(object.path);
-        const std::size_t listed = found == snapshot_->children.end() ? 0 : found->second.size();
-        if (listed == std::size_t(std::max(cached->childCount, 0))) {
-            children = listed == 0 ? std::vector<ObjectRef>{} : found->second;
-        }
-    }
+    std::optional<std::vector<ObjectRef>> children =
+        snapshot_ ? snapshot_->cache.allChildren(object) : std::nullopt;
     if (!children && bus() != nullptr) {
         children = bus_->children(object); // not all in the snapshot: ask the element itself
     }
@@ -298,28 +258,15 @@ std::optional<std::uint32_t> LinuxPlatform::frameWindow(const ObjectRef& frame) 
     if (!snapshot_->windows) {
         snapshot_->windows = display_->topLevelWindows();
     }
-    // The frame's X window: the one window of the application's process whose name and geometry
-    // are the frame's.
-    int matches = 0;
-    for (const x11::WindowFacts& window : *snapshot_->windows) {
-        if ((!window.pid || *window.pid == snapshot_->pid) && window.name == shape->name &&
-            window.geometry == extents) {
-            number = window.id;
-            ++matches;
-        }
-    }
-    if (matches != 1) {
-        number.reset();
-    }
+    number = atspi::frameWindowAmong(*snapshot_->windows, snapshot_->pid, shape->name, *extents);
     return number;
 }
 
 std::vector<std::pair<ObjectRef, std::uint32_t>> LinuxPlatform::windowsOf(const ObjectRef& application) {
     std::vector<std::pair<ObjectRef, std::uint32_t>> windows;
     std::optional<std::vector<ObjectRef>> frames;
-    if (snapshot_ && snapshot_->bus == application.bus && !snapshot_->elements.empty()) {
-        const auto found = snapshot_->children.find(application.path);
-        frames = found != snapshot_->children.end() ? found->second : std::vector<ObjectRef>{};
+    if (snapshot_ && snapshot_->bus == application.bus && !snapshot_->cache.empty()) {
+        frames = snapshot_->cache.listedUnder(application);
     } else if (bus() != nullptr && !application.bus.empty()) {
         frames = bus_->children(application);
     }
@@ -450,7 +397,8 @@ AXError LinuxPlatform::setAttributeValue(const Element& element, std::string_vie
     if (ref == nullptr || attribute != ax::value || bus() == nullptr) {
         return axErrorIllegalArgument;
     }
-    return typeInto(*ref, value);
+    const auto* secret = dynamic_cast<const LinuxSecretText*>(&value);
+    return secret != nullptr ? typeInto(*ref, secret->text()) : axErrorCannotComplete;
 }
 
 std::optional<ObjectRef> LinuxPlatform::frameOf(const ObjectRef& object) {
@@ -467,87 +415,6 @@ std::optional<ObjectRef> LinuxPlatform::frameOf(const ObjectRef& object) {
         current = *parent;
     }
     return std::nullopt;
-}
-
-// The secret is typed: no element of Chromium takes a value through the bus. Before the first
-// key the field must still be a focused, editable text field of a window that has the X input
-// focus, and every character must be typeable; the field is then emptied (Ctrl+A, BackSpace) and
-// the keys go out in chunks. Before the erasure and before each chunk, once the chunk before has
-// arrived in the field, the field must still be focused, its window must still have the X input
-// focus and no other client may hold a keyboard grab: at the first change no further key goes
-// out. Afterwards the field must hold as many characters as the secret has. One typing at a time
-// per display; a stop that begins meanwhile ends the typing at its next look.
-AXError LinuxPlatform::typeInto(const ObjectRef& field, const SecretText& value) {
-    const auto* secret = dynamic_cast<const LinuxSecretText*>(&value);
-    if (secret == nullptr || display() == nullptr) {
-        return axErrorCannotComplete;
-    }
-    auto fieldFocused = [&] {
-        const std::optional<atspi::StateSet> states = bus_->states(field);
-        return states && atspi::hasState(*states, ATSPI_STATE_FOCUSED);
-    };
-    const std::optional<std::uint32_t> role = bus_->role(field);
-    const std::optional<atspi::StateSet> states = bus_->states(field);
-    if (!role || !atspi::isTextFieldRole(*role) || !states ||
-        !atspi::hasState(*states, ATSPI_STATE_FOCUSED) || !atspi::hasState(*states, ATSPI_STATE_EDITABLE) ||
-        atspi::hasState(*states, ATSPI_STATE_READ_ONLY)) {
-        return axErrorCannotComplete;
-    }
-    const std::optional<ObjectRef> frame = frameOf(field);
-    const std::optional<std::uint32_t> window = frame ? frameWindow(*frame) : std::nullopt;
-    if (!window || !display_->focusIsWithin(*window)) {
-        return axErrorCannotComplete;
-    }
-    const std::function<bool()> stopping = [] { return process::stopRequested(); };
-    if (!display_->lockTyping(std::chrono::steady_clock::now() + typingLockWait, stopping)) {
-        return axErrorCannotComplete;
-    }
-    struct TypingLock {
-        x11::Display& display;
-        ~TypingLock() {
-            display.restoreKeyboard();
-            display.unlockTyping();
-        }
-    } const typingLock{*display_};
-    // Keycodes that a typing killed before giving them back still holds are free again, and the
-    // plan may use them.
-    display_->restoreStaleKeycodes();
-    const x11::SecretCharacters characters = x11::decodeUtf8(secret->text());
-    const std::optional<x11::KeyPlan> plan = display_->planTyping(characters);
-    if (!plan) {
-        return axErrorCannotComplete;
-    }
-    // Every wait for the field goes through here: bounded, and given up once a stop has begun.
-    auto settlesAt = [&](std::int32_t wanted) {
-        return waitForArrival([&] { return bus_->characterCount(field) == wanted; }, typingSettle, typingPoll,
-                              process::stopRequested, steadyWaitClock()) == Arrival::arrived;
-    };
-    auto keysStillGoWhereTheyShould = [&] {
-        return !process::stopRequested() && fieldFocused() && display_->focusIsWithin(*window) &&
-               !display_->keyboardGrabbedElsewhere();
-    };
-    // The field is emptied first and seen empty, so that the count can only reach the secret's
-    // length once the last key has arrived (a field that already held as many characters would
-    // otherwise pass before any key had).
-    if (!keysStillGoWhereTheyShould()) {
-        return axErrorCannotComplete;
-    }
-    display_->erase(*plan);
-    if (!settlesAt(0)) {
-        return axErrorCannotComplete;
-    }
-    display_->lend(*plan);
-    const std::span<const x11::Stroke> strokes(plan->strokes.data(), plan->strokes.size());
-    const std::size_t sent = x11::sendInChunks(
-        strokes, x11::strokesPerChunk,
-        [&](std::size_t sentSoFar) {
-            return settlesAt(std::int32_t(sentSoFar)) && keysStillGoWhereTheyShould();
-        },
-        [&](std::span<const x11::Stroke> chunk) { display_->send(chunk, plan->shiftKey); });
-    if (sent != strokes.size()) {
-        return axErrorCannotComplete;
-    }
-    return settlesAt(std::int32_t(characters.size())) ? axErrorSuccess : axErrorFailure;
 }
 
 AXError LinuxPlatform::isAttributeSettable(const Element& element, std::string_view attribute,
@@ -695,7 +562,7 @@ std::unique_ptr<PasteboardItem> LinuxPlatform::createPasteboardItem() {
 }
 
 std::string LinuxPlatform::plainTextPasteboardType() {
-    return std::string(plainTextTarget);
+    return std::string(x11::plainTextTarget);
 }
 
 std::int64_t LinuxPlatform::clearPasteboard() {
@@ -713,19 +580,7 @@ bool LinuxPlatform::writePasteboardItems(std::span<PasteboardItem* const> items)
     if (item == nullptr || display() == nullptr) {
         return false;
     }
-    std::vector<std::pair<std::string, SecureBytes>> targets;
-    for (const auto& [type, data] : item->representations) {
-        if (type == plainTextTarget) {
-            targets.emplace_back(std::string(plainTextTarget), data);
-            targets.emplace_back(std::string(plainTextMimeTarget), data);
-        } else if (type == concealedType) {
-            targets.emplace_back(std::string(concealedTarget),
-                                 SecureBytes(concealedValue.begin(), concealedValue.end()));
-        } else {
-            targets.emplace_back(type, data);
-        }
-    }
-    return display_->ownClipboard(std::move(targets));
+    return display_->ownClipboard(x11::clipboardTargets(item->representations));
 }
 
 std::int64_t LinuxPlatform::pasteboardChangeCount() {

@@ -87,7 +87,8 @@ private:
     std::optional<std::uint32_t> frameWindow(const atspi::ObjectRef& frame);
     std::optional<atspi::ObjectRef> frameOf(const atspi::ObjectRef& object);
     std::optional<std::int32_t> processOf(const std::string& bus);
-    AXError typeInto(const atspi::ObjectRef& field, const SecretText& value);
+    // The typing, in LinuxTyping.cpp.
+    AXError typeInto(const atspi::ObjectRef& field, const SecureString& text);
 
     BusReads reads_;
     std::recursive_mutex mutex_;

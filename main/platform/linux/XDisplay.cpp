@@ -16,6 +16,7 @@ namespace cpi::x11 {
 
 namespace {
 
+// Replies and events come from xcb in memory the caller frees.
 template <typename Reply>
 using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
 
@@ -23,6 +24,8 @@ template <typename Reply>
 ReplyPtr<Reply> own(Reply* reply) {
     return ReplyPtr<Reply>(reply, &std::free);
 }
+
+using Event = ReplyPtr<xcb_generic_event_t>;
 
 constexpr std::uint32_t maximumPropertyWords = 1 << 16;
 constexpr std::uint32_t allDesktops = 0xFFFFFFFF;
@@ -89,8 +92,11 @@ std::unique_ptr<Display> Display::connect() {
     return std::unique_ptr<Display>(new Display(connection, screen));
 }
 
+KeyboardLoan::~KeyboardLoan() {
+    display_.restoreKeyboard();
+}
+
 Display::~Display() {
-    restoreKeyboard();
     xcb_disconnect(connection_);
 }
 
@@ -328,10 +334,10 @@ void Display::writeLentRecords(std::span<const LentRecord> records) {
                         std::uint32_t(words.size()), words.data());
 }
 
-void Display::lend(const KeyPlan& plan) {
+KeyboardLoan Display::lend(const KeyPlan& plan) {
     const std::lock_guard lock(keyboardMutex_);
     if (plan.lent.empty()) {
-        return;
+        return KeyboardLoan(*this);
     }
     // The record goes out before the first change of the map, so that a process killed at any
     // point after it leaves behind what it lent.
@@ -354,6 +360,7 @@ void Display::lend(const KeyPlan& plan) {
     }
     secureWipe(row.data(), row.size() * sizeof(xcb_keysym_t));
     sync();
+    return KeyboardLoan(*this);
 }
 
 void Display::send(std::span<const Stroke> strokes, std::uint8_t shiftKey) {
@@ -478,13 +485,15 @@ bool Display::keyboardGrabbedElsewhere() {
 bool Display::ownClipboard(std::vector<std::pair<std::string, SecureBytes>> targets) {
     const std::lock_guard lock(clipboardMutex_);
     if (clipboardWindow_ == 0) {
-        clipboardAtom_ = atom("CLIPBOARD");
-        clipboardWindow_ = createUtilityWindow(connection_, root_, XCB_EVENT_MASK_PROPERTY_CHANGE);
         // Told of every change of the selection's owner, so that another program's copy is seen.
+        // Without XFixes nothing is set up, so that every call fails alike: a window made first
+        // would let the next call own the selection blind to other programs' copies.
         const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(connection_, &xcb_xfixes_id);
         if (xfixes == nullptr || !xfixes->present) {
             return false;
         }
+        clipboardAtom_ = atom("CLIPBOARD");
+        clipboardWindow_ = createUtilityWindow(connection_, root_, XCB_EVENT_MASK_PROPERTY_CHANGE);
         xfixesEvent_ = xfixes->first_event;
         std::free(xcb_xfixes_query_version_reply(
             connection_,
@@ -500,14 +509,16 @@ bool Display::ownClipboard(std::vector<std::pair<std::string, SecureBytes>> targ
                         XCB_ATOM_STRING, 8, 0, nullptr);
     xcb_flush(connection_);
     clipboardTime_ = 0;
-    for (xcb_generic_event_t* event;
-         clipboardTime_ == 0 && (event = xcb_wait_for_event(connection_)) != nullptr;) {
-        if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
-            clipboardTime_ = reinterpret_cast<xcb_property_notify_event_t*>(event)->time;
-        } else {
-            handleEvent(event);
+    while (clipboardTime_ == 0) {
+        const Event event = own(xcb_wait_for_event(connection_));
+        if (!event) {
+            break;
         }
-        std::free(event);
+        if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
+            clipboardTime_ = reinterpret_cast<xcb_property_notify_event_t*>(event.get())->time;
+        } else {
+            handleEvent(event.get());
+        }
     }
     targets_.clear();
     wipeContents(heldText_);
@@ -577,8 +588,8 @@ bool Display::ownerHoldsOurText(std::uint32_t owner) {
     const int fd = xcb_get_file_descriptor(connection_);
     std::optional<bool> answered;
     while (!answered && xcb_connection_has_error(connection_) == 0) {
-        xcb_generic_event_t* event = xcb_poll_for_event(connection_);
-        if (event == nullptr) {
+        const Event event = own(xcb_poll_for_event(connection_));
+        if (!event) {
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                     .count();
@@ -591,14 +602,13 @@ bool Display::ownerHoldsOurText(std::uint32_t owner) {
             }
             continue;
         }
-        const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event);
+        const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event.get());
         if ((event->response_type & 0x7F) == XCB_SELECTION_NOTIFY && notify->requestor == clipboardWindow_ &&
             notify->selection == clipboardAtom_) {
             answered = notify->property != XCB_NONE;
         } else {
-            handleEvent(event);
+            handleEvent(event.get());
         }
-        std::free(event);
     }
     if (!answered.value_or(false)) {
         return false;
@@ -669,9 +679,8 @@ void Display::serveUntil(std::chrono::steady_clock::time_point deadline) {
 }
 
 void Display::handleEvents() {
-    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-        handleEvent(event);
-        std::free(event);
+    while (const Event event = own(xcb_poll_for_event(connection_))) {
+        handleEvent(event.get());
     }
 }
 

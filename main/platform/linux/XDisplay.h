@@ -35,6 +35,22 @@ struct WindowFacts {
     bool onCurrentDesktop = true;    // _NET_WM_DESKTOP is the current desktop, or all desktops
 };
 
+class Display;
+
+// Spare keycodes lent for one typing, given back (with this process's record of them) when the
+// loan ends. A process that ends without unwinding gives them back through
+// `Display::restoreKeyboard`, or a later typing on the display does.
+class [[nodiscard]] KeyboardLoan {
+public:
+    explicit KeyboardLoan(Display& display) : display_(display) {}
+    ~KeyboardLoan();
+    KeyboardLoan(const KeyboardLoan&) = delete;
+    KeyboardLoan& operator=(const KeyboardLoan&) = delete;
+
+private:
+    Display& display_;
+};
+
 class Display {
 public:
     // Connects to the display the environment names; null when there is none.
@@ -53,14 +69,14 @@ public:
     // cannot be typed faithfully (see planKeys) or a modifier or a keyboard group other than the
     // first is in force. `erase` sends Ctrl+A and BackSpace. `lend` records this process and the
     // spare keycodes the plan needs on the root window, then lends them, all before the first key
-    // and none reused, until `restoreKeyboard`. `send` types `strokes` (a chunk of the plan's)
+    // and none reused, until the loan ends. `send` types `strokes` (a chunk of the plan's)
     // and returns once the server has them.
     std::optional<KeyPlan> planTyping(std::span<const char32_t> characters);
     void erase(const KeyPlan& plan);
-    void lend(const KeyPlan& plan);
+    KeyboardLoan lend(const KeyPlan& plan);
     void send(std::span<const Stroke> strokes, std::uint8_t shiftKey);
     // Gives the spare keycodes back and removes this process's record (idempotent; also safe
-    // from another thread).
+    // from another thread, for an end that runs no destructors).
     void restoreKeyboard();
 
     // One typing at a time per display, between processes too: the typing selection, taken under
