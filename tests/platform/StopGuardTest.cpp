@@ -4,8 +4,8 @@
 // set, `sigpending` shows a thread only its own set, and a thread-directed signal (raise) posts
 // no event. Setting a signal to ignore drops it from every pending set.
 //
-// Threads that end "the process" or park block for good, as they would in the tool; every object
-// they use is deliberately never freed.
+// In the protocol tests, threads that end "the process" or park block for good, as they would in
+// the tool; every object they use is deliberately never freed (it stays reachable from them).
 #include "platform/StopGuard.h"
 
 #include "platform/StopSignals.h"
@@ -184,62 +184,62 @@ private:
 // The kqueue source
 
 TEST(KqueueSignalSource, ArrivalBeforeTheFiltersIsTakenOnceFromTheMainThreadsOwnSet) {
-    auto* kernel = new FakeXnu;
-    kernel->onBlock = [kernel] { kernel->kill(SIGINT); }; // no filter yet: only a pending bit
-    auto* source = new process::KqueueSignalSource(*kernel);
-    source->arm();
-    EXPECT_FALSE(source->fellBack());
-    EXPECT_FALSE(kernel->anythingPending()); // dropped by the change to ignore, but noted first
-    EXPECT_EQ(source->arrived(), SIGINT);
+    FakeXnu kernel;
+    kernel.onBlock = [&kernel] { kernel.kill(SIGINT); }; // no filter yet: only a pending bit
+    process::KqueueSignalSource source(kernel);
+    source.arm();
+    EXPECT_FALSE(source.fellBack());
+    EXPECT_FALSE(kernel.anythingPending()); // dropped by the change to ignore, but noted first
+    EXPECT_EQ(source.arrived(), SIGINT);
     int handed = 0;
-    std::thread([&] { handed = source->awaitArrival(); }).join();
+    std::thread([&] { handed = source.awaitArrival(); }).join();
     EXPECT_EQ(handed, SIGINT);
-    EXPECT_EQ(source->arrived(), SIGINT); // still begun
+    EXPECT_EQ(source.arrived(), SIGINT); // still begun
 }
 
 TEST(KqueueSignalSource, ProcessDirectedSignalIsSeenByTheLookAndTheWaitingThreadAndLeavesNoPendingBit) {
     for (const int signal : process::stopSignalNumbers) {
         SCOPED_TRACE(signal);
-        auto* kernel = new FakeXnu;
-        auto* source = new process::KqueueSignalSource(*kernel);
-        source->arm();
-        EXPECT_EQ(source->arrived(), 0);
-        kernel->kill(signal);
-        EXPECT_FALSE(kernel->anythingPending());
-        EXPECT_EQ(source->arrived(), signal); // from any thread, at once
+        FakeXnu kernel;
+        process::KqueueSignalSource source(kernel);
+        source.arm();
+        EXPECT_EQ(source.arrived(), 0);
+        kernel.kill(signal);
+        EXPECT_FALSE(kernel.anythingPending());
+        EXPECT_EQ(source.arrived(), signal); // from any thread, at once
         int waited = 0;
-        std::thread([&] { waited = source->awaitArrival(); }).join();
+        std::thread([&] { waited = source.awaitArrival(); }).join();
         EXPECT_EQ(waited, signal);
-        kernel->kill(signal == SIGTERM ? SIGHUP : SIGTERM);
-        EXPECT_EQ(source->arrived(), signal); // the first arrival stays the begun stop
+        kernel.kill(signal == SIGTERM ? SIGHUP : SIGTERM);
+        EXPECT_EQ(source.arrived(), signal); // the first arrival stays the begun stop
     }
 }
 
 TEST(KqueueSignalSource, ThreadDirectedSignalPostsNoEventAndIsDropped) {
-    auto* kernel = new FakeXnu;
-    auto* source = new process::KqueueSignalSource(*kernel);
-    source->arm();
-    std::thread([kernel] { kernel->raise(SIGTERM); }).join();
-    EXPECT_EQ(source->arrived(), 0);
-    EXPECT_FALSE(kernel->anythingPending());
+    FakeXnu kernel;
+    process::KqueueSignalSource source(kernel);
+    source.arm();
+    std::thread([&kernel] { kernel.raise(SIGTERM); }).join();
+    EXPECT_EQ(source.arrived(), 0);
+    EXPECT_FALSE(kernel.anythingPending());
 }
 
 TEST(KqueueSignalSource, QueueThatCannotBeMadeFallsBackToTheMainThreadsPendingSet) {
     for (const int failing : {1, 2}) {
         SCOPED_TRACE(failing);
-        auto* kernel = new FakeXnu;
-        kernel->failQueueNumber = failing;
-        auto* source = new process::KqueueSignalSource(*kernel);
-        source->arm();
-        EXPECT_TRUE(source->fellBack());
-        EXPECT_EQ(kernel->queuesClosed, failing - 1); // a first queue made is not left open
-        kernel->kill(SIGTERM);                        // not ignored: it parks on the main thread
-        EXPECT_EQ(source->arrived(), SIGTERM);
+        FakeXnu kernel;
+        kernel.failQueueNumber = failing;
+        process::KqueueSignalSource source(kernel);
+        source.arm();
+        EXPECT_TRUE(source.fellBack());
+        EXPECT_EQ(kernel.queuesClosed, failing - 1); // a first queue made is not left open
+        kernel.kill(SIGTERM);                        // not ignored: it parks on the main thread
+        EXPECT_EQ(source.arrived(), SIGTERM);
         int other = -1;
-        std::thread([&] { other = source->arrived(); }).join();
+        std::thread([&] { other = source.arrived(); }).join();
         EXPECT_EQ(other, 0); // another thread's look cannot see it: sigpending is per thread
         int taken = 0;
-        std::thread([&] { taken = source->awaitArrival(); }).join();
+        std::thread([&] { taken = source.awaitArrival(); }).join();
         EXPECT_EQ(taken, SIGTERM);
     }
 }
