@@ -292,7 +292,10 @@ AttributeRead LinuxPlatform::readApplication(const ObjectRef& application, std::
     if (attribute == ax::windows) {
         AttributeList list;
         for (auto& [frame, number] : windowsOf(application)) {
-            list.push_back(AttributeValue{makeElement(frame)});
+            // Built in place: GCC 12 at -O2 sees the move of a temporary AttributeValue through
+            // every alternative of its variant and warns (-Wmaybe-uninitialized) about the list
+            // alternative, though the temporary always holds an Element.
+            list.emplace_back().value.emplace<Element>(makeElement(frame));
         }
         return value(AttributeValue{std::move(list)});
     }
@@ -345,7 +348,7 @@ AttributeRead LinuxPlatform::readElement(const ObjectRef& object, std::string_vi
         AttributeList list;
         list.reserve(children->size());
         for (ObjectRef& child : *children) {
-            list.push_back(AttributeValue{makeElement(std::move(child))});
+            list.emplace_back().value.emplace<Element>(makeElement(std::move(child))); // as above
         }
         return value(AttributeValue{std::move(list)});
     }
