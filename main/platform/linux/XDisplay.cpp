@@ -415,18 +415,26 @@ bool Display::lockTyping(std::chrono::steady_clock::time_point deadline, const s
     }
 }
 
+// Gives up `selection` while `owner` still holds it, under a server grab, so that a newer owner's
+// claim is never cleared instead; whether it was released.
+bool Display::releaseSelectionOf(std::uint32_t selection, std::uint32_t owner) {
+    xcb_grab_server(connection_);
+    ++roundTrips_;
+    const auto current = own(
+        xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, selection), nullptr));
+    const bool released = current && current->owner == owner;
+    if (released) {
+        xcb_set_selection_owner(connection_, XCB_NONE, selection, XCB_CURRENT_TIME);
+    }
+    xcb_ungrab_server(connection_);
+    return released;
+}
+
 void Display::unlockTyping() {
     if (typingWindow_ == 0) {
         return;
     }
-    xcb_grab_server(connection_);
-    ++roundTrips_;
-    const auto owner = own(xcb_get_selection_owner_reply(
-        connection_, xcb_get_selection_owner(connection_, typingAtom_), nullptr));
-    if (owner && owner->owner == typingWindow_) {
-        xcb_set_selection_owner(connection_, XCB_NONE, typingAtom_, XCB_CURRENT_TIME);
-    }
-    xcb_ungrab_server(connection_);
+    releaseSelectionOf(typingAtom_, typingWindow_);
     sync();
 }
 
@@ -556,15 +564,9 @@ void Display::releaseClipboard() {
     } else if (takenOverWithOurText_.value_or(false)) {
         // Another client took the selection over with exactly our text: cleared while that
         // client still owns it, under a grab so that nobody's newer copy is cleared instead.
-        xcb_grab_server(connection_);
-        ++roundTrips_;
-        const auto owner = own(xcb_get_selection_owner_reply(
-            connection_, xcb_get_selection_owner(connection_, clipboardAtom_), nullptr));
-        if (owner && owner->owner == takeoverOwner_) {
-            xcb_set_selection_owner(connection_, XCB_NONE, clipboardAtom_, XCB_CURRENT_TIME);
+        if (releaseSelectionOf(clipboardAtom_, takeoverOwner_)) {
             ++changeCount_;
         }
-        xcb_ungrab_server(connection_);
         xcb_flush(connection_);
     }
     takenOverWithOurText_.reset();

@@ -108,6 +108,8 @@ private:
     std::uint32_t atom(const char* name);
     void press(Stroke stroke, std::uint8_t modifier);
     void sync();
+    // Gives up `selection` if `owner` still holds it (under a server grab); whether it did.
+    bool releaseSelectionOf(std::uint32_t selection, std::uint32_t owner);
     void handleEvents();
     void handleEvent(void* event);
     void serveRequest(void* event);
