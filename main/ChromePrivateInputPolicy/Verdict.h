@@ -16,53 +16,49 @@
 
 namespace cpi {
 
-// The only values ever written under "reason", with where each is decided. A new code is one
-// enumerator here, one row in `reasonCodes` below and one row in the protocol's reason table.
-enum class ReasonCode {
-    accessibilityUnavailable,          // not trusted (inspection, count)
-    siteConfigurationInvalid,          // isProfileNameUsable, isAllowedOriginCountUsable
-    chromeWindowUnavailable,           // no single Chrome, windowCount, a toolbar too large
-    chromeWindowNotOnCurrentSpace,     // windowCount
-    selectedChromeProfileNotConfirmed, // profileNotConfirmed (windowCheck), avatarWindows
-    originNotAllowed,                  // originPage (originCheck)
-    focusedFieldNotSupported,          // supportsFocusedField and the focused-field stage
-    inputUnavailable,                  // writeOutcome
-    focusChanged,                      // the target moved; writeOutcome
-    pageTextUnavailable,               // the page's key runs; baselineLimit
-    pageKeyNotFound,                   // newKey (keyCheck)
-    pageKeyAmbiguous,                  // newKey (keyCheck)
-};
+// The only values ever written under "reason", each an enumerator and its wire string. A new code
+// is one row here and one row in the protocol's reason table.
+// clang-format off
+#define CPI_REASON_CODES(row)                                                          \
+    row(accessibilityUnavailable,          "accessibility_unavailable")                \
+    row(siteConfigurationInvalid,          "site_configuration_invalid")               \
+    row(chromeWindowUnavailable,           "chrome_window_unavailable")                \
+    row(chromeWindowNotOnCurrentSpace,     "chrome_window_not_on_current_space")       \
+    row(selectedChromeProfileNotConfirmed, "selected_chrome_profile_not_confirmed")    \
+    row(originNotAllowed,                  "origin_not_allowed")                       \
+    row(focusedFieldNotSupported,          "focused_field_not_supported")              \
+    row(inputUnavailable,                  "input_unavailable")                        \
+    row(focusChanged,                      "focus_changed")                            \
+    row(pageTextUnavailable,               "page_text_unavailable")                    \
+    row(pageKeyNotFound,                   "page_key_not_found")                       \
+    row(pageKeyAmbiguous,                  "page_key_ambiguous")
+// clang-format on
+
+#define CPI_REASON_ENUMERATOR(code, wire) code,
+enum class ReasonCode { CPI_REASON_CODES(CPI_REASON_ENUMERATOR) };
+#undef CPI_REASON_ENUMERATOR
 
 struct ReasonCodeRow {
     ReasonCode code;
     std::string_view wire;
 };
 
-// Every reason code with its wire string, in the order of the enumeration.
-inline constexpr std::array reasonCodes{
-    ReasonCodeRow{ReasonCode::accessibilityUnavailable, "accessibility_unavailable"},
-    ReasonCodeRow{ReasonCode::siteConfigurationInvalid, "site_configuration_invalid"},
-    ReasonCodeRow{ReasonCode::chromeWindowUnavailable, "chrome_window_unavailable"},
-    ReasonCodeRow{ReasonCode::chromeWindowNotOnCurrentSpace, "chrome_window_not_on_current_space"},
-    ReasonCodeRow{ReasonCode::selectedChromeProfileNotConfirmed, "selected_chrome_profile_not_confirmed"},
-    ReasonCodeRow{ReasonCode::originNotAllowed, "origin_not_allowed"},
-    ReasonCodeRow{ReasonCode::focusedFieldNotSupported, "focused_field_not_supported"},
-    ReasonCodeRow{ReasonCode::inputUnavailable, "input_unavailable"},
-    ReasonCodeRow{ReasonCode::focusChanged, "focus_changed"},
-    ReasonCodeRow{ReasonCode::pageTextUnavailable, "page_text_unavailable"},
-    ReasonCodeRow{ReasonCode::pageKeyNotFound, "page_key_not_found"},
-    ReasonCodeRow{ReasonCode::pageKeyAmbiguous, "page_key_ambiguous"},
-};
+// Every reason code with its wire string, in the order of the enumeration, so that a code's value
+// indexes its row.
+#define CPI_REASON_ROW(code, wire) ReasonCodeRow{ReasonCode::code, wire},
+inline constexpr std::array reasonCodes{CPI_REASON_CODES(CPI_REASON_ROW)};
+#undef CPI_REASON_ROW
 
-// Row i holds the code whose value is i (none doubled, skipped or out of place), so a code's
-// value indexes its row.
+// No wire string is empty or written twice (a copied row left as it was).
 static_assert([] {
     for (std::size_t i = 0; i < reasonCodes.size(); ++i) {
-        if (static_cast<std::size_t>(reasonCodes[i].code) != i || reasonCodes[i].wire.empty()) {
-            return false;
+        for (std::size_t j = 0; j < i; ++j) {
+            if (reasonCodes[i].wire.empty() || reasonCodes[i].wire == reasonCodes[j].wire) {
+                return false;
+            }
         }
     }
-    return true;
+    return !reasonCodes.empty() && !reasonCodes.front().wire.empty();
 }());
 
 // The wire string of `code` ("origin_not_allowed", ...).
@@ -140,5 +136,9 @@ public:
 private:
     std::variant<T, Refusal> outcome_;
 };
+
+// A stage that yields nothing but may refuse.
+struct Passed {};
+using Check = Verdict<Passed>;
 
 } // namespace cpi

@@ -2,10 +2,9 @@
 
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 #include "discovery/AccessibilityElements.h"
-#include "discovery/RegularChrome.h"
+#include "discovery/ChromeProcess.h"
 #include "discovery/TabCount.h"
 #include "discovery/Toolbars.h"
-#include "discovery/WindowsOnEverySpace.h"
 
 #include <string_view>
 #include <vector>
@@ -44,24 +43,21 @@ std::optional<WindowDescription> describeFrontWindow(Platform& platform, const E
 } // namespace
 
 Verdict<ProfileWindowCountAnswer> profileWindowCount(Platform& platform, std::string_view profileName) {
-    if (!platform.isProcessTrusted()) {
-        return ReasonCode::accessibilityUnavailable;
+    if (const Check trusted = accessibilityTrust(platform); !trusted) {
+        return *trusted.refusal();
     }
     if (!Policy::isProfileNameUsable(profileName)) {
         return ReasonCode::siteConfigurationInvalid;
     }
-
-    const std::vector<RunningApplicationRef> chromes = regularChromes(platform);
+    std::vector<RunningApplicationRef> chromes = regularChromes(platform);
     if (chromes.empty()) {
         return ProfileWindowCountAnswer{};
     }
-    if (chromes.size() > 1) {
-        return ReasonCode::chromeWindowUnavailable;
+    const Verdict<ChromeProcess> chrome = chromeProcess(platform, std::move(chromes));
+    if (!chrome) {
+        return *chrome.refusal();
     }
-
-    const std::int32_t pid = chromes.front()->processIdentifier();
-    const Element app = platform.createApplicationElement(pid);
-    std::optional<std::vector<Element>> windows = windowsOnEverySpace(platform, app, pid);
+    std::optional<std::vector<Element>> windows = chromeWindows(platform, chrome.value(), std::nullopt);
     if (!windows) {
         return ReasonCode::chromeWindowUnavailable;
     }
@@ -72,7 +68,7 @@ Verdict<ProfileWindowCountAnswer> profileWindowCount(Platform& platform, std::st
     }
 
     ProfileWindowCountAnswer answer{search->size(), windows->size(), {}, {}, std::nullopt, std::nullopt};
-    if (std::optional<WindowDescription> front = describeFrontWindow(platform, app, *windows)) {
+    if (std::optional<WindowDescription> front = describeFrontWindow(platform, chrome->app, *windows)) {
         answer.frontKind = std::move(front->kind);
         answer.frontAvatar = std::move(front->avatar);
     }

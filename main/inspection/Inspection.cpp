@@ -2,7 +2,6 @@
 
 #include "discovery/AccessibilityElements.h"
 #include "discovery/Toolbars.h"
-#include "discovery/WindowsOnEverySpace.h"
 
 #include <algorithm>
 #include <array>
@@ -21,57 +20,15 @@ std::int64_t countOf(std::size_t count) {
     return static_cast<std::int64_t>(count);
 }
 
-// Stage 1: the single regular Chrome and its application element.
-struct ChromeProcess {
-    RunningApplicationRef application;
-    std::int32_t pid = 0;
-    Element app;
-};
-
-Verdict<ChromeProcess> chromeProcess(Platform& platform) {
-    RunningApplicationRef chrome = singleRegularChrome(platform);
-    if (!chrome || chrome->bundleIdentifier() != chromeBundleIdentifier) {
-        return ReasonCode::chromeWindowUnavailable;
-    }
-    const std::int32_t pid = chrome->processIdentifier();
-    Element app = platform.createApplicationElement(pid);
-    return ChromeProcess{std::move(chrome), pid, std::move(app)};
-}
-
-// Chrome is still the application the inspection started from: not terminated, and its process
-// identifier still names a Chrome.
-bool sameChromeStillRunning(Platform& platform, const ChromeProcess& chrome) {
-    if (chrome.application->isTerminated()) {
-        return false;
-    }
-    const RunningApplicationRef current = platform.runningApplicationWithProcessIdentifier(chrome.pid);
-    return current != nullptr && current->bundleIdentifier() == chromeBundleIdentifier;
-}
-
-// Stage 2: the window list, with the number of each window. "AXWindows" as it is when it holds the
-// requested window number, otherwise Chrome's windows on every Space.
+// The window list, with the number of each window, as the policy accepts it.
 struct WindowList {
     std::vector<Element> windows;
     std::vector<std::optional<std::uint32_t>> numbers;
 };
 
-std::optional<std::vector<Element>> listWindows(Platform& platform, const ChromeProcess& chrome,
-                                                const std::optional<std::uint32_t>& windowNumber) {
-    if (windowNumber) {
-        const auto isRequested = [&](const Element& window) {
-            return windowNumberOf(platform, window) == windowNumber;
-        };
-        std::optional<std::vector<Element>> windows = readElements(platform, chrome.app, ax::windows);
-        if (windows && std::ranges::any_of(*windows, isRequested)) {
-            return windows;
-        }
-    }
-    return windowsOnEverySpace(platform, chrome.app, chrome.pid);
-}
-
 Verdict<WindowList> windowList(Platform& platform, const ChromeProcess& chrome,
                                const std::optional<std::uint32_t>& windowNumber) {
-    std::optional<std::vector<Element>> listed = listWindows(platform, chrome, windowNumber);
+    std::optional<std::vector<Element>> listed = chromeWindows(platform, chrome, windowNumber);
     const std::optional<std::size_t> count = listed ? std::optional(listed->size()) : std::nullopt;
     if (const Verdict<std::size_t> counted = Policy::windowCount(count); !counted) {
         return *counted.refusal();
@@ -120,7 +77,7 @@ Refusal profileNotConfirmed(Platform& platform, const Request& request, const Wi
                                        avatarCount);
 }
 
-// Stage 3: the window that shows the profile (among the candidates: the window of the requested
+// The window that shows the profile (among the candidates: the window of the requested
 // number, or every window).
 Verdict<ProfiledWindow> profileWindow(Platform& platform, const Request& request, const WindowList& list) {
     std::vector<Element> candidates;
@@ -153,7 +110,7 @@ std::optional<Element> addressBar(const WalkedTree& toolbar) {
     return std::nullopt;
 }
 
-// Stage 4: the web area of the window whose allowed origin the address bar shows.
+// The web area of the window whose allowed origin the address bar shows.
 Verdict<Element> acceptedPage(Platform& platform, const Request& request, const ProfiledWindow& window) {
     static constexpr std::array<std::string_view, 2> toolbarFacts{ax::role, ax::description};
     const std::optional<WalkedTree> toolbar =
@@ -187,7 +144,7 @@ Verdict<Element> acceptedPage(Platform& platform, const Request& request, const 
     return webAreas[accepted.value()];
 }
 
-// Stage 5: the one focused, writable text or password field under the accepted web area (a password
+// The one focused, writable text or password field under the accepted web area (a password
 // field only, when the request says so).
 Verdict<Element> focusedField(Platform& platform, const Element& webArea, bool secureFieldOnly) {
     static constexpr std::array<std::string_view, 3> facts{ax::role, ax::focused, ax::subrole};
@@ -231,8 +188,8 @@ PageReport pageReport(Platform& platform, const Element& webArea) {
 
 InspectionResult inspect(Platform& platform, const Request& request, InspectionGoal goal) {
     // Trust, before the request is looked at; then the request's bounds.
-    if (!platform.isProcessTrusted()) {
-        return ReasonCode::accessibilityUnavailable;
+    if (const Check trusted = accessibilityTrust(platform); !trusted) {
+        return *trusted.refusal();
     }
     if (!Policy::isProfileNameUsable(request.profileName) ||
         !Policy::isAllowedOriginCountUsable(request.allowedOrigins.size())) {
@@ -259,8 +216,8 @@ InspectionResult inspect(Platform& platform, const Request& request, InspectionG
     if (!focused) {
         return *focused.refusal();
     }
-    if (!sameChromeStillRunning(platform, chrome.value())) {
-        return ReasonCode::focusChanged;
+    if (const Check running = sameChromeStillRunning(platform, chrome.value()); !running) {
+        return *running.refusal();
     }
     return ChromeTarget{chrome->pid, window->window, focused.value()};
 }

@@ -1,15 +1,16 @@
 // One complete, read-only look at Google Chrome against a request.
 //
-// `inspect` runs five stages, each ending in a value or a refusal: Chrome's process (the single
-// regular Chrome), its window list (on every Space), the window of the profile (and, when the
-// request names a window number, that very window), the page whose allowed origin the address bar
-// shows and, unless only the page is wanted, the one focused, writable text or password field of
-// that page. It changes nothing in Chrome and keeps nothing between calls; every verdict is the
-// policy's, this code only gathers facts in a fixed order.
+// `inspect` runs its stages in order, each ending in a value or a refusal: trust, Chrome's process
+// (the single regular Chrome), its window list (on every Space), the window of the profile (and,
+// when the request names a window number, that very window), the page whose allowed origin the
+// address bar shows, unless only the page is wanted the one focused, writable text or password
+// field of that page, and last whether Chrome is still the same process. It changes nothing in
+// Chrome and keeps nothing between calls; every verdict is the policy's, this code only gathers
+// facts in a fixed order.
 #pragma once
 
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
-#include "discovery/RegularChrome.h"
+#include "discovery/ChromeProcess.h"
 #include "platform/Platform.h"
 #include "protocol/Requests.h"
 

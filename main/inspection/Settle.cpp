@@ -23,19 +23,15 @@ bool switchAlreadyOn(Platform& platform, const Element& app) {
 // Whether the switch may be turned on for `first`, and on which application element.
 std::optional<Element> switchTarget(Platform& platform, const Request& request,
                                     const InspectionResult& first) {
-    const RunningApplicationRef chrome = singleRegularChrome(platform);
-    if (!chrome) {
+    const Verdict<ChromeProcess> chrome = chromeProcess(platform);
+    if (!chrome || !chrome->app) {
         return std::nullopt;
     }
-    Element app = platform.createApplicationElement(chrome->processIdentifier());
-    if (!app) {
-        return std::nullopt;
-    }
-    const bool alreadyOn = switchAlreadyOn(platform, app);
+    const bool alreadyOn = switchAlreadyOn(platform, chrome->app);
     if (!Policy::shouldTurnOnPageSwitch(request.windowNumber.has_value(), first.refusal(), alreadyOn)) {
         return std::nullopt;
     }
-    return app;
+    return chrome->app;
 }
 
 } // namespace

@@ -66,6 +66,24 @@ TEST(Verdict, ReasonTableMatchesTheProtocolDocument) {
     EXPECT_NE(body.find(sentence), std::string::npos) << sentence;
 }
 
+// A new code is one row: the table built from the rows and one more has the new enumerator at its
+// end, indexing its own row, with every earlier code where it was.
+#define CPI_REASON_CODES_AND_ONE_MORE(row) CPI_REASON_CODES(row) row(newCode, "new_code")
+#define CPI_TEST_ENUMERATOR(code, wire) code,
+enum class ExtendedCode { CPI_REASON_CODES_AND_ONE_MORE(CPI_TEST_ENUMERATOR) };
+#define CPI_TEST_ROW(code, wire) std::pair{ExtendedCode::code, std::string_view(wire)},
+constexpr std::array extendedCodes{CPI_REASON_CODES_AND_ONE_MORE(CPI_TEST_ROW)};
+
+TEST(Verdict, ANewReasonCodeIsOneRow) {
+    ASSERT_EQ(extendedCodes.size(), reasonCodes.size() + 1);
+    for (std::size_t i = 0; i < reasonCodes.size(); ++i) {
+        EXPECT_EQ(static_cast<std::size_t>(extendedCodes[i].first), i);
+        EXPECT_EQ(extendedCodes[i].second, reasonCodes[i].wire);
+    }
+    EXPECT_EQ(static_cast<std::size_t>(ExtendedCode::newCode), reasonCodes.size());
+    EXPECT_EQ(extendedCodes.back().second, "new_code");
+}
+
 TEST(Verdict, HoldsAValueOrARefusal) {
     const Verdict<int> accepted = 7;
     ASSERT_TRUE(accepted);
