@@ -1,5 +1,7 @@
 #include "protocol/Requests.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -103,26 +105,20 @@ public:
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
 
 private:
+    // A count request takes the profile name only.
     Field fieldNamed(std::string_view name) const {
-        if (name == "profileName") {
-            return Field::profileName;
-        }
-        if (countRequest_) {
+        static constexpr std::array<std::pair<std::string_view, Field>, 5> names{{
+            {"profileName", Field::profileName},
+            {"allowedOrigins", Field::allowedOrigins},
+            {"windowNumber", Field::windowNumber},
+            {"baseline", Field::baseline},
+            {"secureFieldOnly", Field::secureFieldOnly},
+        }};
+        const auto found = std::ranges::find(names, name, &std::pair<std::string_view, Field>::first);
+        if (found == names.end() || (countRequest_ && found->second != Field::profileName)) {
             return Field::ignored;
         }
-        if (name == "allowedOrigins") {
-            return Field::allowedOrigins;
-        }
-        if (name == "windowNumber") {
-            return Field::windowNumber;
-        }
-        if (name == "baseline") {
-            return Field::baseline;
-        }
-        if (name == "secureFieldOnly") {
-            return Field::secureFieldOnly;
-        }
-        return Field::ignored;
+        return found->second;
     }
 
     // A value that is not a container: at the top level only as a top-level document (refused);
