@@ -60,3 +60,128 @@ std::optional<std::uint32_t> frameWindowAmong(std::span<const x11::WindowFacts> 
 }
 
 } // namespace cpi::atspi
+
+namespace cpi::atspi {
+
+ApplicationSnapshot::ApplicationSnapshot(ElementReads& reads, std::function<x11::WindowList*()> windowList,
+                                         std::string bus, std::int32_t pid, bool readCache)
+    : reads_(reads), windowList_(std::move(windowList)), bus_(std::move(bus)), pid_(pid) {
+    // Without the Cache interface every read goes to the element itself.
+    if (std::optional<std::vector<CachedElement>> elements =
+            readCache && !bus_.empty() ? reads_.cachedElements(bus_) : std::nullopt) {
+        cache_ = CacheSnapshot(bus_, std::move(*elements));
+    }
+}
+
+std::optional<ElementShape> ApplicationSnapshot::shapeOf(const ObjectRef& object) {
+    const bool sameLook = holds(object);
+    if (sameLook) {
+        if (const CachedElement* cached = cache_.find(object)) {
+            return ElementShape{cached->role, cached->states, cached->name, cached->description};
+        }
+        if (const auto read = shapes_.find(object.path); read != shapes_.end()) {
+            return read->second;
+        }
+    }
+    if (object.bus.empty()) {
+        return std::nullopt;
+    }
+    std::optional<ElementShape> shape;
+    if (const std::optional<std::uint32_t> role = reads_.role(object)) {
+        shape = ElementShape{*role, reads_.states(object).value_or(StateSet{}),
+                             reads_.name(object).value_or(""), reads_.description(object).value_or("")};
+    }
+    // Read once per look, like the elements the Cache listed.
+    if (sameLook) {
+        shapes_.emplace(object.path, shape);
+    }
+    return shape;
+}
+
+std::map<std::string, std::string> ApplicationSnapshot::attributesOf(const ObjectRef& object) {
+    if (!holds(object)) {
+        return reads_.attributes(object).value_or(std::map<std::string, std::string>{});
+    }
+    auto known = attributes_.find(object.path);
+    if (known == attributes_.end()) {
+        known = attributes_
+                    .emplace(object.path,
+                             reads_.attributes(object).value_or(std::map<std::string, std::string>{}))
+                    .first;
+    }
+    return known->second;
+}
+
+std::optional<std::vector<ObjectRef>> ApplicationSnapshot::listedChildren(const ObjectRef& object) {
+    std::optional<std::vector<ObjectRef>> children = cache_.allChildren(object);
+    if (!children) {
+        children = reads_.children(object); // not all in the snapshot: ask the element itself
+    }
+    if (children) {
+        std::erase_if(*children, [&](const ObjectRef& child) {
+            const std::optional<ElementShape> shape = shapeOf(child);
+            return !shape || !isListedChild(shape->states);
+        });
+    }
+    return children;
+}
+
+std::optional<ObjectRef> ApplicationSnapshot::frameOf(const ObjectRef& object) {
+    ObjectRef current = object;
+    for (int depth = 0; depth < 256; ++depth) {
+        const CachedElement* cached = cache_.find(current);
+        const std::optional<ObjectRef> parent = cached != nullptr ? cached->parent : reads_.parent(current);
+        if (!parent || parent->path.empty() || parent->bus != object.bus) {
+            return std::nullopt;
+        }
+        if (parent->path == rootPath) {
+            return current;
+        }
+        current = *parent;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> ApplicationSnapshot::frameWindow(const ObjectRef& frame) {
+    x11::WindowList* windows = holds(frame) ? windowList_() : nullptr;
+    if (windows == nullptr) {
+        return std::nullopt;
+    }
+    if (const auto known = frameWindows_.find(frame.path); known != frameWindows_.end()) {
+        return known->second;
+    }
+    std::optional<std::uint32_t>& number = frameWindows_[frame.path];
+    const std::optional<ElementShape> shape = shapeOf(frame);
+    const std::optional<Rect> extents = reads_.extents(frame);
+    if (!shape || shape->name.empty() || !extents) {
+        return number;
+    }
+    if (!windows_) {
+        windows_ = windows->topLevelWindows();
+    }
+    number = frameWindowAmong(*windows_, pid_, shape->name, *extents);
+    return number;
+}
+
+std::vector<std::pair<ObjectRef, std::uint32_t>>
+ApplicationSnapshot::windowsOf(const ObjectRef& application) {
+    std::vector<std::pair<ObjectRef, std::uint32_t>> found;
+    std::optional<std::vector<ObjectRef>> frames;
+    if (holds(application) && !cache_.empty()) {
+        frames = cache_.listedUnder(application);
+    } else if (!application.bus.empty()) {
+        frames = reads_.children(application);
+    }
+    for (const ObjectRef& frame : frames.value_or(std::vector<ObjectRef>{})) {
+        const std::optional<ElementShape> shape = shapeOf(frame);
+        if (!shape || !isWindowRole(shape->role)) {
+            continue;
+        }
+        if (const std::optional<std::uint32_t> number = frameWindow(frame)) {
+            found.emplace_back(frame, *number);
+        }
+    }
+    return found;
+}
+
+} // namespace cpi::atspi

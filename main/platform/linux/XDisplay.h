@@ -37,6 +37,13 @@ struct WindowFacts {
 
 class Display;
 
+// The top-level windows, as a look at an application matches its frames against them.
+class WindowList {
+public:
+    virtual ~WindowList() = default;
+    virtual std::vector<WindowFacts> topLevelWindows() = 0;
+};
+
 // Spare keycodes lent for one typing, given back (with this process's record of them) when the
 // loan ends. A process that ends without unwinding gives them back through
 // `Display::restoreKeyboard`, or a later typing on the display does.
@@ -51,7 +58,7 @@ private:
     Display& display_;
 };
 
-class Display {
+class Display final : public WindowList {
 public:
     // Connects to the display the environment names; null when there is none.
     static std::unique_ptr<Display> connect();
@@ -59,7 +66,7 @@ public:
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;
 
-    std::vector<WindowFacts> topLevelWindows();
+    std::vector<WindowFacts> topLevelWindows() override;
     // Whether the input focus is `window` or a window inside it.
     bool focusIsWithin(std::uint32_t window);
     Rect screenBounds() const;
