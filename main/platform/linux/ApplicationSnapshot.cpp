@@ -163,9 +163,8 @@ std::optional<std::uint32_t> ApplicationSnapshot::frameWindow(const ObjectRef& f
     return number;
 }
 
-std::vector<std::pair<ObjectRef, std::uint32_t>>
-ApplicationSnapshot::windowsOf(const ObjectRef& application) {
-    std::vector<std::pair<ObjectRef, std::uint32_t>> found;
+std::vector<ObjectRef> ApplicationSnapshot::windowsOf(const ObjectRef& application) {
+    std::vector<ObjectRef> found;
     std::optional<std::vector<ObjectRef>> frames;
     if (holds(application) && !cache_.empty()) {
         frames = cache_.listedUnder(application);
@@ -177,8 +176,8 @@ ApplicationSnapshot::windowsOf(const ObjectRef& application) {
         if (!shape || !isWindowRole(shape->role)) {
             continue;
         }
-        if (const std::optional<std::uint32_t> number = frameWindow(frame)) {
-            found.emplace_back(frame, *number);
+        if (frameWindow(frame)) {
+            found.push_back(frame);
         }
     }
     return found;

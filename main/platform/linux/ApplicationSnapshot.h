@@ -66,8 +66,8 @@ public:
     std::optional<ObjectRef> frameOf(const ObjectRef& object);
     // The X window of one of this application's frames (the window list is read once per look).
     std::optional<std::uint32_t> frameWindow(const ObjectRef& frame);
-    // The application's frames that have an X window, with that window.
-    std::vector<std::pair<ObjectRef, std::uint32_t>> windowsOf(const ObjectRef& application);
+    // The application's frames that have an X window.
+    std::vector<ObjectRef> windowsOf(const ObjectRef& application);
 
 private:
     ElementReads& reads_;

@@ -45,6 +45,18 @@ AttributeRead value(AttributeValue value) {
     return AttributeRead{axErrorSuccess, std::move(value)};
 }
 
+// Built in place: GCC 12 at -O2 sees the move of a temporary AttributeValue through every
+// alternative of its variant and warns (-Wmaybe-uninitialized) about the list alternative, though
+// the temporary always holds an Element.
+AttributeRead elementList(std::vector<ObjectRef> objects) {
+    AttributeList list;
+    list.reserve(objects.size());
+    for (ObjectRef& object : objects) {
+        list.emplace_back().value.emplace<Element>(makeElement(std::move(object)));
+    }
+    return value(AttributeValue{std::move(list)});
+}
+
 AttributeRead stringOrAbsent(std::string_view text) {
     return text.empty() ? failed(axErrorNoValue) : value(AttributeValue{std::string(text)});
 }
@@ -103,16 +115,14 @@ LinuxPlatform::LinuxPlatform(BusReads reads) : reads_(reads) {}
 LinuxPlatform::~LinuxPlatform() = default;
 
 atspi::AccessibilityBus* LinuxPlatform::bus() {
-    if (!busTried_) {
-        busTried_ = true;
+    if (!std::exchange(busTried_, true)) {
         bus_ = atspi::AccessibilityBus::connect();
     }
     return bus_.get();
 }
 
 x11::Display* LinuxPlatform::display() {
-    if (!displayTried_) {
-        displayTried_ = true;
+    if (!std::exchange(displayTried_, true)) {
         display_ = x11::Display::connect();
     }
     return display_.get();
@@ -178,17 +188,10 @@ AttributeRead LinuxPlatform::readApplication(const ObjectRef& application, std::
         return value(AttributeValue{std::string("AXApplication")});
     }
     if (attribute == ax::windows) {
-        AttributeList list;
-        for (auto& [frame, number] : look().windowsOf(application)) {
-            // Built in place: GCC 12 at -O2 sees the move of a temporary AttributeValue through
-            // every alternative of its variant and warns (-Wmaybe-uninitialized) about the list
-            // alternative, though the temporary always holds an Element.
-            list.emplace_back().value.emplace<Element>(makeElement(frame));
-        }
-        return value(AttributeValue{std::move(list)});
+        return elementList(look().windowsOf(application));
     }
     if (attribute == ax::focusedWindow || attribute == ax::mainWindow) {
-        for (auto& [frame, number] : look().windowsOf(application)) {
+        for (const ObjectRef& frame : look().windowsOf(application)) {
             const std::optional<atspi::ElementShape> shape = look().shapeOf(frame);
             if (shape && atspi::hasState(shape->states, ATSPI_STATE_ACTIVE)) {
                 return value(AttributeValue{makeElement(frame)});
@@ -206,18 +209,17 @@ AttributeRead LinuxPlatform::readElement(const ObjectRef& object, std::string_vi
     if (!shape) {
         return failed(axErrorInvalidUIElement);
     }
-    const std::map<std::string, std::string> noAttributes;
+    auto attributesIf = [&](atspi::NeedsAttributes needs) {
+        return needs == atspi::NeedsAttributes::yes ? look().attributesOf(object)
+                                                    : std::map<std::string, std::string>{};
+    };
     if (attribute == ax::role) {
-        return value(AttributeValue{std::string(
-            atspi::axRole(*shape, atspi::roleNeedsAttributes(shape->role) == atspi::NeedsAttributes::yes
-                                      ? look().attributesOf(object)
-                                      : noAttributes))});
+        return value(AttributeValue{
+            std::string(atspi::axRole(*shape, attributesIf(atspi::roleNeedsAttributes(shape->role))))});
     }
     if (attribute == ax::subrole) {
         return stringOrAbsent(
-            atspi::axSubrole(*shape, atspi::subroleNeedsAttributes(shape->role) == atspi::NeedsAttributes::yes
-                                         ? look().attributesOf(object)
-                                         : noAttributes));
+            atspi::axSubrole(*shape, attributesIf(atspi::subroleNeedsAttributes(shape->role))));
     }
     if (attribute == ax::title) {
         return stringOrAbsent(atspi::axTitle(*shape));
@@ -230,15 +232,7 @@ AttributeRead LinuxPlatform::readElement(const ObjectRef& object, std::string_vi
     }
     if (attribute == ax::children) {
         std::optional<std::vector<ObjectRef>> children = look().listedChildren(object);
-        if (!children) {
-            return failed(axErrorFailure);
-        }
-        AttributeList list;
-        list.reserve(children->size());
-        for (ObjectRef& child : *children) {
-            list.emplace_back().value.emplace<Element>(makeElement(std::move(child))); // as above
-        }
-        return value(AttributeValue{std::move(list)});
+        return children ? elementList(std::move(*children)) : failed(axErrorFailure);
     }
     if (attribute == ax::value && atspi::axValueSource(*shape) == atspi::ValueSource::text) {
         std::optional<SecureString> text = bus_->text(object);
@@ -407,8 +401,8 @@ std::optional<std::vector<WindowRecord>> LinuxPlatform::copyWindowInfo(std::uint
         if (window.pid) {
             record.ownerPid = std::int64_t{*window.pid};
         }
-        record.layer =
-            std::int64_t{0}; // X has no window server layers: every top-level window is a normal one
+        // X has no window server layers: every top-level window is a normal one.
+        record.layer = std::int64_t{0};
         record.number = std::int64_t{window.id};
         if (window.geometry) {
             record.width = window.geometry->width;

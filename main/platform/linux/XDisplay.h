@@ -115,6 +115,9 @@ private:
     std::uint32_t atom(const char* name);
     void press(Stroke stroke, std::uint8_t modifier);
     void sync();
+    std::optional<KeyboardMap> readKeyboardMap();
+    // The selection's owner (XCB_NONE: none); nothing when the server gave no answer.
+    std::optional<std::uint32_t> selectionOwner(std::uint32_t selection);
     // Gives up `selection` if `owner` still holds it (under a server grab); whether it did.
     bool releaseSelectionOf(std::uint32_t selection, std::uint32_t owner);
     void handleEvents();
