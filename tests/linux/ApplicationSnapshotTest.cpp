@@ -78,70 +78,6 @@ std::vector<std::string> paths(const std::optional<std::vector<ObjectRef>>& obje
     return out;
 }
 
-TEST(CacheSnapshot, IndexesAReplyOfChromiumsLayout) {
-    // Listed out of order, with a parent missing from the reply, a menu whose children are not
-    // listed, and an element of another application's bus.
-    const std::vector<Row> rows{
-        {app, "/w/field", "/w/panel", 1, 0, "Password", 40},
-        {app, "/w", rootPath, 0, 1, "Sign in - Chromium", 23},
-        {app, "/w/panel", "/w", 0, 2, "", 39},
-        {app, "/w/label", "/w/panel", 0, 0, "Name", 29},
-        {":1.7", "/x", rootPath, 1, 0, "Other", 23},
-        {app, "/w/toolbar/button", "/w/toolbar", 0, 0, "Back", 43},
-        {app, "/menu", rootPath, 1, 3, "", 33},
-    };
-    const std::optional<std::vector<CachedElement>> elements = cachedElementsIn(cacheReply(rows).get());
-    ASSERT_TRUE(elements);
-    ASSERT_EQ(elements->size(), rows.size());
-    EXPECT_EQ(elements->front().name, "Password");
-    EXPECT_EQ(elements->front().states[0], 1u << 8);
-
-    const CacheSnapshot snapshot(app, *elements);
-    EXPECT_EQ(paths(snapshot.listedUnder(ObjectRef{app, rootPath})),
-              (std::vector<std::string>{"/w", "/menu"}));
-    EXPECT_EQ(paths(snapshot.allChildren(ObjectRef{app, "/w/panel"})),
-              (std::vector<std::string>{"/w/label", "/w/field"}));
-    EXPECT_EQ(paths(snapshot.allChildren(ObjectRef{app, "/w/field"})), std::vector<std::string>{});
-    EXPECT_EQ(paths(snapshot.allChildren(ObjectRef{app, "/w"})), std::vector<std::string>{"/w/panel"});
-    // Counted more children than listed, or not listed itself: the element must be asked.
-    EXPECT_FALSE(snapshot.allChildren(ObjectRef{app, "/menu"}));
-    EXPECT_FALSE(snapshot.allChildren(ObjectRef{app, "/w/toolbar"}));
-    EXPECT_EQ(paths(snapshot.listedUnder(ObjectRef{app, "/w/toolbar"})),
-              std::vector<std::string>{"/w/toolbar/button"});
-    EXPECT_EQ(snapshot.find(ObjectRef{":1.7", "/x"}), nullptr);
-    EXPECT_EQ(snapshot.find(ObjectRef{app, "/x"}), nullptr);
-}
-
-TEST(CacheSnapshot, ReplyOfAnotherLayoutGivesNothing) {
-    EXPECT_FALSE(cachedElementsIn(cacheReply({{app, "/w", rootPath, 0, 0, "W", 23}}, true).get()));
-    EXPECT_FALSE(cachedElementsIn(nullptr));
-}
-
-TEST(FrameWindow, MatchesOnlyOneWindowOfTheProcessByNameAndGeometry) {
-    const Rect frame{10, 20, 800, 600};
-    const Rect elsewhere{0, 0, 800, 600};
-    auto window = [](std::uint32_t id, std::optional<std::int32_t> pid, const char* name, Rect geometry) {
-        return x11::WindowFacts{id, pid, name, geometry, true, true};
-    };
-    struct Case {
-        const char* name;
-        std::vector<x11::WindowFacts> windows;
-        std::optional<std::uint32_t> expected;
-    };
-    const std::vector<Case> cases{
-        {"one match", {window(5, 100, "W", frame), window(6, 100, "W", elsewhere)}, 5},
-        {"a window with no process named", {window(7, std::nullopt, "W", frame)}, 7},
-        {"another process's window", {window(8, 200, "W", frame)}, std::nullopt},
-        {"another name", {window(9, 100, "V", frame)}, std::nullopt},
-        {"two alike", {window(5, 100, "W", frame), window(6, std::nullopt, "W", frame)}, std::nullopt},
-        {"none", {}, std::nullopt},
-    };
-    for (const Case& each : cases) {
-        SCOPED_TRACE(each.name);
-        EXPECT_EQ(frameWindowAmong(each.windows, 100, "W", frame), each.expected);
-    }
-}
-
 // The bus's side of a look: answers from tables, every call noted in order.
 class RecordedBus final : public ElementReads, public x11::WindowList {
 public:
@@ -197,6 +133,73 @@ private:
         return found != table.end() ? std::optional(std::invoke(project, found->second)) : std::nullopt;
     }
 };
+
+TEST(CacheSnapshot, IndexesAReplyOfChromiumsLayout) {
+    // Listed out of order, with a parent missing from the reply, a menu whose children are not
+    // listed, and an element of another application's bus.
+    const std::vector<Row> rows{
+        {app, "/w/field", "/w/panel", 1, 0, "Password", 40},
+        {app, "/w", rootPath, 0, 1, "Sign in - Chromium", 23},
+        {app, "/w/panel", "/w", 0, 2, "", 39},
+        {app, "/w/label", "/w/panel", 0, 0, "Name", 29},
+        {":1.7", "/x", rootPath, 1, 0, "Other", 23},
+        {app, "/w/toolbar/button", "/w/toolbar", 0, 0, "Back", 43},
+        {app, "/menu", rootPath, 1, 3, "", 33},
+    };
+    const std::optional<std::vector<CachedElement>> elements = cachedElementsIn(cacheReply(rows).get());
+    ASSERT_TRUE(elements);
+    ASSERT_EQ(elements->size(), rows.size());
+    EXPECT_EQ(elements->front().name, "Password");
+    EXPECT_EQ(elements->front().states[0], 1u << 8);
+
+    RecordedBus bus;
+    bus.cacheReply = cacheReply(rows);
+    const ApplicationSnapshot snapshot(
+        bus, [] { return nullptr; }, app, 100, true);
+    EXPECT_EQ(paths(snapshot.listedUnder(ObjectRef{app, rootPath})),
+              (std::vector<std::string>{"/w", "/menu"}));
+    EXPECT_EQ(paths(snapshot.allChildren(ObjectRef{app, "/w/panel"})),
+              (std::vector<std::string>{"/w/label", "/w/field"}));
+    EXPECT_EQ(paths(snapshot.allChildren(ObjectRef{app, "/w/field"})), std::vector<std::string>{});
+    EXPECT_EQ(paths(snapshot.allChildren(ObjectRef{app, "/w"})), std::vector<std::string>{"/w/panel"});
+    // Counted more children than listed, or not listed itself: the element must be asked.
+    EXPECT_FALSE(snapshot.allChildren(ObjectRef{app, "/menu"}));
+    EXPECT_FALSE(snapshot.allChildren(ObjectRef{app, "/w/toolbar"}));
+    EXPECT_EQ(paths(snapshot.listedUnder(ObjectRef{app, "/w/toolbar"})),
+              std::vector<std::string>{"/w/toolbar/button"});
+    EXPECT_EQ(snapshot.find(ObjectRef{":1.7", "/x"}), nullptr);
+    EXPECT_EQ(snapshot.find(ObjectRef{app, "/x"}), nullptr);
+}
+
+TEST(CacheSnapshot, ReplyOfAnotherLayoutGivesNothing) {
+    EXPECT_FALSE(cachedElementsIn(cacheReply({{app, "/w", rootPath, 0, 0, "W", 23}}, true).get()));
+    EXPECT_FALSE(cachedElementsIn(nullptr));
+}
+
+TEST(FrameWindow, MatchesOnlyOneWindowOfTheProcessByNameAndGeometry) {
+    const Rect frame{10, 20, 800, 600};
+    const Rect elsewhere{0, 0, 800, 600};
+    auto window = [](std::uint32_t id, std::optional<std::int32_t> pid, const char* name, Rect geometry) {
+        return x11::WindowFacts{id, pid, name, geometry, true, true};
+    };
+    struct Case {
+        const char* name;
+        std::vector<x11::WindowFacts> windows;
+        std::optional<std::uint32_t> expected;
+    };
+    const std::vector<Case> cases{
+        {"one match", {window(5, 100, "W", frame), window(6, 100, "W", elsewhere)}, 5},
+        {"a window with no process named", {window(7, std::nullopt, "W", frame)}, 7},
+        {"another process's window", {window(8, 200, "W", frame)}, std::nullopt},
+        {"another name", {window(9, 100, "V", frame)}, std::nullopt},
+        {"two alike", {window(5, 100, "W", frame), window(6, std::nullopt, "W", frame)}, std::nullopt},
+        {"none", {}, std::nullopt},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.name);
+        EXPECT_EQ(frameWindowAmong(each.windows, 100, "W", frame), each.expected);
+    }
+}
 
 constexpr std::uint32_t visible = 1u << ATSPI_STATE_VISIBLE;
 const std::string frame = "/org/a11y/atspi/accessible/1";

@@ -18,27 +18,6 @@
 
 namespace cpi::atspi {
 
-class CacheSnapshot {
-public:
-    CacheSnapshot() = default;
-    // Keeps the elements `bus` serves; an element of another bus is left out.
-    CacheSnapshot(std::string bus, std::vector<CachedElement> elements);
-
-    const std::string& bus() const { return bus_; }
-    bool empty() const { return elements_.empty(); }
-    const CachedElement* find(const ObjectRef& object) const;
-    // The children the Cache listed under `object`, in order (perhaps not all of them).
-    std::vector<ObjectRef> listedUnder(const ObjectRef& object) const;
-    // Every child of a listed element, in order, when the Cache listed as many as the element
-    // counts; nothing otherwise (the element itself is asked then).
-    std::optional<std::vector<ObjectRef>> allChildren(const ObjectRef& object) const;
-
-private:
-    std::string bus_;
-    std::unordered_map<std::string, CachedElement> elements_;
-    std::unordered_map<std::string, std::vector<ObjectRef>> children_;
-};
-
 // A frame's X window: the one window of process `pid` (or of no known process) whose name and
 // geometry are the frame's; nothing when none or several are.
 std::optional<std::uint32_t> frameWindowAmong(std::span<const x11::WindowFacts> windows, std::int32_t pid,
@@ -57,6 +36,13 @@ public:
 
     // Whether `object` belongs to the application this look is of.
     bool holds(const ObjectRef& object) const { return !bus_.empty() && object.bus == bus_; }
+    // The element as the Cache listed it; null when it did not.
+    const CachedElement* find(const ObjectRef& object) const;
+    // The children the Cache listed under `object`, in order (perhaps not all of them).
+    std::vector<ObjectRef> listedUnder(const ObjectRef& object) const;
+    // Every child of a listed element, in order, when the Cache listed as many as the element
+    // counts; nothing otherwise (the element itself is asked then).
+    std::optional<std::vector<ObjectRef>> allChildren(const ObjectRef& object) const;
     std::optional<ElementShape> shapeOf(const ObjectRef& object);
     std::map<std::string, std::string> attributesOf(const ObjectRef& object);
     // The children Chrome on a Mac would list: from the Cache when it listed all of them, else
@@ -74,7 +60,9 @@ private:
     std::function<x11::WindowList*()> windowList_;
     std::string bus_;
     std::int32_t pid_;
-    CacheSnapshot cache_;
+    // The Cache's elements of this application, and each parent's listed children in order.
+    std::unordered_map<std::string, CachedElement> elements_;
+    std::unordered_map<std::string, std::vector<ObjectRef>> children_;
     std::unordered_map<std::string, std::optional<ElementShape>> shapes_; // read from the elements
     std::unordered_map<std::string, std::map<std::string, std::string>> attributes_;
     std::unordered_map<std::string, std::optional<std::uint32_t>> frameWindows_;

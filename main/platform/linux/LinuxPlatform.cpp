@@ -75,12 +75,10 @@ class LinuxPasteboardItem final : public PasteboardItem {
 public:
     bool setString(const SecretText& text, std::string_view type) override {
         const auto* secret = dynamic_cast<const LinuxSecretText*>(&text);
-        if (secret == nullptr) {
-            return false;
-        }
-        representations.emplace_back(std::string(type),
-                                     SecureBytes(secret->text().begin(), secret->text().end()));
-        return true;
+        return secret != nullptr &&
+               setData(std::span(reinterpret_cast<const std::uint8_t*>(secret->text().data()),
+                                 secret->text().size()),
+                       type);
     }
     bool setData(std::span<const std::uint8_t> data, std::string_view type) override {
         representations.emplace_back(std::string(type), SecureBytes(data.begin(), data.end()));

@@ -585,19 +585,11 @@ bool Display::ownerHoldsOurText(std::uint32_t owner) {
     xcb_convert_selection(connection_, clipboardWindow_, clipboardAtom_, utf8, property, XCB_CURRENT_TIME);
     xcb_flush(connection_);
     const auto deadline = std::chrono::steady_clock::now() + readBackWait;
-    const int fd = xcb_get_file_descriptor(connection_);
     std::optional<bool> answered;
     while (!answered && xcb_connection_has_error(connection_) == 0) {
         const Event event = own(xcb_poll_for_event(connection_));
         if (!event) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                    .count();
-            if (left <= 0) {
-                break;
-            }
-            pollfd waiting{fd, POLLIN, 0};
-            if (::poll(&waiting, 1, int(left)) < 0 && errno != EINTR) {
+            if (!waitForInput(deadline, readBackWait)) {
                 break;
             }
             continue;
@@ -657,16 +649,19 @@ bool Display::ownsClipboard() {
     return ownsClipboard_;
 }
 
+bool Display::waitForInput(std::chrono::steady_clock::time_point deadline,
+                           std::chrono::milliseconds longest) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+        return false;
+    }
+    pollfd waiting{xcb_get_file_descriptor(connection_), POLLIN, 0};
+    return ::poll(&waiting, 1, int(std::min(left, longest).count())) >= 0 || errno == EINTR;
+}
+
 void Display::serveUntil(std::chrono::steady_clock::time_point deadline) {
-    const int fd = xcb_get_file_descriptor(connection_);
-    for (auto left = deadline - std::chrono::steady_clock::now(); left.count() > 0;
-         left = deadline - std::chrono::steady_clock::now()) {
-        pollfd waiting{fd, POLLIN, 0};
-        const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-        const int ready = ::poll(&waiting, 1, int(std::min<std::int64_t>(milliseconds, 1000)));
-        if (ready < 0 && errno != EINTR) {
-            return;
-        }
+    while (waitForInput(deadline, std::chrono::seconds(1))) {
         const std::lock_guard lock(clipboardMutex_);
         handleEvents();
         if (xcb_connection_has_error(connection_) != 0) {

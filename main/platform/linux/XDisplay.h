@@ -120,6 +120,9 @@ private:
     std::optional<std::uint32_t> selectionOwner(std::uint32_t selection);
     // Gives up `selection` if `owner` still holds it (under a server grab); whether it did.
     bool releaseSelectionOf(std::uint32_t selection, std::uint32_t owner);
+    // Waits until the server has sent something or `deadline` has passed, at most `longest` at a
+    // time; false once the deadline has passed or the wait failed.
+    bool waitForInput(std::chrono::steady_clock::time_point deadline, std::chrono::milliseconds longest);
     void handleEvents();
     void handleEvent(void* event);
     void serveRequest(void* event);
