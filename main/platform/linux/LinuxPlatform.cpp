@@ -4,7 +4,6 @@
 #include "platform/linux/ApplicationSnapshot.h"
 #include "platform/linux/ClipboardTargets.h"
 
-#include <algorithm>
 #include <atspi/atspi-constants.h>
 #include <cerrno>
 #include <chrono>
