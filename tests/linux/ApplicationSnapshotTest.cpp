@@ -256,7 +256,7 @@ TEST(ApplicationSnapshot, AnswersFromTheCacheAndReadsWhatItLeavesOutOncePerLook)
     EXPECT_EQ(look.frameWindow(ObjectRef{app, frame}), 5u);
     EXPECT_EQ(take(bus.calls), (std::vector<std::string>{"GetExtents " + frame, "windows"}));
 
-    // Another application's element is read each time it is asked about.
+    // Attributes are read once per look; another application's element each time it is asked about.
     look.attributesOf(ObjectRef{app, frame});
     look.attributesOf(ObjectRef{app, frame});
     look.shapeOf(ObjectRef{":1.7", frame});
