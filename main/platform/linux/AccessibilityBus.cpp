@@ -35,11 +35,27 @@ void dropLogMessages() {
     });
 }
 
-Message methodCall(const ObjectRef& object, const char* interface, const char* method) {
-    return Message(dbus_message_new_method_call(object.bus.c_str(), object.path.c_str(), interface, method));
+// A call of `method` on `object`, with its arguments as dbus_message_append_args takes them (type,
+// address, ...).
+template <typename... Arguments>
+Message methodCall(const ObjectRef& object, const char* interface, const char* method,
+                   Arguments... arguments) {
+    Message request(dbus_message_new_method_call(object.bus.c_str(), object.path.c_str(), interface, method));
+    if (request) {
+        dbus_message_append_args(request.get(), arguments..., DBUS_TYPE_INVALID);
+    }
+    return request;
 }
 
 // Reading helpers: each checks the type before it reads and gives nothing on a mismatch.
+bool enter(DBusMessageIter& iter, int container, DBusMessageIter& inner) {
+    if (dbus_message_iter_get_arg_type(&iter) != container) {
+        return false;
+    }
+    dbus_message_iter_recurse(&iter, &inner);
+    return true;
+}
+
 bool readString(DBusMessageIter& iter, std::string& out) {
     const int type = dbus_message_iter_get_arg_type(&iter);
     if (type != DBUS_TYPE_STRING && type != DBUS_TYPE_OBJECT_PATH) {
@@ -64,12 +80,9 @@ bool readInteger(DBusMessageIter& iter, int wanted, Integer& out) {
 
 // (so): an object reference.
 bool readObject(DBusMessageIter& iter, ObjectRef& out) {
-    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_STRUCT) {
-        return false;
-    }
     DBusMessageIter fields;
-    dbus_message_iter_recurse(&iter, &fields);
-    if (!readString(fields, out.bus) || !readString(fields, out.path)) {
+    if (!enter(iter, DBUS_TYPE_STRUCT, fields) || !readString(fields, out.bus) ||
+        !readString(fields, out.path)) {
         return false;
     }
     dbus_message_iter_next(&iter);
@@ -78,11 +91,10 @@ bool readObject(DBusMessageIter& iter, ObjectRef& out) {
 
 // au: the two words of a state set.
 bool readStates(DBusMessageIter& iter, StateSet& out) {
-    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) {
+    DBusMessageIter words;
+    if (!enter(iter, DBUS_TYPE_ARRAY, words)) {
         return false;
     }
-    DBusMessageIter words;
-    dbus_message_iter_recurse(&iter, &words);
     out = {};
     for (std::size_t index = 0; dbus_message_iter_get_arg_type(&words) == DBUS_TYPE_UINT32; ++index) {
         std::uint32_t word = 0;
@@ -105,11 +117,10 @@ bool skip(DBusMessageIter& iter) {
 
 // a(so): object references.
 bool readObjects(DBusMessageIter& iter, std::vector<ObjectRef>& out) {
-    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) {
+    DBusMessageIter items;
+    if (!enter(iter, DBUS_TYPE_ARRAY, items)) {
         return false;
     }
-    DBusMessageIter items;
-    dbus_message_iter_recurse(&iter, &items);
     ObjectRef object;
     while (readObject(items, object)) {
         out.push_back(object);
@@ -119,11 +130,10 @@ bool readObjects(DBusMessageIter& iter, std::vector<ObjectRef>& out) {
 
 // a{ss}: attributes; an entry of another shape is left out.
 bool readAttributes(DBusMessageIter& iter, std::map<std::string, std::string>& out) {
-    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) {
+    DBusMessageIter entries;
+    if (!enter(iter, DBUS_TYPE_ARRAY, entries)) {
         return false;
     }
-    DBusMessageIter entries;
-    dbus_message_iter_recurse(&iter, &entries);
     while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
         DBusMessageIter entry;
         dbus_message_iter_recurse(&entries, &entry);
@@ -153,11 +163,10 @@ bool readText(DBusMessageIter& iter, SecureString& out) {
 
 // (iiii): x, y, width and height.
 bool readExtents(DBusMessageIter& iter, Rect& out) {
-    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_STRUCT) {
+    DBusMessageIter fields;
+    if (!enter(iter, DBUS_TYPE_STRUCT, fields)) {
         return false;
     }
-    DBusMessageIter fields;
-    dbus_message_iter_recurse(&iter, &fields);
     std::array<dbus_int32_t, 4> numbers{};
     for (dbus_int32_t& number : numbers) {
         if (!readInteger(fields, DBUS_TYPE_INT32, number)) {
@@ -172,11 +181,10 @@ bool readExtents(DBusMessageIter& iter, Rect& out) {
 // interfaces, name, role, description, states. Any other layout gives nothing (the caller then
 // reads element by element).
 bool readCache(DBusMessageIter& iter, std::vector<CachedElement>& out) {
-    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) {
+    DBusMessageIter items;
+    if (!enter(iter, DBUS_TYPE_ARRAY, items)) {
         return false;
     }
-    DBusMessageIter items;
-    dbus_message_iter_recurse(&iter, &items);
     while (dbus_message_iter_get_arg_type(&items) == DBUS_TYPE_STRUCT) {
         DBusMessageIter fields;
         dbus_message_iter_recurse(&items, &fields);
@@ -202,12 +210,8 @@ std::optional<DBusMessageIter> firstArgument(DBusMessage* reply) {
     if (reply == nullptr || !dbus_message_iter_init(reply, &iter)) {
         return std::nullopt;
     }
-    if (dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_VARIANT) {
-        DBusMessageIter inner;
-        dbus_message_iter_recurse(&iter, &inner);
-        return inner;
-    }
-    return iter;
+    DBusMessageIter inner;
+    return enter(iter, DBUS_TYPE_VARIANT, inner) ? inner : iter;
 }
 
 // The first argument of `reply` as `reader` reads it, or nothing.
@@ -269,13 +273,11 @@ bool AccessibilityBus::accessibilityEnabled() {
     }
     dbus_connection_set_exit_on_disconnect(session, false);
     bool enabled = false;
-    if (const Message request(
-            dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", propertiesInterface, "Get"));
-        request) {
-        const char* interface = "org.a11y.Status";
-        const char* property = "IsEnabled";
-        dbus_message_append_args(request.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
-                                 DBUS_TYPE_INVALID);
+    const char* interface = "org.a11y.Status";
+    const char* property = "IsEnabled";
+    if (const Message request =
+            methodCall(ObjectRef{"org.a11y.Bus", "/org/a11y/bus"}, propertiesInterface, "Get",
+                       DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property)) {
         const Message reply(dbus_connection_send_with_reply_and_block(session, request.get(),
                                                                       DBUS_TIMEOUT_USE_DEFAULT, nullptr));
         enabled = answer<dbus_bool_t>(reply, integer<DBUS_TYPE_BOOLEAN>).value_or(false);
@@ -295,12 +297,8 @@ Message AccessibilityBus::call(Message request) {
 }
 
 Message AccessibilityBus::property(const ObjectRef& object, const char* interface, const char* name) {
-    Message request = methodCall(object, propertiesInterface, "Get");
-    if (request) {
-        dbus_message_append_args(request.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name,
-                                 DBUS_TYPE_INVALID);
-    }
-    return call(std::move(request));
+    return call(methodCall(object, propertiesInterface, "Get", DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING,
+                           &name));
 }
 
 std::vector<ObjectRef> AccessibilityBus::applications() {
@@ -308,13 +306,9 @@ std::vector<ObjectRef> AccessibilityBus::applications() {
 }
 
 Message AccessibilityBus::askBus(const char* method, const std::string& name) {
-    Message request(dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                 "org.freedesktop.DBus", method));
     const char* text = name.c_str();
-    if (request) {
-        dbus_message_append_args(request.get(), DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
-    }
-    return call(std::move(request));
+    return call(methodCall(ObjectRef{"org.freedesktop.DBus", "/org/freedesktop/DBus"}, "org.freedesktop.DBus",
+                           method, DBUS_TYPE_STRING, &text));
 }
 
 std::optional<std::uint32_t> AccessibilityBus::processIdentifier(const std::string& bus) {
@@ -369,14 +363,11 @@ std::optional<std::map<std::string, std::string>> AccessibilityBus::attributes(c
 }
 
 std::optional<SecureString> AccessibilityBus::text(const ObjectRef& object) {
-    Message request = methodCall(object, textInterface, "GetText");
     const dbus_int32_t start = 0;
     const dbus_int32_t end = -1;
-    if (request) {
-        dbus_message_append_args(request.get(), DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end,
-                                 DBUS_TYPE_INVALID);
-    }
-    return answer<SecureString>(call(std::move(request)), readText);
+    return answer<SecureString>(
+        call(methodCall(object, textInterface, "GetText", DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end)),
+        readText);
 }
 
 std::optional<std::int32_t> AccessibilityBus::characterCount(const ObjectRef& object) {
@@ -385,20 +376,16 @@ std::optional<std::int32_t> AccessibilityBus::characterCount(const ObjectRef& ob
 
 std::optional<std::string> AccessibilityBus::documentAttribute(const ObjectRef& object,
                                                                const char* attribute) {
-    Message request = methodCall(object, "org.a11y.atspi.Document", "GetAttributeValue");
-    if (request) {
-        dbus_message_append_args(request.get(), DBUS_TYPE_STRING, &attribute, DBUS_TYPE_INVALID);
-    }
-    return answer<std::string>(call(std::move(request)), readString);
+    return answer<std::string>(call(methodCall(object, "org.a11y.atspi.Document", "GetAttributeValue",
+                                               DBUS_TYPE_STRING, &attribute)),
+                               readString);
 }
 
 std::optional<Rect> AccessibilityBus::extents(const ObjectRef& object) {
-    Message request = methodCall(object, "org.a11y.atspi.Component", "GetExtents");
     const dbus_uint32_t screen = 0;
-    if (request) {
-        dbus_message_append_args(request.get(), DBUS_TYPE_UINT32, &screen, DBUS_TYPE_INVALID);
-    }
-    return answer<Rect>(call(std::move(request)), readExtents);
+    return answer<Rect>(
+        call(methodCall(object, "org.a11y.atspi.Component", "GetExtents", DBUS_TYPE_UINT32, &screen)),
+        readExtents);
 }
 
 } // namespace cpi::atspi

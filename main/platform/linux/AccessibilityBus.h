@@ -65,11 +65,24 @@ struct CachedElement {
 // layout.
 std::optional<std::vector<CachedElement>> cachedElementsIn(DBusMessage* reply);
 
-// The elements of a reply to the Cache interface's GetItems; nothing when the reply has another
-// layout.
-std::optional<std::vector<CachedElement>> cachedElementsIn(DBusMessage* reply);
+// The reads a look at one application makes: the Cache's list of its elements, and single reads
+// of one element for what the list leaves out. The bus serves them; a test serves recorded ones.
+class ElementReads {
+public:
+    virtual ~ElementReads() = default;
+    virtual std::optional<std::vector<CachedElement>> cachedElements(const std::string& bus) = 0;
+    virtual std::optional<std::uint32_t> role(const ObjectRef& object) = 0;
+    virtual std::optional<std::string> name(const ObjectRef& object) = 0;
+    virtual std::optional<std::string> description(const ObjectRef& object) = 0;
+    virtual std::optional<StateSet> states(const ObjectRef& object) = 0;
+    virtual std::optional<ObjectRef> parent(const ObjectRef& object) = 0;
+    virtual std::optional<std::vector<ObjectRef>> children(const ObjectRef& object) = 0;
+    virtual std::optional<std::map<std::string, std::string>> attributes(const ObjectRef& object) = 0;
+    // Component extents in screen coordinates.
+    virtual std::optional<Rect> extents(const ObjectRef& object) = 0;
+};
 
-class AccessibilityBus {
+class AccessibilityBus final : public ElementReads {
 public:
     // Connects to the accessibility bus; null when there is none to be had.
     static std::unique_ptr<AccessibilityBus> connect();
@@ -86,22 +99,21 @@ public:
     bool isConnected(const std::string& bus);
 
     // Every element the application serves, in one round trip.
-    std::optional<std::vector<CachedElement>> cachedElements(const std::string& bus);
+    std::optional<std::vector<CachedElement>> cachedElements(const std::string& bus) override;
 
-    std::optional<std::uint32_t> role(const ObjectRef& object);
-    std::optional<std::string> name(const ObjectRef& object);
-    std::optional<std::string> description(const ObjectRef& object);
-    std::optional<StateSet> states(const ObjectRef& object);
-    std::optional<ObjectRef> parent(const ObjectRef& object);
-    std::optional<std::vector<ObjectRef>> children(const ObjectRef& object);
-    std::optional<std::map<std::string, std::string>> attributes(const ObjectRef& object);
+    std::optional<std::uint32_t> role(const ObjectRef& object) override;
+    std::optional<std::string> name(const ObjectRef& object) override;
+    std::optional<std::string> description(const ObjectRef& object) override;
+    std::optional<StateSet> states(const ObjectRef& object) override;
+    std::optional<ObjectRef> parent(const ObjectRef& object) override;
+    std::optional<std::vector<ObjectRef>> children(const ObjectRef& object) override;
+    std::optional<std::map<std::string, std::string>> attributes(const ObjectRef& object) override;
     // The Text interface: the whole text (kept in wiping memory: a field may hold a secret) and the
     // character count.
     std::optional<SecureString> text(const ObjectRef& object);
     std::optional<std::int32_t> characterCount(const ObjectRef& object);
     std::optional<std::string> documentAttribute(const ObjectRef& object, const char* attribute);
-    // Component extents in screen coordinates.
-    std::optional<Rect> extents(const ObjectRef& object);
+    std::optional<Rect> extents(const ObjectRef& object) override;
 
     // Round trips made so far (for the benchmark).
     std::uint64_t roundTrips() const { return roundTrips_; }

@@ -16,6 +16,11 @@ constexpr std::uint32_t keysymBackSpace = 0xFF08;
 constexpr std::uint32_t lowestKeycode = 8;
 constexpr std::uint32_t highestKeycode = 255;
 
+// The keysyms of the map's `index`th keycode.
+std::span<const std::uint32_t> rowAt(const KeyboardMap& map, std::size_t index) {
+    return std::span(map.keysyms).subspan(index * map.width, map.width);
+}
+
 } // namespace
 
 SecretCharacters decodeUtf8(std::span<const char> utf8) {
@@ -45,18 +50,11 @@ std::optional<KeyPlan> planKeys(const KeyboardMap& map, std::span<const char32_t
         return std::nullopt;
     }
     const std::size_t keycodes = map.keysyms.size() / map.width;
-    auto symbolAt = [&](std::size_t index, unsigned column) {
-        return map.keysyms[index * map.width + column];
-    };
     auto keycodeAt = [&](std::size_t index) { return std::uint8_t(map.firstKeycode + index); };
     // Spare keycodes, from the top of the range down, where maps leave their gaps.
     std::vector<std::uint8_t> spare;
     for (std::size_t index = keycodes; index-- > 0;) {
-        bool empty = true;
-        for (unsigned column = 0; column < map.width; ++column) {
-            empty = empty && symbolAt(index, column) == noSymbol;
-        }
-        if (empty) {
+        if (std::ranges::all_of(rowAt(map, index), [](std::uint32_t keysym) { return keysym == noSymbol; })) {
             spare.push_back(keycodeAt(index));
         }
     }
@@ -72,7 +70,7 @@ std::optional<KeyPlan> planKeys(const KeyboardMap& map, std::span<const char32_t
         }
         for (unsigned column = 0; column < 2; ++column) {
             for (std::size_t index = 0; index < keycodes; ++index) {
-                if (symbolAt(index, column) == keysym && (column == 0 || map.shiftKey != 0)) {
+                if (rowAt(map, index)[column] == keysym && (column == 0 || map.shiftKey != 0)) {
                     return Stroke{keycodeAt(index), column == 1};
                 }
             }
@@ -165,12 +163,10 @@ GiveBack staleKeycodes(std::span<const LentRecord> records, const KeyboardMap& m
         if (key.keycode < map.firstKeycode || std::size_t(key.keycode - map.firstKeycode) >= keycodes) {
             return false;
         }
-        const std::size_t row = std::size_t(key.keycode - map.firstKeycode) * map.width;
-        const auto first = map.keysyms.begin() + std::ptrdiff_t(row);
-        const auto last = first + std::ptrdiff_t(map.width);
-        return std::find(first, last, key.keysym) != last &&
-               std::all_of(first, last,
-                           [&](std::uint32_t keysym) { return keysym == key.keysym || keysym == noSymbol; });
+        const std::span<const std::uint32_t> row = rowAt(map, std::size_t(key.keycode - map.firstKeycode));
+        return std::ranges::find(row, key.keysym) != row.end() &&
+               std::ranges::all_of(
+                   row, [&](std::uint32_t keysym) { return keysym == key.keysym || keysym == noSymbol; });
     };
     for (const LentRecord& record : records) {
         if (!ownerGone(record.pid)) {

@@ -4,7 +4,6 @@
 #include "platform/linux/ApplicationSnapshot.h"
 #include "platform/linux/ClipboardTargets.h"
 
-#include <algorithm>
 #include <atspi/atspi-constants.h>
 #include <cerrno>
 #include <chrono>
@@ -45,6 +44,18 @@ AttributeRead value(AttributeValue value) {
     return AttributeRead{axErrorSuccess, std::move(value)};
 }
 
+// Built in place: GCC 12 at -O2 sees the move of a temporary AttributeValue through every
+// alternative of its variant and warns (-Wmaybe-uninitialized) about the list alternative, though
+// the temporary always holds an Element.
+AttributeRead elementList(std::vector<ObjectRef> objects) {
+    AttributeList list;
+    list.reserve(objects.size());
+    for (ObjectRef& object : objects) {
+        list.emplace_back().value.emplace<Element>(makeElement(std::move(object)));
+    }
+    return value(AttributeValue{std::move(list)});
+}
+
 AttributeRead stringOrAbsent(std::string_view text) {
     return text.empty() ? failed(axErrorNoValue) : value(AttributeValue{std::string(text)});
 }
@@ -63,12 +74,10 @@ class LinuxPasteboardItem final : public PasteboardItem {
 public:
     bool setString(const SecretText& text, std::string_view type) override {
         const auto* secret = dynamic_cast<const LinuxSecretText*>(&text);
-        if (secret == nullptr) {
-            return false;
-        }
-        representations.emplace_back(std::string(type),
-                                     SecureBytes(secret->text().begin(), secret->text().end()));
-        return true;
+        return secret != nullptr &&
+               setData(std::span(reinterpret_cast<const std::uint8_t*>(secret->text().data()),
+                                 secret->text().size()),
+                       type);
     }
     bool setData(std::span<const std::uint8_t> data, std::string_view type) override {
         representations.emplace_back(std::string(type), SecureBytes(data.begin(), data.end()));
@@ -78,20 +87,6 @@ public:
 };
 
 } // namespace
-
-// One look at one application: its elements as the Cache interface listed them, with what the
-// translation asked about them since.
-struct LinuxPlatform::Snapshot {
-    std::string bus;
-    std::int32_t pid = 0;
-    atspi::CacheSnapshot cache;
-    std::unordered_map<std::string, std::optional<atspi::ElementShape>> shapes; // read from the elements
-    std::unordered_map<std::string, std::map<std::string, std::string>> attributes;
-    std::unordered_map<std::string, std::optional<std::uint32_t>> frameWindows;
-    std::optional<std::vector<x11::WindowFacts>> windows;
-
-    const atspi::CachedElement* find(const ObjectRef& object) const { return cache.find(object); }
-};
 
 // A running Chromium, or Google Chrome, whose activation policy and end are read live.
 class LinuxRunningApplication final : public RunningApplication {
@@ -117,16 +112,14 @@ LinuxPlatform::LinuxPlatform(BusReads reads) : reads_(reads) {}
 LinuxPlatform::~LinuxPlatform() = default;
 
 atspi::AccessibilityBus* LinuxPlatform::bus() {
-    if (!busTried_) {
-        busTried_ = true;
+    if (!std::exchange(busTried_, true)) {
         bus_ = atspi::AccessibilityBus::connect();
     }
     return bus_.get();
 }
 
 x11::Display* LinuxPlatform::display() {
-    if (!displayTried_) {
-        displayTried_ = true;
+    if (!std::exchange(displayTried_, true)) {
         display_ = x11::Display::connect();
     }
     return display_.get();
@@ -161,125 +154,27 @@ std::optional<std::int32_t> LinuxPlatform::processOf(const std::string& busName)
 Element LinuxPlatform::createApplicationElement(std::int32_t pid) {
     const std::lock_guard lock(mutex_);
     snapshot_.reset();
+    if (bus() == nullptr) {
+        return makeElement(ObjectRef{"", atspi::rootPath});
+    }
     std::string busName;
-    if (bus() != nullptr) {
-        for (const ObjectRef& application : bus_->applications()) {
-            if (processOf(application.bus) == pid) {
-                busName = application.bus;
-                break;
-            }
+    for (const ObjectRef& application : bus_->applications()) {
+        if (processOf(application.bus) == pid) {
+            busName = application.bus;
+            break;
         }
     }
-    if (!busName.empty()) {
-        auto snapshot = std::make_unique<Snapshot>();
-        snapshot->bus = busName;
-        snapshot->pid = pid;
-        // Without the Cache interface every read goes to the element itself.
-        if (std::optional<std::vector<atspi::CachedElement>> elements =
-                reads_ == BusReads::snapshot ? bus_->cachedElements(busName) : std::nullopt) {
-            snapshot->cache = atspi::CacheSnapshot(busName, std::move(*elements));
-        }
-        snapshot_ = std::move(snapshot);
-    }
+    snapshot_ = std::make_unique<atspi::ApplicationSnapshot>(
+        *bus_, [this] { return display(); }, busName, pid, reads_ == BusReads::snapshot);
     return makeElement(ObjectRef{busName, atspi::rootPath});
 }
 
-std::optional<atspi::ElementShape> LinuxPlatform::shapeOf(const ObjectRef& object) {
-    const bool sameLook = snapshot_ && snapshot_->bus == object.bus;
-    if (sameLook) {
-        if (const atspi::CachedElement* cached = snapshot_->find(object)) {
-            return atspi::ElementShape{cached->role, cached->states, cached->name, cached->description};
-        }
-        if (const auto read = snapshot_->shapes.find(object.path); read != snapshot_->shapes.end()) {
-            return read->second;
-        }
+atspi::ApplicationSnapshot& LinuxPlatform::look() {
+    if (!snapshot_) {
+        snapshot_ = std::make_unique<atspi::ApplicationSnapshot>(
+            *bus_, [this] { return display(); }, "", 0, false);
     }
-    if (bus() == nullptr || object.bus.empty()) {
-        return std::nullopt;
-    }
-    std::optional<atspi::ElementShape> shape;
-    if (const std::optional<std::uint32_t> role = bus_->role(object)) {
-        shape = atspi::ElementShape{*role, bus_->states(object).value_or(atspi::StateSet{}),
-                                    bus_->name(object).value_or(""), bus_->description(object).value_or("")};
-    }
-    // Read once per look, like the elements the Cache listed.
-    if (sameLook) {
-        snapshot_->shapes.emplace(object.path, shape);
-    }
-    return shape;
-}
-
-std::map<std::string, std::string> LinuxPlatform::attributesOf(const ObjectRef& object) {
-    if (bus() == nullptr) {
-        return {};
-    }
-    if (!snapshot_ || snapshot_->bus != object.bus) {
-        return bus_->attributes(object).value_or(std::map<std::string, std::string>{});
-    }
-    auto known = snapshot_->attributes.find(object.path);
-    if (known == snapshot_->attributes.end()) {
-        known =
-            snapshot_->attributes
-                .emplace(object.path, bus_->attributes(object).value_or(std::map<std::string, std::string>{}))
-                .first;
-    }
-    return known->second;
-}
-
-std::optional<std::vector<ObjectRef>> LinuxPlatform::listedChildren(const ObjectRef& object) {
-    std::optional<std::vector<ObjectRef>> children =
-        snapshot_ ? snapshot_->cache.allChildren(object) : std::nullopt;
-    if (!children && bus() != nullptr) {
-        children = bus_->children(object); // not all in the snapshot: ask the element itself
-    }
-    if (!children) {
-        return std::nullopt;
-    }
-    std::erase_if(*children, [&](const ObjectRef& child) {
-        const std::optional<atspi::ElementShape> shape = shapeOf(child);
-        return !shape || !atspi::isListedChild(shape->states);
-    });
-    return children;
-}
-
-std::optional<std::uint32_t> LinuxPlatform::frameWindow(const ObjectRef& frame) {
-    if (!snapshot_ || snapshot_->bus != frame.bus || display() == nullptr || bus() == nullptr) {
-        return std::nullopt;
-    }
-    if (const auto known = snapshot_->frameWindows.find(frame.path); known != snapshot_->frameWindows.end()) {
-        return known->second;
-    }
-    std::optional<std::uint32_t>& number = snapshot_->frameWindows[frame.path];
-    const std::optional<atspi::ElementShape> shape = shapeOf(frame);
-    const std::optional<Rect> extents = bus_->extents(frame);
-    if (!shape || shape->name.empty() || !extents) {
-        return number;
-    }
-    if (!snapshot_->windows) {
-        snapshot_->windows = display_->topLevelWindows();
-    }
-    number = atspi::frameWindowAmong(*snapshot_->windows, snapshot_->pid, shape->name, *extents);
-    return number;
-}
-
-std::vector<std::pair<ObjectRef, std::uint32_t>> LinuxPlatform::windowsOf(const ObjectRef& application) {
-    std::vector<std::pair<ObjectRef, std::uint32_t>> windows;
-    std::optional<std::vector<ObjectRef>> frames;
-    if (snapshot_ && snapshot_->bus == application.bus && !snapshot_->cache.empty()) {
-        frames = snapshot_->cache.listedUnder(application);
-    } else if (bus() != nullptr && !application.bus.empty()) {
-        frames = bus_->children(application);
-    }
-    for (const ObjectRef& frame : frames.value_or(std::vector<ObjectRef>{})) {
-        const std::optional<atspi::ElementShape> shape = shapeOf(frame);
-        if (!shape || !atspi::isWindowRole(shape->role)) {
-            continue;
-        }
-        if (const std::optional<std::uint32_t> number = frameWindow(frame)) {
-            windows.emplace_back(frame, *number);
-        }
-    }
-    return windows;
+    return *snapshot_;
 }
 
 AttributeRead LinuxPlatform::readApplication(const ObjectRef& application, std::string_view attribute) {
@@ -290,18 +185,11 @@ AttributeRead LinuxPlatform::readApplication(const ObjectRef& application, std::
         return value(AttributeValue{std::string("AXApplication")});
     }
     if (attribute == ax::windows) {
-        AttributeList list;
-        for (auto& [frame, number] : windowsOf(application)) {
-            // Built in place: GCC 12 at -O2 sees the move of a temporary AttributeValue through
-            // every alternative of its variant and warns (-Wmaybe-uninitialized) about the list
-            // alternative, though the temporary always holds an Element.
-            list.emplace_back().value.emplace<Element>(makeElement(frame));
-        }
-        return value(AttributeValue{std::move(list)});
+        return elementList(look().windowsOf(application));
     }
     if (attribute == ax::focusedWindow || attribute == ax::mainWindow) {
-        for (auto& [frame, number] : windowsOf(application)) {
-            const std::optional<atspi::ElementShape> shape = shapeOf(frame);
+        for (const ObjectRef& frame : look().windowsOf(application)) {
+            const std::optional<atspi::ElementShape> shape = look().shapeOf(frame);
             if (shape && atspi::hasState(shape->states, ATSPI_STATE_ACTIVE)) {
                 return value(AttributeValue{makeElement(frame)});
             }
@@ -314,22 +202,21 @@ AttributeRead LinuxPlatform::readApplication(const ObjectRef& application, std::
 }
 
 AttributeRead LinuxPlatform::readElement(const ObjectRef& object, std::string_view attribute) {
-    const std::optional<atspi::ElementShape> shape = shapeOf(object);
+    const std::optional<atspi::ElementShape> shape = look().shapeOf(object);
     if (!shape) {
         return failed(axErrorInvalidUIElement);
     }
-    const std::map<std::string, std::string> noAttributes;
+    auto attributesIf = [&](atspi::NeedsAttributes needs) {
+        return needs == atspi::NeedsAttributes::yes ? look().attributesOf(object)
+                                                    : std::map<std::string, std::string>{};
+    };
     if (attribute == ax::role) {
-        return value(AttributeValue{std::string(
-            atspi::axRole(*shape, atspi::roleNeedsAttributes(shape->role) == atspi::NeedsAttributes::yes
-                                      ? attributesOf(object)
-                                      : noAttributes))});
+        return value(AttributeValue{
+            std::string(atspi::axRole(*shape, attributesIf(atspi::roleNeedsAttributes(shape->role))))});
     }
     if (attribute == ax::subrole) {
         return stringOrAbsent(
-            atspi::axSubrole(*shape, atspi::subroleNeedsAttributes(shape->role) == atspi::NeedsAttributes::yes
-                                         ? attributesOf(object)
-                                         : noAttributes));
+            atspi::axSubrole(*shape, attributesIf(atspi::subroleNeedsAttributes(shape->role))));
     }
     if (attribute == ax::title) {
         return stringOrAbsent(atspi::axTitle(*shape));
@@ -341,16 +228,8 @@ AttributeRead LinuxPlatform::readElement(const ObjectRef& object, std::string_vi
         return value(AttributeValue{atspi::hasState(shape->states, ATSPI_STATE_FOCUSED)});
     }
     if (attribute == ax::children) {
-        std::optional<std::vector<ObjectRef>> children = listedChildren(object);
-        if (!children) {
-            return failed(axErrorFailure);
-        }
-        AttributeList list;
-        list.reserve(children->size());
-        for (ObjectRef& child : *children) {
-            list.emplace_back().value.emplace<Element>(makeElement(std::move(child))); // as above
-        }
-        return value(AttributeValue{std::move(list)});
+        std::optional<std::vector<ObjectRef>> children = look().listedChildren(object);
+        return children ? elementList(std::move(*children)) : failed(axErrorFailure);
     }
     if (attribute == ax::value && atspi::axValueSource(*shape) == atspi::ValueSource::text) {
         std::optional<SecureString> text = bus_->text(object);
@@ -404,22 +283,6 @@ AXError LinuxPlatform::setAttributeValue(const Element& element, std::string_vie
     return secret != nullptr ? typeInto(*ref, secret->text()) : axErrorCannotComplete;
 }
 
-std::optional<ObjectRef> LinuxPlatform::frameOf(const ObjectRef& object) {
-    ObjectRef current = object;
-    for (int depth = 0; depth < 256; ++depth) {
-        const atspi::CachedElement* cached = snapshot_ ? snapshot_->find(current) : nullptr;
-        const std::optional<ObjectRef> parent = cached != nullptr ? cached->parent : bus_->parent(current);
-        if (!parent || parent->path.empty() || parent->bus != object.bus) {
-            return std::nullopt;
-        }
-        if (parent->path == atspi::rootPath) {
-            return current;
-        }
-        current = *parent;
-    }
-    return std::nullopt;
-}
-
 AXError LinuxPlatform::isAttributeSettable(const Element& element, std::string_view attribute,
                                            bool& settable) {
     const std::lock_guard lock(mutex_);
@@ -428,7 +291,7 @@ AXError LinuxPlatform::isAttributeSettable(const Element& element, std::string_v
     if (ref == nullptr || bus() == nullptr) {
         return axErrorIllegalArgument;
     }
-    const std::optional<atspi::ElementShape> shape = shapeOf(*ref);
+    const std::optional<atspi::ElementShape> shape = look().shapeOf(*ref);
     if (!shape) {
         return axErrorInvalidUIElement;
     }
@@ -444,8 +307,8 @@ std::optional<std::uint32_t> LinuxPlatform::windowNumber(const Element& element)
     if (ref == nullptr || bus() == nullptr) {
         return std::nullopt;
     }
-    const std::optional<atspi::ElementShape> shape = shapeOf(*ref);
-    return shape && atspi::isWindowRole(shape->role) ? frameWindow(*ref) : std::nullopt;
+    const std::optional<atspi::ElementShape> shape = look().shapeOf(*ref);
+    return shape && atspi::isWindowRole(shape->role) ? look().frameWindow(*ref) : std::nullopt;
 }
 
 // Every window is reachable through the application on Linux; there are no remote tokens.
@@ -535,8 +398,8 @@ std::optional<std::vector<WindowRecord>> LinuxPlatform::copyWindowInfo(std::uint
         if (window.pid) {
             record.ownerPid = std::int64_t{*window.pid};
         }
-        record.layer =
-            std::int64_t{0}; // X has no window server layers: every top-level window is a normal one
+        // X has no window server layers: every top-level window is a normal one.
+        record.layer = std::int64_t{0};
         record.number = std::int64_t{window.id};
         if (window.geometry) {
             record.width = window.geometry->width;

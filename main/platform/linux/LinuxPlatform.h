@@ -11,6 +11,7 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/AccessibilityBus.h"
+#include "platform/linux/ApplicationSnapshot.h"
 #include "platform/linux/ChromiumSurface.h"
 #include "platform/linux/XDisplay.h"
 
@@ -19,7 +20,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace cpi {
@@ -73,19 +73,13 @@ public:
     // Round trips to the bus and the X server so far (for the benchmark).
     std::uint64_t roundTrips() const;
 
-    struct Snapshot;
-
 private:
     atspi::AccessibilityBus* bus();
     x11::Display* display();
-    std::optional<atspi::ElementShape> shapeOf(const atspi::ObjectRef& object);
-    std::map<std::string, std::string> attributesOf(const atspi::ObjectRef& object);
-    std::optional<std::vector<atspi::ObjectRef>> listedChildren(const atspi::ObjectRef& object);
+    // The current look (an empty one before the first application element).
+    atspi::ApplicationSnapshot& look();
     AttributeRead readApplication(const atspi::ObjectRef& application, std::string_view attribute);
     AttributeRead readElement(const atspi::ObjectRef& object, std::string_view attribute);
-    std::vector<std::pair<atspi::ObjectRef, std::uint32_t>> windowsOf(const atspi::ObjectRef& application);
-    std::optional<std::uint32_t> frameWindow(const atspi::ObjectRef& frame);
-    std::optional<atspi::ObjectRef> frameOf(const atspi::ObjectRef& object);
     std::optional<std::int32_t> processOf(const std::string& bus);
     // The typing, in LinuxTyping.cpp.
     AXError typeInto(const atspi::ObjectRef& field, const SecureString& text);
@@ -96,7 +90,7 @@ private:
     bool busTried_ = false;
     std::unique_ptr<x11::Display> display_;
     bool displayTried_ = false;
-    std::unique_ptr<Snapshot> snapshot_;
+    std::unique_ptr<atspi::ApplicationSnapshot> snapshot_;
     std::map<std::string, std::int32_t> processes_;
 };
 

@@ -42,8 +42,8 @@ AXError LinuxPlatform::typeInto(const ObjectRef& field, const SecureString& text
         atspi::hasState(*states, ATSPI_STATE_READ_ONLY)) {
         return axErrorCannotComplete;
     }
-    const std::optional<ObjectRef> frame = frameOf(field);
-    const std::optional<std::uint32_t> window = frame ? frameWindow(*frame) : std::nullopt;
+    const std::optional<ObjectRef> frame = look().frameOf(field);
+    const std::optional<std::uint32_t> window = frame ? look().frameWindow(*frame) : std::nullopt;
     if (!window || !display_->focusIsWithin(*window)) {
         return axErrorCannotComplete;
     }

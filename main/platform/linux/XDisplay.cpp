@@ -244,21 +244,12 @@ std::optional<KeyPlan> Display::planTyping(std::span<const char32_t> characters)
     if (!pointer || (pointer->mask & modifiersInForce) != 0 || ((pointer->mask >> groupShift) & 3) != 0) {
         return std::nullopt;
     }
-    const xcb_setup_t* setup = xcb_get_setup(connection_);
-    const std::uint8_t first = setup->min_keycode;
-    const std::uint8_t count = std::uint8_t(setup->max_keycode - setup->min_keycode + 1);
-    const auto mapping = own(xcb_get_keyboard_mapping_reply(
-        connection_, xcb_get_keyboard_mapping(connection_, first, count), nullptr));
+    std::optional<KeyboardMap> map = readKeyboardMap();
     const auto modifiers =
         own(xcb_get_modifier_mapping_reply(connection_, xcb_get_modifier_mapping(connection_), nullptr));
-    if (!mapping || !modifiers) {
+    if (!map || !modifiers) {
         return std::nullopt;
     }
-    KeyboardMap map;
-    map.firstKeycode = first;
-    map.width = mapping->keysyms_per_keycode;
-    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
-    map.keysyms.assign(keysyms, keysyms + xcb_get_keyboard_mapping_keysyms_length(mapping.get()));
     auto modifierKey = [&](unsigned row) -> std::uint8_t {
         const xcb_keycode_t* keys = xcb_get_modifier_mapping_keycodes(modifiers.get());
         for (unsigned index = 0; index < modifiers->keycodes_per_modifier; ++index) {
@@ -268,9 +259,26 @@ std::optional<KeyPlan> Display::planTyping(std::span<const char32_t> characters)
         }
         return 0;
     };
-    map.shiftKey = modifierKey(shiftRow);
-    map.controlKey = modifierKey(controlRow);
-    return planKeys(map, characters, EraseFirst::yes);
+    map->shiftKey = modifierKey(shiftRow);
+    map->controlKey = modifierKey(controlRow);
+    return planKeys(*map, characters, EraseFirst::yes);
+}
+
+// The core keyboard map, without its modifiers.
+std::optional<KeyboardMap> Display::readKeyboardMap() {
+    const xcb_setup_t* setup = xcb_get_setup(connection_);
+    const auto mapping = own(xcb_get_keyboard_mapping_reply(
+        connection_,
+        xcb_get_keyboard_mapping(connection_, setup->min_keycode,
+                                 std::uint8_t(setup->max_keycode - setup->min_keycode + 1)),
+        nullptr));
+    if (!mapping) {
+        return std::nullopt;
+    }
+    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    return KeyboardMap{setup->min_keycode,
+                       mapping->keysyms_per_keycode,
+                       {keysyms, keysyms + xcb_get_keyboard_mapping_keysyms_length(mapping.get())}};
 }
 
 void Display::press(Stroke stroke, std::uint8_t modifier) {
@@ -396,10 +404,8 @@ bool Display::lockTyping(std::chrono::steady_clock::time_point deadline, const s
     for (;;) {
         // Under the grab nobody can take the selection between the look and the take.
         xcb_grab_server(connection_);
-        ++roundTrips_;
-        const auto owner = own(xcb_get_selection_owner_reply(
-            connection_, xcb_get_selection_owner(connection_, typingAtom_), nullptr));
-        const bool free = owner && owner->owner == XCB_NONE;
+        const std::optional<std::uint32_t> owner = selectionOwner(typingAtom_);
+        const bool free = owner == std::uint32_t{XCB_NONE};
         if (free) {
             xcb_set_selection_owner(connection_, typingWindow_, typingAtom_, XCB_CURRENT_TIME);
         }
@@ -415,14 +421,18 @@ bool Display::lockTyping(std::chrono::steady_clock::time_point deadline, const s
     }
 }
 
+std::optional<std::uint32_t> Display::selectionOwner(std::uint32_t selection) {
+    ++roundTrips_;
+    const auto reply = own(
+        xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, selection), nullptr));
+    return reply ? std::optional(reply->owner) : std::nullopt;
+}
+
 // Gives up `selection` while `owner` still holds it, under a server grab, so that a newer owner's
 // claim is never cleared instead; whether it was released.
 bool Display::releaseSelectionOf(std::uint32_t selection, std::uint32_t owner) {
     xcb_grab_server(connection_);
-    ++roundTrips_;
-    const auto current = own(
-        xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, selection), nullptr));
-    const bool released = current && current->owner == owner;
+    const bool released = selectionOwner(selection) == owner;
     if (released) {
         xcb_set_selection_owner(connection_, XCB_NONE, selection, XCB_CURRENT_TIME);
     }
@@ -444,27 +454,18 @@ void Display::restoreStaleKeycodes() {
     if (!records || records->empty()) {
         return;
     }
-    const xcb_setup_t* setup = xcb_get_setup(connection_);
-    const std::uint8_t first = setup->min_keycode;
-    const std::uint8_t count = std::uint8_t(setup->max_keycode - setup->min_keycode + 1);
     ++roundTrips_;
-    const auto mapping = own(xcb_get_keyboard_mapping_reply(
-        connection_, xcb_get_keyboard_mapping(connection_, first, count), nullptr));
-    if (!mapping) {
+    std::optional<KeyboardMap> map = readKeyboardMap();
+    if (!map) {
         return;
     }
-    KeyboardMap map;
-    map.firstKeycode = first;
-    map.width = mapping->keysyms_per_keycode;
-    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
-    map.keysyms.assign(keysyms, keysyms + xcb_get_keyboard_mapping_keysyms_length(mapping.get()));
-    const GiveBack giveBack = staleKeycodes(*records, map, processGone);
-    const std::vector<xcb_keysym_t> row(map.width, noSymbol);
+    const GiveBack giveBack = staleKeycodes(*records, *map, processGone);
+    const std::vector<xcb_keysym_t> row(map->width, noSymbol);
     for (const std::uint8_t keycode : giveBack.keycodes) {
-        xcb_change_keyboard_mapping(connection_, 1, keycode, std::uint8_t(map.width), row.data());
+        xcb_change_keyboard_mapping(connection_, 1, keycode, std::uint8_t(map->width), row.data());
     }
     writeLentRecords(giveBack.kept);
-    secureWipe(map.keysyms.data(), map.keysyms.size() * sizeof(std::uint32_t));
+    secureWipe(map->keysyms.data(), map->keysyms.size() * sizeof(std::uint32_t));
     sync();
 }
 
@@ -541,10 +542,7 @@ bool Display::ownClipboard(std::vector<std::pair<std::string, SecureBytes>> targ
         targets_.emplace_back(atom(name.c_str()), std::move(data));
     }
     xcb_set_selection_owner(connection_, clipboardWindow_, clipboardAtom_, clipboardTime_);
-    ++roundTrips_;
-    const auto owner = own(xcb_get_selection_owner_reply(
-        connection_, xcb_get_selection_owner(connection_, clipboardAtom_), nullptr));
-    ownsClipboard_ = owner && owner->owner == clipboardWindow_;
+    ownsClipboard_ = selectionOwner(clipboardAtom_) == clipboardWindow_;
     if (!ownsClipboard_) {
         targets_.clear();
         return false;
@@ -587,19 +585,11 @@ bool Display::ownerHoldsOurText(std::uint32_t owner) {
     xcb_convert_selection(connection_, clipboardWindow_, clipboardAtom_, utf8, property, XCB_CURRENT_TIME);
     xcb_flush(connection_);
     const auto deadline = std::chrono::steady_clock::now() + readBackWait;
-    const int fd = xcb_get_file_descriptor(connection_);
     std::optional<bool> answered;
     while (!answered && xcb_connection_has_error(connection_) == 0) {
         const Event event = own(xcb_poll_for_event(connection_));
         if (!event) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                    .count();
-            if (left <= 0) {
-                break;
-            }
-            pollfd waiting{fd, POLLIN, 0};
-            if (::poll(&waiting, 1, int(left)) < 0 && errno != EINTR) {
+            if (!waitForInput(deadline, readBackWait)) {
                 break;
             }
             continue;
@@ -644,10 +634,7 @@ std::int64_t Display::clipboardChangeCount() {
         handleEvents();
         // Asked once: whether every change since our take only moved our text to another owner.
         if (changesByOthers_ > 0 && !ownsClipboard_ && !heldText_.empty() && !takenOverWithOurText_) {
-            ++roundTrips_;
-            const auto owner = own(xcb_get_selection_owner_reply(
-                connection_, xcb_get_selection_owner(connection_, clipboardAtom_), nullptr));
-            takeoverOwner_ = owner ? owner->owner : std::uint32_t{XCB_NONE};
+            takeoverOwner_ = selectionOwner(clipboardAtom_).value_or(XCB_NONE);
             takenOverWithOurText_ = ownerHoldsOurText(takeoverOwner_);
             if (*takenOverWithOurText_) {
                 uncountedChanges_ = changesByOthers_;
@@ -662,16 +649,19 @@ bool Display::ownsClipboard() {
     return ownsClipboard_;
 }
 
+bool Display::waitForInput(std::chrono::steady_clock::time_point deadline,
+                           std::chrono::milliseconds longest) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+        return false;
+    }
+    pollfd waiting{xcb_get_file_descriptor(connection_), POLLIN, 0};
+    return ::poll(&waiting, 1, int(std::min(left, longest).count())) >= 0 || errno == EINTR;
+}
+
 void Display::serveUntil(std::chrono::steady_clock::time_point deadline) {
-    const int fd = xcb_get_file_descriptor(connection_);
-    for (auto left = deadline - std::chrono::steady_clock::now(); left.count() > 0;
-         left = deadline - std::chrono::steady_clock::now()) {
-        pollfd waiting{fd, POLLIN, 0};
-        const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-        const int ready = ::poll(&waiting, 1, int(std::min<std::int64_t>(milliseconds, 1000)));
-        if (ready < 0 && errno != EINTR) {
-            return;
-        }
+    while (waitForInput(deadline, std::chrono::seconds(1))) {
         const std::lock_guard lock(clipboardMutex_);
         handleEvents();
         if (xcb_connection_has_error(connection_) != 0) {

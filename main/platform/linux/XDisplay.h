@@ -37,6 +37,13 @@ struct WindowFacts {
 
 class Display;
 
+// The top-level windows, as a look at an application matches its frames against them.
+class WindowList {
+public:
+    virtual ~WindowList() = default;
+    virtual std::vector<WindowFacts> topLevelWindows() = 0;
+};
+
 // Spare keycodes lent for one typing, given back (with this process's record of them) when the
 // loan ends. A process that ends without unwinding gives them back through
 // `Display::restoreKeyboard`, or a later typing on the display does.
@@ -51,7 +58,7 @@ private:
     Display& display_;
 };
 
-class Display {
+class Display final : public WindowList {
 public:
     // Connects to the display the environment names; null when there is none.
     static std::unique_ptr<Display> connect();
@@ -59,7 +66,7 @@ public:
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;
 
-    std::vector<WindowFacts> topLevelWindows();
+    std::vector<WindowFacts> topLevelWindows() override;
     // Whether the input focus is `window` or a window inside it.
     bool focusIsWithin(std::uint32_t window);
     Rect screenBounds() const;
@@ -108,8 +115,14 @@ private:
     std::uint32_t atom(const char* name);
     void press(Stroke stroke, std::uint8_t modifier);
     void sync();
+    std::optional<KeyboardMap> readKeyboardMap();
+    // The selection's owner (XCB_NONE: none); nothing when the server gave no answer.
+    std::optional<std::uint32_t> selectionOwner(std::uint32_t selection);
     // Gives up `selection` if `owner` still holds it (under a server grab); whether it did.
     bool releaseSelectionOf(std::uint32_t selection, std::uint32_t owner);
+    // Waits until the server has sent something or `deadline` has passed, at most `longest` at a
+    // time; false once the deadline has passed or the wait failed.
+    bool waitForInput(std::chrono::steady_clock::time_point deadline, std::chrono::milliseconds longest);
     void handleEvents();
     void handleEvent(void* event);
     void serveRequest(void* event);
