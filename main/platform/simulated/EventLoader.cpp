@@ -37,8 +37,7 @@ void Loader::loadEvents(const json& value, const Path& path) {
 }
 
 void Loader::loadEvent(const json& value, const Path& path) {
-    expectObject(value, path);
-    checkKeys(value, path, {"when", "delay", "do"});
+    expectObject(value, path, {"when", "delay", "do"});
     const std::size_t eventIndex = state_.events.size();
     state_.events.emplace_back();
     loadTrigger(required(value, path, "when"), member(path, "when"), eventIndex);
@@ -57,7 +56,7 @@ void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventI
     expectObject(value, path);
     Trigger trigger;
     if (value.contains("call")) {
-        checkKeys(value, path, {"call", "count", "every"});
+        expectObject(value, path, {"call", "count", "every"});
         if (value.contains("count") && value.contains("every")) {
             fail(path, "a call trigger has \"count\" or \"every\", not both");
         }
@@ -76,12 +75,11 @@ void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventI
             trigger.count = *trigger.every;
         }
     } else if (value.contains("set")) {
-        checkKeys(value, path, {"set"});
+        expectObject(value, path, {"set"});
         trigger.kind = Trigger::Kind::set;
         const Path setPath = member(path, "set");
         const json& set = value["set"];
-        expectObject(set, setPath);
-        checkKeys(set, setPath, {"element", "attribute", "value"});
+        expectObject(set, setPath, {"element", "attribute", "value"});
         const Path elementPath = member(setPath, "element");
         std::string id = stringOf(required(set, setPath, "element"), elementPath);
         trigger.attribute = stringOf(required(set, setPath, "attribute"), member(setPath, "attribute"));
@@ -93,7 +91,7 @@ void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventI
             state_.events[eventIndex].when.element = lookup(id, where);
         });
     } else if (value.contains("time")) {
-        checkKeys(value, path, {"time"});
+        expectObject(value, path, {"time"});
         trigger.kind = Trigger::Kind::time;
         trigger.timeMicros = microsOf(value["time"], member(path, "time"));
     } else if (value.empty()) {
@@ -123,11 +121,10 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
     if (name == "setAttribute" || name == "removeAttribute") {
         const bool set = name == "setAttribute";
         action.kind = set ? Action::Kind::setAttribute : Action::Kind::removeAttribute;
-        expectObject(argument, argumentPath);
         if (set) {
-            checkKeys(argument, argumentPath, {"element", "attribute", "value"});
+            expectObject(argument, argumentPath, {"element", "attribute", "value"});
         } else {
-            checkKeys(argument, argumentPath, {"element", "attribute"});
+            expectObject(argument, argumentPath, {"element", "attribute"});
         }
         elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"));
         action.attribute =
@@ -138,8 +135,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
         }
     } else if (name == "addChild") {
         action.kind = Action::Kind::addChild;
-        expectObject(argument, argumentPath);
-        checkKeys(argument, argumentPath, {"parent", "element", "index"});
+        expectObject(argument, argumentPath, {"parent", "element", "index"});
         const Path parentPath = member(argumentPath, "parent");
         const std::string parentId = stringOf(required(argument, argumentPath, "parent"), parentPath);
         if (const auto found = argument.find("index"); found != argument.end()) {
@@ -177,8 +173,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
         loadWindowServer(argument, argumentPath, action.allWindows, action.onScreenWindows);
     } else if (name == "setWindowNumber") {
         action.kind = Action::Kind::setWindowNumber;
-        expectObject(argument, argumentPath);
-        checkKeys(argument, argumentPath, {"element", "windowNumber"});
+        expectObject(argument, argumentPath, {"element", "windowNumber"});
         elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"));
         // null: from now on the element has no number (the call fails).
         const json& number = required(argument, argumentPath, "windowNumber");

@@ -109,8 +109,11 @@ inline void expectList(const json& value, const Path& path) {
     expectKind(value, path, value.is_array(), "a list");
 }
 
-inline void checkKeys(const json& object, const Path& path, std::initializer_list<std::string_view> allowed) {
-    for (const auto& [key, unused] : object.items()) {
+// `value` must be an object whose keys are all among `allowed`.
+inline void expectObject(const json& value, const Path& path,
+                         std::initializer_list<std::string_view> allowed) {
+    expectObject(value, path);
+    for (const auto& [key, unused] : value.items()) {
         if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
             fail(path, "unknown key " + jsonQuoted(key));
         }
@@ -176,8 +179,7 @@ private:
     // The snapshots given ("all", "onScreen") into `all` and `onScreen` (each a json or an optional).
     template <typename Snapshot>
     static void loadWindowServer(const json& value, const Path& path, Snapshot& all, Snapshot& onScreen) {
-        expectObject(value, path);
-        checkKeys(value, path, {"all", "onScreen"});
+        expectObject(value, path, {"all", "onScreen"});
         if (const auto found = value.find("all"); found != value.end()) {
             all = *found;
         }
