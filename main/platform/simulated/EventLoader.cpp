@@ -41,9 +41,7 @@ void Loader::loadEvent(const json& value, const Path& path) {
     const std::size_t eventIndex = state_.events.size();
     state_.events.emplace_back();
     loadTrigger(required(value, path, "when"), member(path, "when"), eventIndex);
-    if (const auto found = value.find("delay"); found != value.end()) {
-        state_.events[eventIndex].delayMicros = microsOf(*found, member(path, "delay"));
-    }
+    readMember(value, path, "delay", state_.events[eventIndex].delayMicros, microsOf);
     const Path actionsPath = member(path, "do");
     const json& actions = required(value, path, "do");
     expectList(actions, actionsPath);
@@ -65,15 +63,9 @@ void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventI
         if (std::find(std::begin(call::all), std::end(call::all), trigger.call) == std::end(call::all)) {
             fail(member(path, "call"), "unknown platform call " + jsonQuoted(trigger.call));
         }
-        if (const auto found = value.find("count"); found != value.end()) {
-            trigger.count =
-                integerOf(*found, member(path, "count"), 1, std::numeric_limits<std::int64_t>::max());
-        }
-        if (const auto found = value.find("every"); found != value.end()) {
-            trigger.every =
-                integerOf(*found, member(path, "every"), 1, std::numeric_limits<std::int64_t>::max());
-            trigger.count = *trigger.every;
-        }
+        readMember(value, path, "count", trigger.count, integerIn(1));
+        readMember(value, path, "every", trigger.every, integerIn(1));
+        trigger.count = trigger.every.value_or(trigger.count);
     } else if (value.contains("set")) {
         expectObject(value, path, {"set"});
         trigger.kind = Trigger::Kind::set;
@@ -83,10 +75,10 @@ void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventI
         const Path elementPath = member(setPath, "element");
         std::string id = stringOf(required(set, setPath, "element"), elementPath);
         trigger.attribute = stringOf(required(set, setPath, "attribute"), member(setPath, "attribute"));
-        if (const auto found = set.find("value"); found != set.end()) {
-            trigger.value = expectKind(*found, member(setPath, "value"),
-                                       found->is_string() || found->is_boolean(), "a string or boolean");
-        }
+        readMember(set, setPath, "value", trigger.value, [](const json& wanted, const Path& wantedPath) {
+            return expectKind(wanted, wantedPath, wanted.is_string() || wanted.is_boolean(),
+                              "a string or boolean");
+        });
         deferred_.push_back([this, eventIndex, id = std::move(id), where = elementPath.render()] {
             state_.events[eventIndex].when.element = lookup(id, where);
         });

@@ -137,29 +137,19 @@ void Loader::load(const json& scenario) {
 
 void Loader::loadDisplay(const json& value, const Path& path) {
     expectObject(value, path, {"width", "height"});
-    if (const auto found = value.find("width"); found != value.end()) {
-        state_.display.width = numberOf(*found, member(path, "width"));
-    }
-    if (const auto found = value.find("height"); found != value.end()) {
-        state_.display.height = numberOf(*found, member(path, "height"));
-    }
+    readMember(value, path, "width", state_.display.width, numberOf);
+    readMember(value, path, "height", state_.display.height, numberOf);
 }
 
 void Loader::loadPasteboard(const json& value, const Path& path) {
     expectObject(value, path, {"changeCount", "failSetString", "failSetData", "failWrite"});
-    for (const auto& [key, entry] : value.items()) {
-        const Path entryPath = member(path, key);
-        if (key == "changeCount") {
-            state_.changeCount = integerOf(entry, entryPath, std::numeric_limits<std::int64_t>::min(),
-                                           std::numeric_limits<std::int64_t>::max() - 1000000);
-        } else if (key == "failSetString") {
-            state_.failSetString = booleanOf(entry, entryPath);
-        } else if (key == "failSetData") {
-            state_.failSetData = booleanOf(entry, entryPath);
-        } else {
-            state_.failWrite = booleanOf(entry, entryPath);
-        }
-    }
+    // In the document's key order, so that the first problem there is the one reported.
+    readMember(value, path, "changeCount", state_.changeCount,
+               integerIn(std::numeric_limits<std::int64_t>::min(),
+                         std::numeric_limits<std::int64_t>::max() - 1000000));
+    readMember(value, path, "failSetData", state_.failSetData, booleanOf);
+    readMember(value, path, "failSetString", state_.failSetString, booleanOf);
+    readMember(value, path, "failWrite", state_.failWrite, booleanOf);
 }
 
 void Loader::loadApplications(const json& value, const Path& path) {
@@ -183,14 +173,9 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
     if (const auto found = value.find("bundleIdentifier"); found != value.end() && !found->is_null()) {
         info->bundleIdentifier = stringOf(*found, member(path, "bundleIdentifier"));
     }
-    if (const auto found = value.find("activationPolicy"); found != value.end()) {
-        info->activationPolicy =
-            integerOf(*found, member(path, "activationPolicy"), std::numeric_limits<std::int64_t>::min(),
-                      std::numeric_limits<std::int64_t>::max());
-    }
-    if (const auto found = value.find("terminated"); found != value.end()) {
-        info->terminated = booleanOf(*found, member(path, "terminated"));
-    }
+    readMember(value, path, "activationPolicy", info->activationPolicy,
+               integerIn(std::numeric_limits<std::int64_t>::min()));
+    readMember(value, path, "terminated", info->terminated, booleanOf);
     const std::size_t application = state_.applications.size();
     const std::string pidName = std::to_string(info->pid);
     state_.applications.push_back(Application{std::move(info), 0, {}, running});
@@ -401,9 +386,7 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
         expectObject(entry, entryPath, {"hex", "repeat"});
         const std::string hex = stringOf(entry.value("hex", json()), member(entryPath, "hex"));
         std::int64_t repeat = 1;
-        if (const auto found = entry.find("repeat"); found != entry.end()) {
-            repeat = integerOf(*found, member(entryPath, "repeat"), 0, 16 * 1024 * 1024);
-        }
+        readMember(entry, entryPath, "repeat", repeat, integerIn(0, 16 * 1024 * 1024));
         const std::string bytes = bytesOfHex(hex, member(entryPath, "hex"));
         if (static_cast<std::int64_t>(bytes.size()) * repeat > 64 * 1024 * 1024) {
             fail(entryPath, "more than 64 MiB");

@@ -128,6 +128,14 @@ inline const json& required(const json& object, const Path& path, const char* ke
     return *found;
 }
 
+// When `object` has the member `key`: `target` set to what `read` makes of it (given its path).
+template <typename Target, typename Read>
+void readMember(const json& object, const Path& path, std::string_view key, Target& target, Read read) {
+    if (const auto found = object.find(key); found != object.end()) {
+        target = read(*found, member(path, key));
+    }
+}
+
 inline const std::string& stringOf(const json& value, const Path& path) {
     return expectKind(value, path, value.is_string(), "a string").get_ref<const std::string&>();
 }
@@ -154,6 +162,11 @@ inline std::int64_t integerOf(const json& value, const Path& path, std::int64_t 
         fail(path, "expected an integer from " + std::to_string(minimum) + " to " + std::to_string(maximum));
     }
     return result;
+}
+
+// A reader of integers from `minimum` to `maximum`, for readMember.
+inline auto integerIn(std::int64_t minimum, std::int64_t maximum = std::numeric_limits<std::int64_t>::max()) {
+    return [=](const json& value, const Path& path) { return integerOf(value, path, minimum, maximum); };
 }
 
 inline std::int32_t pidOf(const json& value, const Path& path) {
