@@ -29,25 +29,15 @@ int signalOf(const json& value, const Path& path) {
 
 } // namespace
 
-void Loader::loadEvents(const json& value, const Path& path) {
-    expectList(value, path);
-    for (std::size_t index = 0; index < value.size(); ++index) {
-        loadEvent(value[index], item(path, index));
-    }
-}
-
 void Loader::loadEvent(const json& value, const Path& path) {
     expectObject(value, path, {"when", "delay", "do"});
     const std::size_t eventIndex = state_.events.size();
     state_.events.emplace_back();
     loadTrigger(required(value, path, "when"), member(path, "when"), eventIndex);
     readMember(value, path, "delay", state_.events[eventIndex].delayMicros, microsOf);
-    const Path actionsPath = member(path, "do");
-    const json& actions = required(value, path, "do");
-    expectList(actions, actionsPath);
-    for (std::size_t index = 0; index < actions.size(); ++index) {
-        loadAction(actions[index], item(actionsPath, index), eventIndex);
-    }
+    forEachItem(
+        required(value, path, "do"), member(path, "do"),
+        [&](const json& action, const Path& actionPath) { loadAction(action, actionPath, eventIndex); });
 }
 
 void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventIndex) {

@@ -130,7 +130,8 @@ void Loader::load(const json& scenario) {
         loadApplications(*found, member(root, "applications"));
     }
     if (const auto found = scenario.find("events"); found != scenario.end()) {
-        loadEvents(*found, member(root, "events"));
+        forEachItem(*found, member(root, "events"),
+                    [this](const json& event, const Path& eventPath) { loadEvent(event, eventPath); });
     }
     resolve();
 }
@@ -153,16 +154,14 @@ void Loader::loadPasteboard(const json& value, const Path& path) {
 }
 
 void Loader::loadApplications(const json& value, const Path& path) {
-    expectList(value, path);
-    for (std::size_t index = 0; index < value.size(); ++index) {
-        const Path itemPath = item(path, index);
-        const std::size_t application = loadApplication(value[index], itemPath, true);
+    forEachItem(value, path, [this](const json& entry, const Path& itemPath) {
+        const std::size_t application = loadApplication(entry, itemPath, true);
         const std::int32_t pid = state_.applications[application].info->pid;
         if (std::any_of(state_.applications.begin(), state_.applications.begin() + application,
                         [pid](const Application& earlier) { return earlier.info->pid == pid; })) {
             fail(member(itemPath, "pid"), "duplicate pid " + std::to_string(pid));
         }
-    }
+    });
 }
 
 std::size_t Loader::loadApplication(const json& value, const Path& path, bool running) {
@@ -256,12 +255,11 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
             state_.nodes.write(node).windowNumber = static_cast<std::uint32_t>(
                 integerOf(entry, keyPath, 0, std::numeric_limits<std::uint32_t>::max()));
         } else if (key == "settable" || key == "journalReads") {
-            expectList(entry, keyPath);
             Node& loaded = state_.nodes.write(node);
-            for (std::size_t index = 0; index < entry.size(); ++index) {
-                (key == "settable" ? loaded.settable : loaded.journalReads)
-                    .push_back(stringOf(entry[index], item(keyPath, index)));
-            }
+            auto& names = key == "settable" ? loaded.settable : loaded.journalReads;
+            forEachItem(entry, keyPath, [&names](const json& listed, const Path& listedPath) {
+                names.push_back(stringOf(listed, listedPath));
+            });
         } else if (key == "setResults") {
             expectObject(entry, keyPath);
             for (const auto& [attribute, code] : entry.items()) {
@@ -318,15 +316,12 @@ Value Loader::loadShorthand(const Shorthand& shorthand, const json& entry, const
 
 Value Loader::loadElementList(const json& value, const Path& path, const std::string& listName,
                               std::size_t application, NodeIndex parent, const std::string& idSuffix) {
-    expectList(value, path);
     ValueList list;
     list.reserve(value.size());
-    for (std::size_t index = 0; index < value.size(); ++index) {
-        const json& entry = value[index];
-        const Path entryPath = item(path, index);
+    forEachItem(value, path, [&](const json& entry, const Path& entryPath) {
         if (isReference(entry)) {
             list.push_back(referenceValue(referenceOf(entry, entryPath), member(entryPath, "ref").render()));
-            continue;
+            return;
         }
         expectObject(entry, entryPath);
         std::int64_t copies = 1;
@@ -345,7 +340,7 @@ Value Loader::loadElementList(const json& value, const Path& path, const std::st
             // Text one may be uninitialised, though the temporary always holds an ElementRef.
             list.emplace_back().value.emplace<ElementRef>(ElementRef{child});
         }
-    }
+    });
     return {std::move(list)};
 }
 
@@ -371,14 +366,11 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
         return referenceValue(stringOf(entry, entryPath), entryPath.render());
     }
     if (key == "elements" || key == "list") {
-        expectList(entry, entryPath);
         ValueList items;
-        for (std::size_t index = 0; index < entry.size(); ++index) {
-            const Path itemPath = item(entryPath, index);
-            items.push_back(key == "list"
-                                ? loadTyped(entry[index], itemPath, false)
-                                : referenceValue(stringOf(entry[index], itemPath), itemPath.render()));
-        }
+        forEachItem(entry, entryPath, [&](const json& listed, const Path& itemPath) {
+            items.push_back(key == "list" ? loadTyped(listed, itemPath, false)
+                                          : referenceValue(stringOf(listed, itemPath), itemPath.render()));
+        });
         return {std::move(items)};
     }
     if (key == "bytes") {

@@ -128,6 +128,15 @@ inline const json& required(const json& object, const Path& path, const char* ke
     return *found;
 }
 
+// `visit` given each item of the list `value` and the item's path.
+template <typename Visit>
+void forEachItem(const json& value, const Path& path, Visit visit) {
+    expectList(value, path);
+    for (std::size_t index = 0; index < value.size(); ++index) {
+        visit(value[index], item(path, index));
+    }
+}
+
 // When `object` has the member `key`: `target` set to what `read` makes of it (given its path).
 template <typename Target, typename Read>
 void readMember(const json& object, const Path& path, std::string_view key, Target& target, Read read) {
@@ -224,7 +233,6 @@ private:
     static Value loadTyped(const json& value, const Path& path, bool topLevel);
 
     // Events (EventLoader.cpp).
-    void loadEvents(const json& value, const Path& path);
     void loadEvent(const json& value, const Path& path);
     void loadTrigger(const json& value, const Path& path, std::size_t eventIndex);
     void loadAction(const json& value, const Path& path, std::size_t eventIndex);
