@@ -139,7 +139,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
         elementLater(argument, argumentPath);
     } else if (name == "terminate" || name == "quit") {
         action.kind = name == "quit" ? Action::Kind::quit : Action::Kind::terminate;
-        action.pid = pidOf(argument, argumentPath);
+        action.pid = int32Of(argument, argumentPath);
         pidChecks_.emplace_back(action.pid, argumentPath.render());
     } else if (name == "launch") {
         action.kind = Action::Kind::launch;

@@ -72,10 +72,6 @@ std::uint64_t tokenIdentifierOf(const std::string& key, const Path& path) {
     return std::stoull(key);
 }
 
-Value referenceValue(std::string id, std::string path) {
-    return {IdReference{std::move(id), std::move(path)}};
-}
-
 Text textOf(const json& value, const Path& path) {
     const std::string& text = stringOf(value, path);
     return Text(text.begin(), text.end());
@@ -168,7 +164,7 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
     expectObject(value, path,
                  {"pid", "bundleIdentifier", "activationPolicy", "terminated", "root", "tokens"});
     auto info = std::make_shared<ApplicationInfo>();
-    info->pid = pidOf(required(value, path, "pid"), member(path, "pid"));
+    info->pid = int32Of(required(value, path, "pid"), member(path, "pid"));
     if (const auto found = value.find("bundleIdentifier"); found != value.end() && !found->is_null()) {
         info->bundleIdentifier = stringOf(*found, member(path, "bundleIdentifier"));
     }
@@ -192,8 +188,7 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
             const Path entryPath = member(tokensPath, key);
             const std::uint64_t identifier = tokenIdentifierOf(key, tokensPath);
             if (isReference(entry)) {
-                pendingTokens_.push_back({application, identifier, referenceOf(entry, entryPath),
-                                          member(entryPath, "ref").render()});
+                pendingTokens_.push_back({application, identifier, referenceOf(entry, entryPath)});
             } else {
                 state_.applications[application].tokens[identifier] = loadElement(
                     entry, entryPath, pidName + "/tokens/" + key, application, std::nullopt, "", false);
@@ -203,9 +198,10 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
     return application;
 }
 
-std::string Loader::referenceOf(const json& value, const Path& path) {
+IdReference Loader::referenceOf(const json& value, const Path& path) {
     expectObject(value, path, {"ref"});
-    return stringOf(required(value, path, "ref"), member(path, "ref"));
+    const Path idPath = member(path, "ref");
+    return {stringOf(required(value, path, "ref"), idPath), idPath.render()};
 }
 
 NodeIndex Loader::newNode(std::string name, std::size_t application, std::optional<NodeIndex> owner) {
@@ -264,7 +260,7 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
             expectObject(entry, keyPath);
             for (const auto& [attribute, code] : entry.items()) {
                 state_.nodes.write(node).setResults.emplace(attribute,
-                                                            errorCodeOf(code, member(keyPath, attribute)));
+                                                            int32Of(code, member(keyPath, attribute)));
             }
         } else if (key == "valueArrives") {
             state_.nodes.write(node).valueArrives = booleanOf(entry, keyPath);
@@ -309,7 +305,7 @@ Value Loader::loadShorthand(const Shorthand& shorthand, const json& entry, const
                                application, node, idSuffix);
     }
     if (shorthand.key == "focusedWindow" || shorthand.key == "mainWindow") {
-        return referenceValue(referenceOf(entry, keyPath), member(keyPath, "ref").render());
+        return {referenceOf(entry, keyPath)};
     }
     return {textOf(entry, keyPath)};
 }
@@ -320,7 +316,7 @@ Value Loader::loadElementList(const json& value, const Path& path, const std::st
     list.reserve(value.size());
     forEachItem(value, path, [&](const json& entry, const Path& entryPath) {
         if (isReference(entry)) {
-            list.push_back(referenceValue(referenceOf(entry, entryPath), member(entryPath, "ref").render()));
+            list.push_back({referenceOf(entry, entryPath)});
             return;
         }
         expectObject(entry, entryPath);
@@ -363,13 +359,14 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
         return {Other{textOf(entry, entryPath)}};
     }
     if (key == "element") {
-        return referenceValue(stringOf(entry, entryPath), entryPath.render());
+        return {IdReference{stringOf(entry, entryPath), entryPath.render()}};
     }
     if (key == "elements" || key == "list") {
         ValueList items;
         forEachItem(entry, entryPath, [&](const json& listed, const Path& itemPath) {
-            items.push_back(key == "list" ? loadTyped(listed, itemPath, false)
-                                          : referenceValue(stringOf(listed, itemPath), itemPath.render()));
+            items.push_back(key == "list"
+                                ? loadTyped(listed, itemPath, false)
+                                : Value{IdReference{stringOf(listed, itemPath), itemPath.render()}});
         });
         return {std::move(items)};
     }
@@ -396,7 +393,7 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
         fail(entryPath, "\"" + key + "\" describes a whole read and cannot stand in a list");
     }
     if (key == "error") {
-        const AXError code = errorCodeOf(entry, entryPath);
+        const AXError code = int32Of(entry, entryPath);
         if (code == axErrorSuccess) {
             fail(entryPath, "an error code is not 0");
         }
@@ -441,7 +438,8 @@ void Loader::resolve() {
         }
     }
     for (const PendingToken& token : pendingTokens_) {
-        state_.applications[token.application].tokens[token.identifier] = lookup(token.id, token.path);
+        state_.applications[token.application].tokens[token.identifier] =
+            lookup(token.reference.id, token.reference.path);
     }
     for (const auto& step : deferred_) {
         step();

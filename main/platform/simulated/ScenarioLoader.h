@@ -73,20 +73,13 @@ inline Path item(const Path& path, std::size_t index) {
 }
 
 inline const char* kindOf(const json& value) {
-    switch (value.type()) {
-    case json::value_t::null:
-        return "null";
-    case json::value_t::boolean:
-        return "a boolean";
-    case json::value_t::string:
-        return "a string";
-    case json::value_t::array:
-        return "a list";
-    case json::value_t::object:
-        return "an object";
-    default:
-        return "a number";
-    }
+    static constexpr std::pair<json::value_t, const char*> kinds[] = {{json::value_t::null, "null"},
+                                                                      {json::value_t::boolean, "a boolean"},
+                                                                      {json::value_t::string, "a string"},
+                                                                      {json::value_t::array, "a list"},
+                                                                      {json::value_t::object, "an object"}};
+    const auto* found = std::ranges::find(kinds, value.type(), &std::pair<json::value_t, const char*>::first);
+    return found != std::end(kinds) ? found->second : "a number";
 }
 
 [[noreturn]] inline void wrongKind(const json& value, const Path& path, const char* expected) {
@@ -178,14 +171,10 @@ inline auto integerIn(std::int64_t minimum, std::int64_t maximum = std::numeric_
     return [=](const json& value, const Path& path) { return integerOf(value, path, minimum, maximum); };
 }
 
-inline std::int32_t pidOf(const json& value, const Path& path) {
+// A pid or an error code (AXError is 32 bits as well).
+inline std::int32_t int32Of(const json& value, const Path& path) {
     return static_cast<std::int32_t>(integerOf(value, path, std::numeric_limits<std::int32_t>::min(),
                                                std::numeric_limits<std::int32_t>::max()));
-}
-
-inline AXError errorCodeOf(const json& value, const Path& path) {
-    return static_cast<AXError>(integerOf(value, path, std::numeric_limits<std::int32_t>::min(),
-                                          std::numeric_limits<std::int32_t>::max()));
 }
 
 struct Shorthand;
@@ -214,7 +203,8 @@ private:
     void loadApplications(const json& value, const Path& path);
     std::size_t loadApplication(const json& value, const Path& path, bool running);
     static bool isReference(const json& value) { return value.is_object() && value.contains("ref"); }
-    static std::string referenceOf(const json& value, const Path& path);
+    // {"ref": id}, with the path of its id.
+    static IdReference referenceOf(const json& value, const Path& path);
     NodeIndex newNode(std::string name, std::size_t application, std::optional<NodeIndex> owner);
     // One element object (not a reference) and everything written inline under it. The element's
     // keys are visited once; "attributes" comes last so that it cannot repeat a shorthand key.
@@ -246,8 +236,7 @@ private:
     struct PendingToken {
         std::size_t application;
         std::uint64_t identifier;
-        std::string id;
-        std::string path;
+        IdReference reference;
     };
 
     SimulatedPlatform::State& state_;
