@@ -131,7 +131,9 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
         deferred_.push_back([this, eventIndex, actionIndex, parentId, where = parentPath.render()] {
             Action& added = state_.events[eventIndex].actions[actionIndex];
             added.parent = lookup(parentId, where);
-            setApplication(added.element, state_.nodes[added.parent].application);
+            const std::size_t application = state_.nodes[added.parent].application;
+            state_.nodes.writeTree(added.element,
+                                   [application](Node& node) { node.application = application; });
             state_.nodes.write(added.parent).owned.push_back(added.element);
         });
     } else if (name == "remove") {

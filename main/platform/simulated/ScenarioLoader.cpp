@@ -405,13 +405,6 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
     return {NoValue{}};
 }
 
-void Loader::setApplication(NodeIndex node, std::size_t application) {
-    state_.nodes.write(node).application = application;
-    for (const NodeIndex owned : state_.nodes[node].owned) {
-        setApplication(owned, application);
-    }
-}
-
 NodeIndex Loader::lookup(const std::string& id, const std::string& path) const {
     const auto found = ids_.find(id);
     if (found == ids_.end()) {

@@ -228,7 +228,6 @@ private:
     void loadAction(const json& value, const Path& path, std::size_t eventIndex);
 
     // References (ScenarioLoader.cpp).
-    void setApplication(NodeIndex node, std::size_t application);
     NodeIndex lookup(const std::string& id, const std::string& path) const;
     void resolveValue(Value& value) const;
     void resolve();
