@@ -11,13 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
-#include <thread>
 #include <unistd.h>
 
 namespace cpi {
