@@ -33,10 +33,10 @@ void Loader::loadEvent(const json& value, const Path& path) {
     expectObject(value, path, {"when", "delay", "do"});
     const std::size_t eventIndex = state_.events.size();
     state_.events.emplace_back();
-    loadTrigger(required(value, path, "when"), member(path, "when"), eventIndex);
+    loadTrigger(required(value, path, "when"), Path(path, "when"), eventIndex);
     readMember(value, path, "delay", state_.events[eventIndex].delayMicros, microsOf);
     forEachItem(
-        required(value, path, "do"), member(path, "do"),
+        required(value, path, "do"), Path(path, "do"),
         [&](const json& action, const Path& actionPath) { loadAction(action, actionPath, eventIndex); });
 }
 
@@ -49,9 +49,9 @@ void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventI
             fail(path, "a call trigger has \"count\" or \"every\", not both");
         }
         trigger.kind = Trigger::Kind::call;
-        trigger.call = stringOf(value["call"], member(path, "call"));
+        trigger.call = stringOf(value["call"], Path(path, "call"));
         if (std::find(std::begin(call::all), std::end(call::all), trigger.call) == std::end(call::all)) {
-            fail(member(path, "call"), "unknown platform call " + jsonQuoted(trigger.call));
+            fail(Path(path, "call"), "unknown platform call " + jsonQuoted(trigger.call));
         }
         readMember(value, path, "count", trigger.count, integerIn(1));
         readMember(value, path, "every", trigger.every, integerIn(1));
@@ -59,12 +59,12 @@ void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventI
     } else if (value.contains("set")) {
         expectObject(value, path, {"set"});
         trigger.kind = Trigger::Kind::set;
-        const Path setPath = member(path, "set");
+        const Path setPath = Path(path, "set");
         const json& set = value["set"];
         expectObject(set, setPath, {"element", "attribute", "value"});
-        const Path elementPath = member(setPath, "element");
+        const Path elementPath = Path(setPath, "element");
         std::string id = stringOf(required(set, setPath, "element"), elementPath);
-        trigger.attribute = stringOf(required(set, setPath, "attribute"), member(setPath, "attribute"));
+        trigger.attribute = stringOf(required(set, setPath, "attribute"), Path(setPath, "attribute"));
         readMember(set, setPath, "value", trigger.value, [](const json& wanted, const Path& wantedPath) {
             return expectKind(wanted, wantedPath, wanted.is_string() || wanted.is_boolean(),
                               "a string or boolean");
@@ -75,7 +75,7 @@ void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventI
     } else if (value.contains("time")) {
         expectObject(value, path, {"time"});
         trigger.kind = Trigger::Kind::time;
-        trigger.timeMicros = microsOf(value["time"], member(path, "time"));
+        trigger.timeMicros = microsOf(value["time"], Path(path, "time"));
     } else if (value.empty()) {
         fail(path, "expected a trigger: \"call\", \"set\" or \"time\"");
     } else {
@@ -91,7 +91,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
     }
     const std::string& name = value.begin().key();
     const json& argument = value.begin().value();
-    const Path argumentPath = member(path, name);
+    const Path argumentPath = Path(path, name);
     const std::size_t actionIndex = state_.events[eventIndex].actions.size();
     Action action;
     auto elementLater = [&](const json& id, const Path& idPath) {
@@ -108,26 +108,26 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
         } else {
             expectObject(argument, argumentPath, {"element", "attribute"});
         }
-        elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"));
+        elementLater(required(argument, argumentPath, "element"), Path(argumentPath, "element"));
         action.attribute =
-            stringOf(required(argument, argumentPath, "attribute"), member(argumentPath, "attribute"));
+            stringOf(required(argument, argumentPath, "attribute"), Path(argumentPath, "attribute"));
         if (set) {
             action.value =
-                loadTyped(required(argument, argumentPath, "value"), member(argumentPath, "value"), true);
+                loadTyped(required(argument, argumentPath, "value"), Path(argumentPath, "value"), true);
         }
     } else if (name == "addChild") {
         action.kind = Action::Kind::addChild;
         expectObject(argument, argumentPath, {"parent", "element", "index"});
-        const Path parentPath = member(argumentPath, "parent");
+        const Path parentPath = Path(argumentPath, "parent");
         const std::string parentId = stringOf(required(argument, argumentPath, "parent"), parentPath);
         if (const auto found = argument.find("index"); found != argument.end()) {
-            action.index = static_cast<std::size_t>(integerOf(*found, member(argumentPath, "index"), 0,
-                                                              std::numeric_limits<std::int32_t>::max()));
+            action.index = static_cast<std::size_t>(
+                integerOf(*found, Path(argumentPath, "index"), 0, std::numeric_limits<std::int32_t>::max()));
         }
         const std::string pathName =
             parentId + "/children/" + (action.index ? std::to_string(*action.index) : std::string("last"));
         action.element = loadElement(required(argument, argumentPath, "element"),
-                                     member(argumentPath, "element"), pathName, 0, std::nullopt, "", false);
+                                     Path(argumentPath, "element"), pathName, 0, std::nullopt, "", false);
         deferred_.push_back([this, eventIndex, actionIndex, parentId, where = parentPath.render()] {
             Action& added = state_.events[eventIndex].actions[actionIndex];
             added.parent = lookup(parentId, where);
@@ -158,12 +158,12 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
     } else if (name == "setWindowNumber") {
         action.kind = Action::Kind::setWindowNumber;
         expectObject(argument, argumentPath, {"element", "windowNumber"});
-        elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"));
+        elementLater(required(argument, argumentPath, "element"), Path(argumentPath, "element"));
         // null: from now on the element has no number (the call fails).
         const json& number = required(argument, argumentPath, "windowNumber");
         if (!number.is_null()) {
             action.windowNumber = static_cast<std::uint32_t>(integerOf(
-                number, member(argumentPath, "windowNumber"), 0, std::numeric_limits<std::uint32_t>::max()));
+                number, Path(argumentPath, "windowNumber"), 0, std::numeric_limits<std::uint32_t>::max()));
         }
     } else {
         fail(path, "unknown action " + jsonQuoted(name));

@@ -103,7 +103,7 @@ void Loader::load(const json& scenario) {
                  {"description", "trusted", "now", "realTime", "roundTripMicros", "applications",
                   "windowServer", "display", "pasteboard", "events"});
     for (const auto& [key, value] : scenario.items()) {
-        const Path path = member(root, key);
+        const Path path = Path(root, key);
         if (key == "description") {
             stringOf(value, path);
         } else if (key == "trusted") {
@@ -123,10 +123,10 @@ void Loader::load(const json& scenario) {
         }
     }
     if (const auto found = scenario.find("applications"); found != scenario.end()) {
-        loadApplications(*found, member(root, "applications"));
+        loadApplications(*found, Path(root, "applications"));
     }
     if (const auto found = scenario.find("events"); found != scenario.end()) {
-        forEachItem(*found, member(root, "events"),
+        forEachItem(*found, Path(root, "events"),
                     [this](const json& event, const Path& eventPath) { loadEvent(event, eventPath); });
     }
     resolve();
@@ -155,7 +155,7 @@ void Loader::loadApplications(const json& value, const Path& path) {
         const std::int32_t pid = state_.applications[application].info->pid;
         if (std::any_of(state_.applications.begin(), state_.applications.begin() + application,
                         [pid](const Application& earlier) { return earlier.info->pid == pid; })) {
-            fail(member(itemPath, "pid"), "duplicate pid " + std::to_string(pid));
+            fail(Path(itemPath, "pid"), "duplicate pid " + std::to_string(pid));
         }
     });
 }
@@ -164,9 +164,9 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
     expectObject(value, path,
                  {"pid", "bundleIdentifier", "activationPolicy", "terminated", "root", "tokens"});
     auto info = std::make_shared<ApplicationInfo>();
-    info->pid = int32Of(required(value, path, "pid"), member(path, "pid"));
+    info->pid = int32Of(required(value, path, "pid"), Path(path, "pid"));
     if (const auto found = value.find("bundleIdentifier"); found != value.end() && !found->is_null()) {
-        info->bundleIdentifier = stringOf(*found, member(path, "bundleIdentifier"));
+        info->bundleIdentifier = stringOf(*found, Path(path, "bundleIdentifier"));
     }
     readMember(value, path, "activationPolicy", info->activationPolicy,
                integerIn(std::numeric_limits<std::int64_t>::min()));
@@ -178,14 +178,14 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
     const auto root = value.find("root");
     state_.applications[application].root =
         root != value.end()
-            ? loadElement(*root, member(path, "root"), pidName, application, std::nullopt, "", false)
+            ? loadElement(*root, Path(path, "root"), pidName, application, std::nullopt, "", false)
             : newNode(pidName, application, std::nullopt);
 
     if (const auto found = value.find("tokens"); found != value.end()) {
-        const Path tokensPath = member(path, "tokens");
+        const Path tokensPath = Path(path, "tokens");
         expectObject(*found, tokensPath);
         for (const auto& [key, entry] : found->items()) {
-            const Path entryPath = member(tokensPath, key);
+            const Path entryPath = Path(tokensPath, key);
             const std::uint64_t identifier = tokenIdentifierOf(key, tokensPath);
             if (isReference(entry)) {
                 pendingTokens_.push_back({application, identifier, referenceOf(entry, entryPath)});
@@ -200,7 +200,7 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
 
 IdReference Loader::referenceOf(const json& value, const Path& path) {
     expectObject(value, path, {"ref"});
-    const Path idPath = member(path, "ref");
+    const Path idPath = Path(path, "ref");
     return {stringOf(required(value, path, "ref"), idPath), idPath.render()};
 }
 
@@ -224,13 +224,13 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
     }
     std::string name = pathName;
     if (const auto found = value.find("id"); found != value.end()) {
-        const std::string id = stringOf(*found, member(path, "id"));
+        const std::string id = stringOf(*found, Path(path, "id"));
         if (id.empty()) {
-            fail(member(path, "id"), "an id must not be empty");
+            fail(Path(path, "id"), "an id must not be empty");
         }
         name = id + idSuffix;
         if (ids_.count(name) != 0) {
-            fail(member(path, "id"), "duplicate id " + jsonQuoted(name));
+            fail(Path(path, "id"), "duplicate id " + jsonQuoted(name));
         }
     }
     const NodeIndex node = newNode(name, application, owner);
@@ -240,7 +240,7 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
 
     const json* attributes = nullptr;
     for (const auto& [key, entry] : value.items()) {
-        const Path keyPath = member(path, key);
+        const Path keyPath = Path(path, key);
         if (const Shorthand* shorthand = shorthandFor(key)) {
             Value attribute = loadShorthand(*shorthand, entry, keyPath, node, application, idSuffix);
             state_.nodes.write(node).attributes.insert_or_assign(std::string(shorthand->attribute),
@@ -260,7 +260,7 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
             expectObject(entry, keyPath);
             for (const auto& [attribute, code] : entry.items()) {
                 state_.nodes.write(node).setResults.emplace(attribute,
-                                                            int32Of(code, member(keyPath, attribute)));
+                                                            int32Of(code, Path(keyPath, attribute)));
             }
         } else if (key == "valueArrives") {
             state_.nodes.write(node).valueArrives = booleanOf(entry, keyPath);
@@ -273,10 +273,10 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
         }
     }
     if (attributes != nullptr) {
-        const Path attributesPath = member(path, "attributes");
+        const Path attributesPath = Path(path, "attributes");
         expectObject(*attributes, attributesPath);
         for (const auto& [attribute, typed] : attributes->items()) {
-            const Path attributePath = member(attributesPath, attribute);
+            const Path attributePath = Path(attributesPath, attribute);
             for (const Shorthand& shorthand : shorthands) {
                 if (shorthand.attribute == attribute && value.contains(shorthand.key)) {
                     fail(attributePath, "attribute also given by " + jsonQuoted(shorthand.key));
@@ -323,7 +323,7 @@ Value Loader::loadElementList(const json& value, const Path& path, const std::st
         std::int64_t copies = 1;
         const auto repeat = entry.find("repeat");
         if (repeat != entry.end()) {
-            copies = integerOf(*repeat, member(entryPath, "repeat"), 0, maxRepeat);
+            copies = integerOf(*repeat, Path(entryPath, "repeat"), 0, maxRepeat);
         }
         for (std::int64_t copy = 1; copy <= copies; ++copy) {
             const std::string suffix =
@@ -351,7 +351,7 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
     const auto first = value.begin();
     const std::string& key = first.key();
     const json& entry = first.value();
-    const Path entryPath = member(path, key);
+    const Path entryPath = Path(path, key);
     if (key == "url") {
         return {Url{textOf(entry, entryPath)}};
     }
@@ -373,10 +373,10 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
     if (key == "bytes") {
         // A string of raw bytes (not necessarily UTF-8), repeated: {"hex": "c328", "repeat": N}.
         expectObject(entry, entryPath, {"hex", "repeat"});
-        const std::string hex = stringOf(entry.value("hex", json()), member(entryPath, "hex"));
+        const std::string hex = stringOf(entry.value("hex", json()), Path(entryPath, "hex"));
         std::int64_t repeat = 1;
         readMember(entry, entryPath, "repeat", repeat, integerIn(0, 16 * 1024 * 1024));
-        const std::string bytes = bytesOfHex(hex, member(entryPath, "hex"));
+        const std::string bytes = bytesOfHex(hex, Path(entryPath, "hex"));
         if (static_cast<std::int64_t>(bytes.size()) * repeat > 64 * 1024 * 1024) {
             fail(entryPath, "more than 64 MiB");
         }

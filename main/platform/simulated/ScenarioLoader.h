@@ -26,7 +26,8 @@ inline std::string jsonQuoted(std::string_view text) {
 // A JSON path, built on the stack as the loader descends and written out only for a message.
 class Path {
 public:
-    Path() = default;
+    Path() = default; // the document itself
+    // The member `key` of `parent`, and the item `index` of `parent`.
     Path(const Path& parent, std::string_view key) : parent_(&parent), key_(key) {}
     Path(const Path& parent, std::size_t index) : parent_(&parent), index_(index), isIndex_(true) {}
 
@@ -56,13 +57,6 @@ private:
     std::size_t index_ = 0;
     bool isIndex_ = false;
 };
-
-inline Path member(const Path& path, std::string_view key) {
-    return Path(path, key);
-}
-inline Path item(const Path& path, std::size_t index) {
-    return Path(path, index);
-}
 
 [[noreturn]] inline void fail(const std::string& where, const std::string& problem) {
     throw ScenarioError((where.empty() ? std::string("scenario") : where) + ": " + problem);
@@ -126,7 +120,7 @@ template <typename Visit>
 void forEachItem(const json& value, const Path& path, Visit visit) {
     expectList(value, path);
     for (std::size_t index = 0; index < value.size(); ++index) {
-        visit(value[index], item(path, index));
+        visit(value[index], Path(path, index));
     }
 }
 
@@ -134,7 +128,7 @@ void forEachItem(const json& value, const Path& path, Visit visit) {
 template <typename Target, typename Read>
 void readMember(const json& object, const Path& path, std::string_view key, Target& target, Read read) {
     if (const auto found = object.find(key); found != object.end()) {
-        target = read(*found, member(path, key));
+        target = read(*found, Path(path, key));
     }
 }
 
