@@ -59,10 +59,10 @@ void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventI
     } else if (value.contains("set")) {
         expectObject(value, path, {"set"});
         trigger.kind = Trigger::Kind::set;
-        const Path setPath = Path(path, "set");
+        const Path setPath(path, "set");
         const json& set = value["set"];
         expectObject(set, setPath, {"element", "attribute", "value"});
-        const Path elementPath = Path(setPath, "element");
+        const Path elementPath(setPath, "element");
         std::string id = stringOf(required(set, setPath, "element"), elementPath);
         trigger.attribute = stringOf(required(set, setPath, "attribute"), Path(setPath, "attribute"));
         readMember(set, setPath, "value", trigger.value, [](const json& wanted, const Path& wantedPath) {
@@ -91,7 +91,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
     }
     const std::string& name = value.begin().key();
     const json& argument = value.begin().value();
-    const Path argumentPath = Path(path, name);
+    const Path argumentPath(path, name);
     const std::size_t actionIndex = state_.events[eventIndex].actions.size();
     Action action;
     auto elementLater = [&](const json& id, const Path& idPath) {
@@ -118,12 +118,10 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
     } else if (name == "addChild") {
         action.kind = Action::Kind::addChild;
         expectObject(argument, argumentPath, {"parent", "element", "index"});
-        const Path parentPath = Path(argumentPath, "parent");
+        const Path parentPath(argumentPath, "parent");
         const std::string parentId = stringOf(required(argument, argumentPath, "parent"), parentPath);
-        if (const auto found = argument.find("index"); found != argument.end()) {
-            action.index = static_cast<std::size_t>(
-                integerOf(*found, Path(argumentPath, "index"), 0, std::numeric_limits<std::int32_t>::max()));
-        }
+        readMember(argument, argumentPath, "index", action.index,
+                   integerIn(0, std::numeric_limits<std::int32_t>::max()));
         const std::string pathName =
             parentId + "/children/" + (action.index ? std::to_string(*action.index) : std::string("last"));
         action.element = loadElement(required(argument, argumentPath, "element"),

@@ -103,7 +103,7 @@ void Loader::load(const json& scenario) {
                  {"description", "trusted", "now", "realTime", "roundTripMicros", "applications",
                   "windowServer", "display", "pasteboard", "events"});
     for (const auto& [key, value] : scenario.items()) {
-        const Path path = Path(root, key);
+        const Path path(root, key);
         if (key == "description") {
             stringOf(value, path);
         } else if (key == "trusted") {
@@ -182,10 +182,10 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
             : newNode(pidName, application, std::nullopt);
 
     if (const auto found = value.find("tokens"); found != value.end()) {
-        const Path tokensPath = Path(path, "tokens");
+        const Path tokensPath(path, "tokens");
         expectObject(*found, tokensPath);
         for (const auto& [key, entry] : found->items()) {
-            const Path entryPath = Path(tokensPath, key);
+            const Path entryPath(tokensPath, key);
             const std::uint64_t identifier = tokenIdentifierOf(key, tokensPath);
             if (isReference(entry)) {
                 pendingTokens_.push_back({application, identifier, referenceOf(entry, entryPath)});
@@ -200,7 +200,7 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
 
 IdReference Loader::referenceOf(const json& value, const Path& path) {
     expectObject(value, path, {"ref"});
-    const Path idPath = Path(path, "ref");
+    const Path idPath(path, "ref");
     return {stringOf(required(value, path, "ref"), idPath), idPath.render()};
 }
 
@@ -240,7 +240,7 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
 
     const json* attributes = nullptr;
     for (const auto& [key, entry] : value.items()) {
-        const Path keyPath = Path(path, key);
+        const Path keyPath(path, key);
         if (const Shorthand* shorthand = shorthandFor(key)) {
             Value attribute = loadShorthand(*shorthand, entry, keyPath, node, application, idSuffix);
             state_.nodes.write(node).attributes.insert_or_assign(std::string(shorthand->attribute),
@@ -273,14 +273,13 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
         }
     }
     if (attributes != nullptr) {
-        const Path attributesPath = Path(path, "attributes");
+        const Path attributesPath(path, "attributes");
         expectObject(*attributes, attributesPath);
         for (const auto& [attribute, typed] : attributes->items()) {
-            const Path attributePath = Path(attributesPath, attribute);
-            for (const Shorthand& shorthand : shorthands) {
-                if (shorthand.attribute == attribute && value.contains(shorthand.key)) {
-                    fail(attributePath, "attribute also given by " + jsonQuoted(shorthand.key));
-                }
+            const Path attributePath(attributesPath, attribute);
+            const Shorthand* shorthand = std::ranges::find(shorthands, attribute, &Shorthand::attribute);
+            if (shorthand != std::end(shorthands) && value.contains(shorthand->key)) {
+                fail(attributePath, "attribute also given by " + jsonQuoted(shorthand->key));
             }
             Value loaded = loadTyped(typed, attributePath, true);
             state_.nodes.write(node).attributes.insert_or_assign(attribute, std::move(loaded));
@@ -351,7 +350,7 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
     const auto first = value.begin();
     const std::string& key = first.key();
     const json& entry = first.value();
-    const Path entryPath = Path(path, key);
+    const Path entryPath(path, key);
     if (key == "url") {
         return {Url{textOf(entry, entryPath)}};
     }

@@ -185,12 +185,9 @@ private:
     template <typename Snapshot>
     static void loadWindowServer(const json& value, const Path& path, Snapshot& all, Snapshot& onScreen) {
         expectObject(value, path, {"all", "onScreen"});
-        if (const auto found = value.find("all"); found != value.end()) {
-            all = *found;
-        }
-        if (const auto found = value.find("onScreen"); found != value.end()) {
-            onScreen = *found;
-        }
+        const auto asGiven = [](const json& snapshot, const Path&) { return snapshot; };
+        readMember(value, path, "all", all, asGiven);
+        readMember(value, path, "onScreen", onScreen, asGiven);
     }
     void loadDisplay(const json& value, const Path& path);
     void loadPasteboard(const json& value, const Path& path);
