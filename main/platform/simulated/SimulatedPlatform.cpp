@@ -636,17 +636,13 @@ std::optional<std::vector<WindowRecord>> SimulatedPlatform::copyWindowInfo(std::
     const Lock lock = enter(*state_, call::windowList, false);
     const nlohmann::json& snapshot =
         (options & windowListOptionOnScreenOnly) != 0 ? state_->onScreenWindows : state_->allWindows;
-    if (!snapshot.is_array()) {
+    if (!snapshot.is_array() || !std::all_of(snapshot.begin(), snapshot.end(),
+                                             [](const nlohmann::json& entry) { return entry.is_object(); })) {
         return std::nullopt;
     }
     std::vector<WindowRecord> records;
     records.reserve(snapshot.size());
-    for (const nlohmann::json& entry : snapshot) {
-        if (!entry.is_object()) {
-            return std::nullopt;
-        }
-        records.push_back(windowRecordFrom(entry));
-    }
+    std::transform(snapshot.begin(), snapshot.end(), std::back_inserter(records), windowRecordFrom);
     return records;
 }
 
