@@ -13,6 +13,7 @@ namespace {
 struct CommandLine {
     const char* name;
     std::vector<std::string> words; // after the program; "SCENARIO" stands for a valid scenario file
+    std::string ending;             // how the line on standard error ends
 };
 
 // A row prints as its name, so that a failing row names itself.
@@ -37,18 +38,35 @@ TEST_P(HarnessRefuses, WithStatus70AndOneLine) {
     EXPECT_EQ(std::count(run.standardError.begin(), run.standardError.end(), '\n'), 1) << run.standardError;
     EXPECT_TRUE(run.standardError.ends_with("\n")) << run.standardError;
     EXPECT_TRUE(run.standardError.starts_with("chrome-private-input-sim: ")) << run.standardError;
+    EXPECT_TRUE(run.standardError.ends_with(GetParam().ending + "\n")) << run.standardError;
 }
 
 const CommandLine refused[] = {
-    {"nothing", {}},
-    {"no_scenario", {"--", "--trust-check"}},
-    {"no_separator", {"--scenario", "SCENARIO", "--trust-check"}},
-    {"scenario_without_file", {"--scenario"}},
-    {"scenario_twice", {"--scenario", "SCENARIO", "--scenario", "SCENARIO", "--"}},
-    {"journal_twice", {"--scenario", "SCENARIO", "--journal", "/tmp/a", "--journal", "/tmp/b", "--"}},
-    {"unknown_option", {"--scenario", "SCENARIO", "--verbose", "--"}},
-    {"missing_scenario_file", {"--scenario", "/nonexistent/scenario.json", "--"}},
-    {"journal_in_a_missing_folder", {"--scenario", "SCENARIO", "--journal", "/nonexistent/j.jsonl", "--"}},
+    {"nothing", {}, ": missing --scenario FILE"},
+    {"no_scenario", {"--", "--trust-check"}, ": missing --scenario FILE"},
+    {"no_separator",
+     {"--scenario", "SCENARIO", "--trust-check"},
+     R"(: unknown argument "--trust-check" (usage: --scenario FILE [--journal FILE] -- [ARGUMENTS...]))"},
+    {"separator_missing_at_the_end",
+     {"--scenario", "SCENARIO"},
+     R"(: missing "--" before the tool's arguments)"},
+    {"scenario_without_file", {"--scenario"}, ": --scenario needs a file"},
+    {"journal_without_file", {"--scenario", "SCENARIO", "--journal"}, ": --journal needs a file"},
+    {"scenario_twice",
+     {"--scenario", "SCENARIO", "--scenario", "SCENARIO", "--"},
+     ": --scenario given twice"},
+    {"journal_twice",
+     {"--scenario", "SCENARIO", "--journal", "/tmp/a", "--journal", "/tmp/b", "--"},
+     ": --journal given twice"},
+    {"unknown_option",
+     {"--scenario", "SCENARIO", "--verbose", "--"},
+     R"(: unknown argument "--verbose" (usage: --scenario FILE [--journal FILE] -- [ARGUMENTS...]))"},
+    {"missing_scenario_file",
+     {"--scenario", "/nonexistent/scenario.json", "--"},
+     ": /nonexistent/scenario.json: cannot be read"},
+    {"journal_in_a_missing_folder",
+     {"--scenario", "SCENARIO", "--journal", "/nonexistent/j.jsonl", "--"},
+     "scenario.json: journal /nonexistent/j.jsonl: No such file or directory"},
 };
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, HarnessRefuses, ::testing::ValuesIn(refused),

@@ -32,14 +32,6 @@ Event* nextPending(State& state) {
     return next;
 }
 
-// The node and everything written inline under it leave the tree.
-void markRemoved(State& state, NodeIndex node) {
-    state.nodes.write(node).removed = true;
-    for (const NodeIndex owned : state.nodes[node].owned) {
-        markRemoved(state, owned);
-    }
-}
-
 // Whether a list in `value`, at any depth, holds the element `node`.
 bool listsHold(const Value& value, NodeIndex node) {
     const auto* items = std::get_if<ValueList>(&value.value);
@@ -99,7 +91,8 @@ void runAction(State& state, Lock& lock, const Action& action) {
                 }
             }
         }
-        markRemoved(state, action.element);
+        // The node and everything written inline under it leave the tree.
+        state.nodes.writeTree(action.element, [](Node& node) { node.removed = true; });
         break;
     case Action::Kind::terminate:
     case Action::Kind::quit:

@@ -29,73 +29,53 @@ int signalOf(const json& value, const Path& path) {
 
 } // namespace
 
-void Loader::loadEvents(const json& value, const Path& path) {
-    expectList(value, path);
-    for (std::size_t index = 0; index < value.size(); ++index) {
-        loadEvent(value[index], item(path, index));
-    }
-}
-
 void Loader::loadEvent(const json& value, const Path& path) {
-    expectObject(value, path);
-    checkKeys(value, path, {"when", "delay", "do"});
+    expectObject(value, path, {"when", "delay", "do"});
     const std::size_t eventIndex = state_.events.size();
     state_.events.emplace_back();
-    loadTrigger(required(value, path, "when"), member(path, "when"), eventIndex);
-    if (const auto found = value.find("delay"); found != value.end()) {
-        state_.events[eventIndex].delayMicros = microsOf(*found, member(path, "delay"));
-    }
-    const Path actionsPath = member(path, "do");
-    const json& actions = required(value, path, "do");
-    expectList(actions, actionsPath);
-    for (std::size_t index = 0; index < actions.size(); ++index) {
-        loadAction(actions[index], item(actionsPath, index), eventIndex);
-    }
+    loadTrigger(required(value, path, "when"), Path(path, "when"), eventIndex);
+    readMember(value, path, "delay", state_.events[eventIndex].delayMicros, microsOf);
+    forEachItem(
+        required(value, path, "do"), Path(path, "do"),
+        [&](const json& action, const Path& actionPath) { loadAction(action, actionPath, eventIndex); });
 }
 
 void Loader::loadTrigger(const json& value, const Path& path, std::size_t eventIndex) {
     expectObject(value, path);
     Trigger trigger;
     if (value.contains("call")) {
-        checkKeys(value, path, {"call", "count", "every"});
+        expectObject(value, path, {"call", "count", "every"});
         if (value.contains("count") && value.contains("every")) {
             fail(path, "a call trigger has \"count\" or \"every\", not both");
         }
         trigger.kind = Trigger::Kind::call;
-        trigger.call = stringOf(value["call"], member(path, "call"));
+        trigger.call = stringOf(value["call"], Path(path, "call"));
         if (std::find(std::begin(call::all), std::end(call::all), trigger.call) == std::end(call::all)) {
-            fail(member(path, "call"), "unknown platform call " + jsonQuoted(trigger.call));
+            fail(Path(path, "call"), "unknown platform call " + jsonQuoted(trigger.call));
         }
-        if (const auto found = value.find("count"); found != value.end()) {
-            trigger.count =
-                integerOf(*found, member(path, "count"), 1, std::numeric_limits<std::int64_t>::max());
-        }
-        if (const auto found = value.find("every"); found != value.end()) {
-            trigger.every =
-                integerOf(*found, member(path, "every"), 1, std::numeric_limits<std::int64_t>::max());
-            trigger.count = *trigger.every;
-        }
+        readMember(value, path, "count", trigger.count, integerIn(1));
+        readMember(value, path, "every", trigger.every, integerIn(1));
+        trigger.count = trigger.every.value_or(trigger.count);
     } else if (value.contains("set")) {
-        checkKeys(value, path, {"set"});
+        expectObject(value, path, {"set"});
         trigger.kind = Trigger::Kind::set;
-        const Path setPath = member(path, "set");
+        const Path setPath(path, "set");
         const json& set = value["set"];
-        expectObject(set, setPath);
-        checkKeys(set, setPath, {"element", "attribute", "value"});
-        const Path elementPath = member(setPath, "element");
+        expectObject(set, setPath, {"element", "attribute", "value"});
+        const Path elementPath(setPath, "element");
         std::string id = stringOf(required(set, setPath, "element"), elementPath);
-        trigger.attribute = stringOf(required(set, setPath, "attribute"), member(setPath, "attribute"));
-        if (const auto found = set.find("value"); found != set.end()) {
-            trigger.value = expectKind(*found, member(setPath, "value"),
-                                       found->is_string() || found->is_boolean(), "a string or boolean");
-        }
+        trigger.attribute = stringOf(required(set, setPath, "attribute"), Path(setPath, "attribute"));
+        readMember(set, setPath, "value", trigger.value, [](const json& wanted, const Path& wantedPath) {
+            return expectKind(wanted, wantedPath, wanted.is_string() || wanted.is_boolean(),
+                              "a string or boolean");
+        });
         deferred_.push_back([this, eventIndex, id = std::move(id), where = elementPath.render()] {
             state_.events[eventIndex].when.element = lookup(id, where);
         });
     } else if (value.contains("time")) {
-        checkKeys(value, path, {"time"});
+        expectObject(value, path, {"time"});
         trigger.kind = Trigger::Kind::time;
-        trigger.timeMicros = microsOf(value["time"], member(path, "time"));
+        trigger.timeMicros = microsOf(value["time"], Path(path, "time"));
     } else if (value.empty()) {
         fail(path, "expected a trigger: \"call\", \"set\" or \"time\"");
     } else {
@@ -111,7 +91,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
     }
     const std::string& name = value.begin().key();
     const json& argument = value.begin().value();
-    const Path argumentPath = member(path, name);
+    const Path argumentPath(path, name);
     const std::size_t actionIndex = state_.events[eventIndex].actions.size();
     Action action;
     auto elementLater = [&](const json& id, const Path& idPath) {
@@ -123,37 +103,35 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
     if (name == "setAttribute" || name == "removeAttribute") {
         const bool set = name == "setAttribute";
         action.kind = set ? Action::Kind::setAttribute : Action::Kind::removeAttribute;
-        expectObject(argument, argumentPath);
         if (set) {
-            checkKeys(argument, argumentPath, {"element", "attribute", "value"});
+            expectObject(argument, argumentPath, {"element", "attribute", "value"});
         } else {
-            checkKeys(argument, argumentPath, {"element", "attribute"});
+            expectObject(argument, argumentPath, {"element", "attribute"});
         }
-        elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"));
+        elementLater(required(argument, argumentPath, "element"), Path(argumentPath, "element"));
         action.attribute =
-            stringOf(required(argument, argumentPath, "attribute"), member(argumentPath, "attribute"));
+            stringOf(required(argument, argumentPath, "attribute"), Path(argumentPath, "attribute"));
         if (set) {
             action.value =
-                loadTyped(required(argument, argumentPath, "value"), member(argumentPath, "value"), true);
+                loadTyped(required(argument, argumentPath, "value"), Path(argumentPath, "value"), true);
         }
     } else if (name == "addChild") {
         action.kind = Action::Kind::addChild;
-        expectObject(argument, argumentPath);
-        checkKeys(argument, argumentPath, {"parent", "element", "index"});
-        const Path parentPath = member(argumentPath, "parent");
+        expectObject(argument, argumentPath, {"parent", "element", "index"});
+        const Path parentPath(argumentPath, "parent");
         const std::string parentId = stringOf(required(argument, argumentPath, "parent"), parentPath);
-        if (const auto found = argument.find("index"); found != argument.end()) {
-            action.index = static_cast<std::size_t>(integerOf(*found, member(argumentPath, "index"), 0,
-                                                              std::numeric_limits<std::int32_t>::max()));
-        }
+        readMember(argument, argumentPath, "index", action.index,
+                   integerIn(0, std::numeric_limits<std::int32_t>::max()));
         const std::string pathName =
             parentId + "/children/" + (action.index ? std::to_string(*action.index) : std::string("last"));
         action.element = loadElement(required(argument, argumentPath, "element"),
-                                     member(argumentPath, "element"), pathName, 0, std::nullopt, "", false);
+                                     Path(argumentPath, "element"), pathName, 0, std::nullopt, "", false);
         deferred_.push_back([this, eventIndex, actionIndex, parentId, where = parentPath.render()] {
             Action& added = state_.events[eventIndex].actions[actionIndex];
             added.parent = lookup(parentId, where);
-            setApplication(added.element, state_.nodes[added.parent].application);
+            const std::size_t application = state_.nodes[added.parent].application;
+            state_.nodes.writeTree(added.element,
+                                   [application](Node& node) { node.application = application; });
             state_.nodes.write(added.parent).owned.push_back(added.element);
         });
     } else if (name == "remove") {
@@ -161,7 +139,7 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
         elementLater(argument, argumentPath);
     } else if (name == "terminate" || name == "quit") {
         action.kind = name == "quit" ? Action::Kind::quit : Action::Kind::terminate;
-        action.pid = pidOf(argument, argumentPath);
+        action.pid = int32Of(argument, argumentPath);
         pidChecks_.emplace_back(action.pid, argumentPath.render());
     } else if (name == "launch") {
         action.kind = Action::Kind::launch;
@@ -177,14 +155,13 @@ void Loader::loadAction(const json& value, const Path& path, std::size_t eventIn
         loadWindowServer(argument, argumentPath, action.allWindows, action.onScreenWindows);
     } else if (name == "setWindowNumber") {
         action.kind = Action::Kind::setWindowNumber;
-        expectObject(argument, argumentPath);
-        checkKeys(argument, argumentPath, {"element", "windowNumber"});
-        elementLater(required(argument, argumentPath, "element"), member(argumentPath, "element"));
+        expectObject(argument, argumentPath, {"element", "windowNumber"});
+        elementLater(required(argument, argumentPath, "element"), Path(argumentPath, "element"));
         // null: from now on the element has no number (the call fails).
         const json& number = required(argument, argumentPath, "windowNumber");
         if (!number.is_null()) {
             action.windowNumber = static_cast<std::uint32_t>(integerOf(
-                number, member(argumentPath, "windowNumber"), 0, std::numeric_limits<std::uint32_t>::max()));
+                number, Path(argumentPath, "windowNumber"), 0, std::numeric_limits<std::uint32_t>::max()));
         }
     } else {
         fail(path, "unknown action " + jsonQuoted(name));

@@ -40,7 +40,7 @@ struct HarnessArguments {
 
 HarnessArguments parseArguments(int argc, char** argv) {
     HarnessArguments parsed;
-    bool haveScenario = false;
+    std::optional<std::string> scenario;
     int index = 1;
     for (; index < argc; ++index) {
         const std::string word = argv[index];
@@ -54,29 +54,20 @@ HarnessArguments parseArguments(int argc, char** argv) {
         if (index + 1 >= argc) {
             refuse(word + " needs a file");
         }
-        const std::string file = argv[++index];
-        if (word == "--scenario") {
-            if (haveScenario) {
-                refuse("--scenario given twice");
-            }
-            parsed.scenario = file;
-            haveScenario = true;
-        } else {
-            if (parsed.journal) {
-                refuse("--journal given twice");
-            }
-            parsed.journal = file;
+        std::optional<std::string>& file = word == "--scenario" ? scenario : parsed.journal;
+        if (file) {
+            refuse(word + " given twice");
         }
+        file = argv[++index];
     }
-    if (!haveScenario) {
+    if (!scenario) {
         refuse("missing --scenario FILE");
     }
+    parsed.scenario = *scenario;
     if (index >= argc) {
         refuse("missing \"--\" before the tool's arguments");
     }
-    for (++index; index < argc; ++index) {
-        parsed.tool.emplace_back(argv[index]);
-    }
+    parsed.tool.assign(argv + index + 1, argv + argc);
     return parsed;
 }
 

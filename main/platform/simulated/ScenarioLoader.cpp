@@ -72,10 +72,6 @@ std::uint64_t tokenIdentifierOf(const std::string& key, const Path& path) {
     return std::stoull(key);
 }
 
-Value referenceValue(std::string id, std::string path) {
-    return {IdReference{std::move(id), std::move(path)}};
-}
-
 Text textOf(const json& value, const Path& path) {
     const std::string& text = stringOf(value, path);
     return Text(text.begin(), text.end());
@@ -103,12 +99,11 @@ Value plainValue(const json& value, const Path& path, const char* expected) {
 
 void Loader::load(const json& scenario) {
     const Path root;
-    expectObject(scenario, root);
-    checkKeys(scenario, root,
-              {"description", "trusted", "now", "realTime", "roundTripMicros", "applications", "windowServer",
-               "display", "pasteboard", "events"});
+    expectObject(scenario, root,
+                 {"description", "trusted", "now", "realTime", "roundTripMicros", "applications",
+                  "windowServer", "display", "pasteboard", "events"});
     for (const auto& [key, value] : scenario.items()) {
-        const Path path = member(root, key);
+        const Path path(root, key);
         if (key == "description") {
             stringOf(value, path);
         } else if (key == "trusted") {
@@ -128,72 +123,54 @@ void Loader::load(const json& scenario) {
         }
     }
     if (const auto found = scenario.find("applications"); found != scenario.end()) {
-        loadApplications(*found, member(root, "applications"));
+        loadApplications(*found, Path(root, "applications"));
     }
     if (const auto found = scenario.find("events"); found != scenario.end()) {
-        loadEvents(*found, member(root, "events"));
+        forEachItem(*found, Path(root, "events"),
+                    [this](const json& event, const Path& eventPath) { loadEvent(event, eventPath); });
     }
     resolve();
 }
 
 void Loader::loadDisplay(const json& value, const Path& path) {
-    expectObject(value, path);
-    checkKeys(value, path, {"width", "height"});
-    if (const auto found = value.find("width"); found != value.end()) {
-        state_.display.width = numberOf(*found, member(path, "width"));
-    }
-    if (const auto found = value.find("height"); found != value.end()) {
-        state_.display.height = numberOf(*found, member(path, "height"));
-    }
+    expectObject(value, path, {"width", "height"});
+    readMember(value, path, "width", state_.display.width, numberOf);
+    readMember(value, path, "height", state_.display.height, numberOf);
 }
 
 void Loader::loadPasteboard(const json& value, const Path& path) {
-    expectObject(value, path);
-    checkKeys(value, path, {"changeCount", "failSetString", "failSetData", "failWrite"});
-    for (const auto& [key, entry] : value.items()) {
-        const Path entryPath = member(path, key);
-        if (key == "changeCount") {
-            state_.changeCount = integerOf(entry, entryPath, std::numeric_limits<std::int64_t>::min(),
-                                           std::numeric_limits<std::int64_t>::max() - 1000000);
-        } else if (key == "failSetString") {
-            state_.failSetString = booleanOf(entry, entryPath);
-        } else if (key == "failSetData") {
-            state_.failSetData = booleanOf(entry, entryPath);
-        } else {
-            state_.failWrite = booleanOf(entry, entryPath);
-        }
-    }
+    expectObject(value, path, {"changeCount", "failSetString", "failSetData", "failWrite"});
+    // In the document's key order, so that the first problem there is the one reported.
+    readMember(value, path, "changeCount", state_.changeCount,
+               integerIn(std::numeric_limits<std::int64_t>::min(),
+                         std::numeric_limits<std::int64_t>::max() - 1000000));
+    readMember(value, path, "failSetData", state_.failSetData, booleanOf);
+    readMember(value, path, "failSetString", state_.failSetString, booleanOf);
+    readMember(value, path, "failWrite", state_.failWrite, booleanOf);
 }
 
 void Loader::loadApplications(const json& value, const Path& path) {
-    expectList(value, path);
-    for (std::size_t index = 0; index < value.size(); ++index) {
-        const Path itemPath = item(path, index);
-        const std::size_t application = loadApplication(value[index], itemPath, true);
+    forEachItem(value, path, [this](const json& entry, const Path& itemPath) {
+        const std::size_t application = loadApplication(entry, itemPath, true);
         const std::int32_t pid = state_.applications[application].info->pid;
         if (std::any_of(state_.applications.begin(), state_.applications.begin() + application,
                         [pid](const Application& earlier) { return earlier.info->pid == pid; })) {
-            fail(member(itemPath, "pid"), "duplicate pid " + std::to_string(pid));
+            fail(Path(itemPath, "pid"), "duplicate pid " + std::to_string(pid));
         }
-    }
+    });
 }
 
 std::size_t Loader::loadApplication(const json& value, const Path& path, bool running) {
-    expectObject(value, path);
-    checkKeys(value, path, {"pid", "bundleIdentifier", "activationPolicy", "terminated", "root", "tokens"});
+    expectObject(value, path,
+                 {"pid", "bundleIdentifier", "activationPolicy", "terminated", "root", "tokens"});
     auto info = std::make_shared<ApplicationInfo>();
-    info->pid = pidOf(required(value, path, "pid"), member(path, "pid"));
+    info->pid = int32Of(required(value, path, "pid"), Path(path, "pid"));
     if (const auto found = value.find("bundleIdentifier"); found != value.end() && !found->is_null()) {
-        info->bundleIdentifier = stringOf(*found, member(path, "bundleIdentifier"));
+        info->bundleIdentifier = stringOf(*found, Path(path, "bundleIdentifier"));
     }
-    if (const auto found = value.find("activationPolicy"); found != value.end()) {
-        info->activationPolicy =
-            integerOf(*found, member(path, "activationPolicy"), std::numeric_limits<std::int64_t>::min(),
-                      std::numeric_limits<std::int64_t>::max());
-    }
-    if (const auto found = value.find("terminated"); found != value.end()) {
-        info->terminated = booleanOf(*found, member(path, "terminated"));
-    }
+    readMember(value, path, "activationPolicy", info->activationPolicy,
+               integerIn(std::numeric_limits<std::int64_t>::min()));
+    readMember(value, path, "terminated", info->terminated, booleanOf);
     const std::size_t application = state_.applications.size();
     const std::string pidName = std::to_string(info->pid);
     state_.applications.push_back(Application{std::move(info), 0, {}, running});
@@ -201,18 +178,17 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
     const auto root = value.find("root");
     state_.applications[application].root =
         root != value.end()
-            ? loadElement(*root, member(path, "root"), pidName, application, std::nullopt, "", false)
+            ? loadElement(*root, Path(path, "root"), pidName, application, std::nullopt, "", false)
             : newNode(pidName, application, std::nullopt);
 
     if (const auto found = value.find("tokens"); found != value.end()) {
-        const Path tokensPath = member(path, "tokens");
+        const Path tokensPath(path, "tokens");
         expectObject(*found, tokensPath);
         for (const auto& [key, entry] : found->items()) {
-            const Path entryPath = member(tokensPath, key);
+            const Path entryPath(tokensPath, key);
             const std::uint64_t identifier = tokenIdentifierOf(key, tokensPath);
             if (isReference(entry)) {
-                pendingTokens_.push_back({application, identifier, referenceOf(entry, entryPath),
-                                          member(entryPath, "ref").render()});
+                pendingTokens_.push_back({application, identifier, referenceOf(entry, entryPath)});
             } else {
                 state_.applications[application].tokens[identifier] = loadElement(
                     entry, entryPath, pidName + "/tokens/" + key, application, std::nullopt, "", false);
@@ -222,10 +198,10 @@ std::size_t Loader::loadApplication(const json& value, const Path& path, bool ru
     return application;
 }
 
-std::string Loader::referenceOf(const json& value, const Path& path) {
-    expectObject(value, path);
-    checkKeys(value, path, {"ref"});
-    return stringOf(required(value, path, "ref"), member(path, "ref"));
+IdReference Loader::referenceOf(const json& value, const Path& path) {
+    expectObject(value, path, {"ref"});
+    const Path idPath(path, "ref");
+    return {stringOf(required(value, path, "ref"), idPath), idPath.render()};
 }
 
 NodeIndex Loader::newNode(std::string name, std::size_t application, std::optional<NodeIndex> owner) {
@@ -248,13 +224,13 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
     }
     std::string name = pathName;
     if (const auto found = value.find("id"); found != value.end()) {
-        const std::string id = stringOf(*found, member(path, "id"));
+        const std::string id = stringOf(*found, Path(path, "id"));
         if (id.empty()) {
-            fail(member(path, "id"), "an id must not be empty");
+            fail(Path(path, "id"), "an id must not be empty");
         }
         name = id + idSuffix;
         if (ids_.count(name) != 0) {
-            fail(member(path, "id"), "duplicate id " + jsonQuoted(name));
+            fail(Path(path, "id"), "duplicate id " + jsonQuoted(name));
         }
     }
     const NodeIndex node = newNode(name, application, owner);
@@ -264,7 +240,7 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
 
     const json* attributes = nullptr;
     for (const auto& [key, entry] : value.items()) {
-        const Path keyPath = member(path, key);
+        const Path keyPath(path, key);
         if (const Shorthand* shorthand = shorthandFor(key)) {
             Value attribute = loadShorthand(*shorthand, entry, keyPath, node, application, idSuffix);
             state_.nodes.write(node).attributes.insert_or_assign(std::string(shorthand->attribute),
@@ -275,17 +251,16 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
             state_.nodes.write(node).windowNumber = static_cast<std::uint32_t>(
                 integerOf(entry, keyPath, 0, std::numeric_limits<std::uint32_t>::max()));
         } else if (key == "settable" || key == "journalReads") {
-            expectList(entry, keyPath);
             Node& loaded = state_.nodes.write(node);
-            for (std::size_t index = 0; index < entry.size(); ++index) {
-                (key == "settable" ? loaded.settable : loaded.journalReads)
-                    .push_back(stringOf(entry[index], item(keyPath, index)));
-            }
+            auto& names = key == "settable" ? loaded.settable : loaded.journalReads;
+            forEachItem(entry, keyPath, [&names](const json& listed, const Path& listedPath) {
+                names.push_back(stringOf(listed, listedPath));
+            });
         } else if (key == "setResults") {
             expectObject(entry, keyPath);
             for (const auto& [attribute, code] : entry.items()) {
                 state_.nodes.write(node).setResults.emplace(attribute,
-                                                            errorCodeOf(code, member(keyPath, attribute)));
+                                                            int32Of(code, Path(keyPath, attribute)));
             }
         } else if (key == "valueArrives") {
             state_.nodes.write(node).valueArrives = booleanOf(entry, keyPath);
@@ -298,14 +273,13 @@ NodeIndex Loader::loadElement(const json& value, const Path& path, const std::st
         }
     }
     if (attributes != nullptr) {
-        const Path attributesPath = member(path, "attributes");
+        const Path attributesPath(path, "attributes");
         expectObject(*attributes, attributesPath);
         for (const auto& [attribute, typed] : attributes->items()) {
-            const Path attributePath = member(attributesPath, attribute);
-            for (const Shorthand& shorthand : shorthands) {
-                if (shorthand.attribute == attribute && value.contains(shorthand.key)) {
-                    fail(attributePath, "attribute also given by " + jsonQuoted(shorthand.key));
-                }
+            const Path attributePath(attributesPath, attribute);
+            const Shorthand* shorthand = std::ranges::find(shorthands, attribute, &Shorthand::attribute);
+            if (shorthand != std::end(shorthands) && value.contains(shorthand->key)) {
+                fail(attributePath, "attribute also given by " + jsonQuoted(shorthand->key));
             }
             Value loaded = loadTyped(typed, attributePath, true);
             state_.nodes.write(node).attributes.insert_or_assign(attribute, std::move(loaded));
@@ -330,28 +304,25 @@ Value Loader::loadShorthand(const Shorthand& shorthand, const json& entry, const
                                application, node, idSuffix);
     }
     if (shorthand.key == "focusedWindow" || shorthand.key == "mainWindow") {
-        return referenceValue(referenceOf(entry, keyPath), member(keyPath, "ref").render());
+        return {referenceOf(entry, keyPath)};
     }
     return {textOf(entry, keyPath)};
 }
 
 Value Loader::loadElementList(const json& value, const Path& path, const std::string& listName,
                               std::size_t application, NodeIndex parent, const std::string& idSuffix) {
-    expectList(value, path);
     ValueList list;
     list.reserve(value.size());
-    for (std::size_t index = 0; index < value.size(); ++index) {
-        const json& entry = value[index];
-        const Path entryPath = item(path, index);
+    forEachItem(value, path, [&](const json& entry, const Path& entryPath) {
         if (isReference(entry)) {
-            list.push_back(referenceValue(referenceOf(entry, entryPath), member(entryPath, "ref").render()));
-            continue;
+            list.push_back({referenceOf(entry, entryPath)});
+            return;
         }
         expectObject(entry, entryPath);
         std::int64_t copies = 1;
         const auto repeat = entry.find("repeat");
         if (repeat != entry.end()) {
-            copies = integerOf(*repeat, member(entryPath, "repeat"), 0, maxRepeat);
+            copies = integerOf(*repeat, Path(entryPath, "repeat"), 0, maxRepeat);
         }
         for (std::int64_t copy = 1; copy <= copies; ++copy) {
             const std::string suffix =
@@ -364,7 +335,7 @@ Value Loader::loadElementList(const json& value, const Path& path, const std::st
             // Text one may be uninitialised, though the temporary always holds an ElementRef.
             list.emplace_back().value.emplace<ElementRef>(ElementRef{child});
         }
-    }
+    });
     return {std::move(list)};
 }
 
@@ -379,7 +350,7 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
     const auto first = value.begin();
     const std::string& key = first.key();
     const json& entry = first.value();
-    const Path entryPath = member(path, key);
+    const Path entryPath(path, key);
     if (key == "url") {
         return {Url{textOf(entry, entryPath)}};
     }
@@ -387,29 +358,24 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
         return {Other{textOf(entry, entryPath)}};
     }
     if (key == "element") {
-        return referenceValue(stringOf(entry, entryPath), entryPath.render());
+        return {IdReference{stringOf(entry, entryPath), entryPath.render()}};
     }
     if (key == "elements" || key == "list") {
-        expectList(entry, entryPath);
         ValueList items;
-        for (std::size_t index = 0; index < entry.size(); ++index) {
-            const Path itemPath = item(entryPath, index);
+        forEachItem(entry, entryPath, [&](const json& listed, const Path& itemPath) {
             items.push_back(key == "list"
-                                ? loadTyped(entry[index], itemPath, false)
-                                : referenceValue(stringOf(entry[index], itemPath), itemPath.render()));
-        }
+                                ? loadTyped(listed, itemPath, false)
+                                : Value{IdReference{stringOf(listed, itemPath), itemPath.render()}});
+        });
         return {std::move(items)};
     }
     if (key == "bytes") {
         // A string of raw bytes (not necessarily UTF-8), repeated: {"hex": "c328", "repeat": N}.
-        expectObject(entry, entryPath);
-        checkKeys(entry, entryPath, {"hex", "repeat"});
-        const std::string hex = stringOf(entry.value("hex", json()), member(entryPath, "hex"));
+        expectObject(entry, entryPath, {"hex", "repeat"});
+        const std::string hex = stringOf(entry.value("hex", json()), Path(entryPath, "hex"));
         std::int64_t repeat = 1;
-        if (const auto found = entry.find("repeat"); found != entry.end()) {
-            repeat = integerOf(*found, member(entryPath, "repeat"), 0, 16 * 1024 * 1024);
-        }
-        const std::string bytes = bytesOfHex(hex, member(entryPath, "hex"));
+        readMember(entry, entryPath, "repeat", repeat, integerIn(0, 16 * 1024 * 1024));
+        const std::string bytes = bytesOfHex(hex, Path(entryPath, "hex"));
         if (static_cast<std::int64_t>(bytes.size()) * repeat > 64 * 1024 * 1024) {
             fail(entryPath, "more than 64 MiB");
         }
@@ -426,7 +392,7 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
         fail(entryPath, "\"" + key + "\" describes a whole read and cannot stand in a list");
     }
     if (key == "error") {
-        const AXError code = errorCodeOf(entry, entryPath);
+        const AXError code = int32Of(entry, entryPath);
         if (code == axErrorSuccess) {
             fail(entryPath, "an error code is not 0");
         }
@@ -436,13 +402,6 @@ Value Loader::loadTyped(const json& value, const Path& path, bool topLevel) {
         fail(entryPath, "expected true");
     }
     return {NoValue{}};
-}
-
-void Loader::setApplication(NodeIndex node, std::size_t application) {
-    state_.nodes.write(node).application = application;
-    for (const NodeIndex owned : state_.nodes[node].owned) {
-        setApplication(owned, application);
-    }
 }
 
 NodeIndex Loader::lookup(const std::string& id, const std::string& path) const {
@@ -471,7 +430,8 @@ void Loader::resolve() {
         }
     }
     for (const PendingToken& token : pendingTokens_) {
-        state_.applications[token.application].tokens[token.identifier] = lookup(token.id, token.path);
+        state_.applications[token.application].tokens[token.identifier] =
+            lookup(token.reference.id, token.reference.path);
     }
     for (const auto& step : deferred_) {
         step();

@@ -26,7 +26,8 @@ inline std::string jsonQuoted(std::string_view text) {
 // A JSON path, built on the stack as the loader descends and written out only for a message.
 class Path {
 public:
-    Path() = default;
+    Path() = default; // the document itself
+    // The member `key` of `parent`, and the item `index` of `parent`.
     Path(const Path& parent, std::string_view key) : parent_(&parent), key_(key) {}
     Path(const Path& parent, std::size_t index) : parent_(&parent), index_(index), isIndex_(true) {}
 
@@ -57,13 +58,6 @@ private:
     bool isIndex_ = false;
 };
 
-inline Path member(const Path& path, std::string_view key) {
-    return Path(path, key);
-}
-inline Path item(const Path& path, std::size_t index) {
-    return Path(path, index);
-}
-
 [[noreturn]] inline void fail(const std::string& where, const std::string& problem) {
     throw ScenarioError((where.empty() ? std::string("scenario") : where) + ": " + problem);
 }
@@ -73,20 +67,13 @@ inline Path item(const Path& path, std::size_t index) {
 }
 
 inline const char* kindOf(const json& value) {
-    switch (value.type()) {
-    case json::value_t::null:
-        return "null";
-    case json::value_t::boolean:
-        return "a boolean";
-    case json::value_t::string:
-        return "a string";
-    case json::value_t::array:
-        return "a list";
-    case json::value_t::object:
-        return "an object";
-    default:
-        return "a number";
-    }
+    static constexpr std::pair<json::value_t, const char*> kinds[] = {{json::value_t::null, "null"},
+                                                                      {json::value_t::boolean, "a boolean"},
+                                                                      {json::value_t::string, "a string"},
+                                                                      {json::value_t::array, "a list"},
+                                                                      {json::value_t::object, "an object"}};
+    const auto* found = std::ranges::find(kinds, value.type(), &std::pair<json::value_t, const char*>::first);
+    return found != std::end(kinds) ? found->second : "a number";
 }
 
 [[noreturn]] inline void wrongKind(const json& value, const Path& path, const char* expected) {
@@ -109,8 +96,11 @@ inline void expectList(const json& value, const Path& path) {
     expectKind(value, path, value.is_array(), "a list");
 }
 
-inline void checkKeys(const json& object, const Path& path, std::initializer_list<std::string_view> allowed) {
-    for (const auto& [key, unused] : object.items()) {
+// `value` must be an object whose keys are all among `allowed`.
+inline void expectObject(const json& value, const Path& path,
+                         std::initializer_list<std::string_view> allowed) {
+    expectObject(value, path);
+    for (const auto& [key, unused] : value.items()) {
         if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
             fail(path, "unknown key " + jsonQuoted(key));
         }
@@ -123,6 +113,23 @@ inline const json& required(const json& object, const Path& path, const char* ke
         fail(path, std::string("missing key ") + jsonQuoted(key));
     }
     return *found;
+}
+
+// `visit` given each item of the list `value` and the item's path.
+template <typename Visit>
+void forEachItem(const json& value, const Path& path, Visit visit) {
+    expectList(value, path);
+    for (std::size_t index = 0; index < value.size(); ++index) {
+        visit(value[index], Path(path, index));
+    }
+}
+
+// When `object` has the member `key`: `target` set to what `read` makes of it (given its path).
+template <typename Target, typename Read>
+void readMember(const json& object, const Path& path, std::string_view key, Target& target, Read read) {
+    if (const auto found = object.find(key); found != object.end()) {
+        target = read(*found, Path(path, key));
+    }
 }
 
 inline const std::string& stringOf(const json& value, const Path& path) {
@@ -153,14 +160,15 @@ inline std::int64_t integerOf(const json& value, const Path& path, std::int64_t 
     return result;
 }
 
-inline std::int32_t pidOf(const json& value, const Path& path) {
-    return static_cast<std::int32_t>(integerOf(value, path, std::numeric_limits<std::int32_t>::min(),
-                                               std::numeric_limits<std::int32_t>::max()));
+// A reader of integers from `minimum` to `maximum`, for readMember.
+inline auto integerIn(std::int64_t minimum, std::int64_t maximum = std::numeric_limits<std::int64_t>::max()) {
+    return [=](const json& value, const Path& path) { return integerOf(value, path, minimum, maximum); };
 }
 
-inline AXError errorCodeOf(const json& value, const Path& path) {
-    return static_cast<AXError>(integerOf(value, path, std::numeric_limits<std::int32_t>::min(),
-                                          std::numeric_limits<std::int32_t>::max()));
+// A pid or an error code (AXError is 32 bits as well).
+inline std::int32_t int32Of(const json& value, const Path& path) {
+    return static_cast<std::int32_t>(integerOf(value, path, std::numeric_limits<std::int32_t>::min(),
+                                               std::numeric_limits<std::int32_t>::max()));
 }
 
 struct Shorthand;
@@ -176,21 +184,18 @@ private:
     // The snapshots given ("all", "onScreen") into `all` and `onScreen` (each a json or an optional).
     template <typename Snapshot>
     static void loadWindowServer(const json& value, const Path& path, Snapshot& all, Snapshot& onScreen) {
-        expectObject(value, path);
-        checkKeys(value, path, {"all", "onScreen"});
-        if (const auto found = value.find("all"); found != value.end()) {
-            all = *found;
-        }
-        if (const auto found = value.find("onScreen"); found != value.end()) {
-            onScreen = *found;
-        }
+        expectObject(value, path, {"all", "onScreen"});
+        const auto asGiven = [](const json& snapshot, const Path&) { return snapshot; };
+        readMember(value, path, "all", all, asGiven);
+        readMember(value, path, "onScreen", onScreen, asGiven);
     }
     void loadDisplay(const json& value, const Path& path);
     void loadPasteboard(const json& value, const Path& path);
     void loadApplications(const json& value, const Path& path);
     std::size_t loadApplication(const json& value, const Path& path, bool running);
     static bool isReference(const json& value) { return value.is_object() && value.contains("ref"); }
-    static std::string referenceOf(const json& value, const Path& path);
+    // {"ref": id}, with the path of its id.
+    static IdReference referenceOf(const json& value, const Path& path);
     NodeIndex newNode(std::string name, std::size_t application, std::optional<NodeIndex> owner);
     // One element object (not a reference) and everything written inline under it. The element's
     // keys are visited once; "attributes" comes last so that it cannot repeat a shorthand key.
@@ -209,13 +214,11 @@ private:
     static Value loadTyped(const json& value, const Path& path, bool topLevel);
 
     // Events (EventLoader.cpp).
-    void loadEvents(const json& value, const Path& path);
     void loadEvent(const json& value, const Path& path);
     void loadTrigger(const json& value, const Path& path, std::size_t eventIndex);
     void loadAction(const json& value, const Path& path, std::size_t eventIndex);
 
     // References (ScenarioLoader.cpp).
-    void setApplication(NodeIndex node, std::size_t application);
     NodeIndex lookup(const std::string& id, const std::string& path) const;
     void resolveValue(Value& value) const;
     void resolve();
@@ -223,8 +226,7 @@ private:
     struct PendingToken {
         std::size_t application;
         std::uint64_t identifier;
-        std::string id;
-        std::string path;
+        IdReference reference;
     };
 
     SimulatedPlatform::State& state_;

@@ -11,13 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
-#include <thread>
 #include <unistd.h>
 
 namespace cpi {
@@ -32,18 +29,12 @@ constexpr AXError deadApplicationError = axErrorCannotComplete;
 constexpr AXError removedElementError = axErrorInvalidUIElement;
 
 // A handle: one node, or the application element of a pid with no running application.
-class SimElement final : public ElementObject {
-public:
-    SimElement(const State* owner, std::optional<NodeIndex> node, std::int32_t pid)
-        : owner_(owner), node_(node), pid_(pid) {}
-    const State* owner() const { return owner_; }
-    std::optional<NodeIndex> node() const { return node_; }
-    std::int32_t pid() const { return pid_; }
-
-private:
-    const State* owner_;
-    std::optional<NodeIndex> node_;
-    std::int32_t pid_;
+struct SimElement final : ElementObject {
+    SimElement(const State* state, std::optional<NodeIndex> index, std::int32_t processIdentifier)
+        : owner(state), node(index), pid(processIdentifier) {}
+    const State* owner;
+    std::optional<NodeIndex> node;
+    std::int32_t pid;
 };
 
 class SimSecretText final : public SecretText {
@@ -112,20 +103,20 @@ struct Resolved {
 
 Resolved resolve(const State& state, const Element& element) {
     const auto* handle = element.as<SimElement>();
-    if (handle == nullptr || handle->owner() != &state) {
+    if (handle == nullptr || handle->owner != &state) {
         return {axErrorIllegalArgument, 0};
     }
-    if (!handle->node()) {
+    if (!handle->node) {
         return {deadApplicationError, 0};
     }
-    const Node& node = state.nodes[*handle->node()];
+    const Node& node = state.nodes[*handle->node];
     if (!state.applications[node.application].running) {
         return {deadApplicationError, 0};
     }
     if (node.removed) {
         return {removedElementError, 0};
     }
-    return {axErrorSuccess, *handle->node()};
+    return {axErrorSuccess, *handle->node};
 }
 
 // The running application with `pid` (at most one runs with any pid); null when none runs.
@@ -170,10 +161,10 @@ AttributeValue converted(const State& state, const Value& value) {
 // the read then answers, so that a case can tell that an attribute was never asked for.
 void journalRead(const State& state, const Element& element, std::string_view attribute) {
     const auto* handle = element.as<SimElement>();
-    if (handle == nullptr || handle->owner() != &state || !handle->node()) {
+    if (handle == nullptr || handle->owner != &state || !handle->node) {
         return;
     }
-    const Node& node = state.nodes[*handle->node()];
+    const Node& node = state.nodes[*handle->node];
     if (std::find(node.journalReads.begin(), node.journalReads.end(), attribute) != node.journalReads.end()) {
         journal(state,
                 nlohmann::ordered_json{{"op", "read"}, {"element", node.name}, {"attribute", attribute}});
@@ -282,7 +273,7 @@ std::optional<std::int64_t> characterCount(const State& state, const Element& el
     if (text == nullptr) {
         return std::nullopt;
     }
-    return utf16Length(std::string_view(text->data(), text->size()));
+    return utf16Length(*text);
 }
 
 // A set of the secret into "AXValue" is verified as on the real system: the set is only a request,
@@ -328,8 +319,7 @@ AXError setAttribute(State& state, const Element& element, std::string_view attr
         // A stored value is there at once, whether a stop has begun or not; one that never arrives
         // runs the wait out (or is given up on a stop) before the set is answered and journalled.
         const auto* text = std::get_if<Text>(&written.value);
-        const std::int64_t wanted =
-            text != nullptr ? utf16Length(std::string_view(text->data(), text->size())) : 0;
+        const std::int64_t wanted = text != nullptr ? utf16Length(*text) : 0;
         result = verifiedArrival(state, lock, element, wanted, !stored);
     }
     journalSet(state, name, attribute, written, result);
@@ -396,10 +386,9 @@ nlohmann::ordered_json itemsJson(const std::vector<PasteboardItemContents>& item
     return list;
 }
 
+// The number under `key`, absent where there is none. Like rectangleFrom, it takes any value: find
+// answers end() for one that is not an object.
 std::optional<WindowServerNumber> numberFrom(const nlohmann::json& map, const char* key) {
-    if (!map.is_object()) {
-        return std::nullopt;
-    }
     const auto found = map.find(key);
     if (found == map.end() || !found->is_number()) {
         return std::nullopt;
@@ -414,9 +403,6 @@ std::optional<WindowServerNumber> numberFrom(const nlohmann::json& map, const ch
 }
 
 std::optional<Rect> rectangleFrom(const nlohmann::json& bounds) {
-    if (!bounds.is_object()) {
-        return std::nullopt;
-    }
     double parts[4] = {0, 0, 0, 0};
     const char* keys[4] = {"X", "Y", "Width", "Height"};
     for (int index = 0; index < 4; ++index) {
@@ -499,13 +485,13 @@ std::unique_ptr<SimulatedPlatform> SimulatedPlatform::copy() const {
 
 std::string SimulatedPlatform::elementName(const Element& element) const {
     const auto* handle = element.as<SimElement>();
-    if (handle == nullptr || handle->owner() != state_.get()) {
+    if (handle == nullptr || handle->owner != state_.get()) {
         return "";
     }
-    if (!handle->node()) {
-        return std::to_string(handle->pid()) + " (no application)";
+    if (!handle->node) {
+        return std::to_string(handle->pid) + " (no application)";
     }
-    return state_->nodes[*handle->node()].name;
+    return state_->nodes[*handle->node].name;
 }
 
 std::int64_t SimulatedPlatform::callCount(std::string_view name) const {
@@ -615,13 +601,13 @@ bool SimulatedPlatform::elementsEqual(const Element& first, const Element& secon
     const Lock lock = enter(*state_, call::equal, false);
     const auto* one = first.as<SimElement>();
     const auto* other = second.as<SimElement>();
-    if (one == nullptr || other == nullptr || one->owner() != other->owner()) {
+    if (one == nullptr || other == nullptr || one->owner != other->owner) {
         return false;
     }
-    if (one->node() || other->node()) {
-        return one->node() == other->node();
+    if (one->node || other->node) {
+        return one->node == other->node;
     }
-    return one->pid() == other->pid();
+    return one->pid == other->pid;
 }
 
 // -- Running applications ---------------------------------------------------------------------
@@ -650,17 +636,13 @@ std::optional<std::vector<WindowRecord>> SimulatedPlatform::copyWindowInfo(std::
     const Lock lock = enter(*state_, call::windowList, false);
     const nlohmann::json& snapshot =
         (options & windowListOptionOnScreenOnly) != 0 ? state_->onScreenWindows : state_->allWindows;
-    if (!snapshot.is_array()) {
+    if (!snapshot.is_array() || !std::all_of(snapshot.begin(), snapshot.end(),
+                                             [](const nlohmann::json& entry) { return entry.is_object(); })) {
         return std::nullopt;
     }
     std::vector<WindowRecord> records;
     records.reserve(snapshot.size());
-    for (const nlohmann::json& entry : snapshot) {
-        if (!entry.is_object()) {
-            return std::nullopt;
-        }
-        records.push_back(windowRecordFrom(entry));
-    }
+    std::transform(snapshot.begin(), snapshot.end(), std::back_inserter(records), windowRecordFrom);
     return records;
 }
 

@@ -109,6 +109,14 @@ public:
         }
         return *node;
     }
+    // `change` made to the node and to every node written inline under it.
+    template <typename Change>
+    void writeTree(NodeIndex index, const Change& change) {
+        change(write(index));
+        for (const NodeIndex owned : nodes_[index]->owned) {
+            writeTree(owned, change);
+        }
+    }
 
 private:
     std::vector<std::shared_ptr<Node>> nodes_;
