@@ -95,10 +95,6 @@ ADDRESS_BAR_NAMES = {"en-US": "Address and search bar", "de": "Adress- und Suchl
 WINDOW_AND_QUIET_FLAGS = ("--window-position=0,0", "--window-size=1200,900", "--disable-background-networking",
                           "--disable-component-update", "--disable-sync", "--disable-search-engine-choice-screen")
 GROUPS = ("delivery", "refusals", "stop", "key", "clipboard", "trust and visibility", "typing guards")
-# Run only when --only names them: the typing guards kill a typing mid-way, after which Chromium 156
-# now and then stops answering the page's commands (seen in about half the runs on a loaded
-# machine), which would fail every check after them.
-ON_REQUEST_GROUPS = ("typing guards",)
 
 
 class SetupError(Exception):
@@ -1741,8 +1737,7 @@ class Checks:
                   "trust and visibility": self.trust_and_visibility, "typing guards": self.typing_guards}
         for name in GROUPS:
             # The typing's guards are those of the X11 typing; a Mac writes the value instead.
-            wanted = name in self.only if self.only is not None else name not in ON_REQUEST_GROUPS
-            if wanted and not (IS_MAC and name == "typing guards"):
+            if (self.only is None or name in self.only) and not (IS_MAC and name == "typing guards"):
                 self.group(name, bodies[name])
         if self.bench:
             self.group("benchmark", self.benchmark)
