@@ -17,6 +17,8 @@ namespace {
 constexpr auto typingSettle = std::chrono::seconds(1);
 constexpr auto typingLockWait = std::chrono::seconds(3);
 constexpr auto typingPoll = std::chrono::milliseconds(5);
+// How long a typing that a stop ends still waits for the keys it has already sent.
+constexpr auto sentKeysWait = std::chrono::milliseconds(750);
 } // namespace
 
 // The secret is typed: no element of Chromium takes a value through the bus. Before the first
@@ -63,10 +65,19 @@ AXError LinuxPlatform::typeInto(const ObjectRef& field, const SecureString& text
     if (!plan) {
         return axErrorCannotComplete;
     }
-    // Every wait for the field goes through here: bounded, and given up once a stop has begun.
+    // Every wait for the field goes through here, bounded. Once a stop has begun no further key goes
+    // out, but the keys already sent are still let arrive (for at most sentKeysWait, every bus call
+    // then on the stop's short deadline) before the keyboard is given back and the process ends:
+    // Chromium ends when the client whose keys it is still turning into text goes away.
     auto settlesAt = [&](std::int32_t wanted) {
-        return waitForArrival([&] { return bus_->characterCount(field) == wanted; }, typingSettle, typingPoll,
-                              process::stopRequested, steadyWaitClock()) == Arrival::arrived;
+        const auto holds = [&] { return bus_->characterCount(field) == wanted; };
+        const Arrival arrival =
+            waitForArrival(holds, typingSettle, typingPoll, process::stopRequested, steadyWaitClock());
+        if (arrival == Arrival::stopped) {
+            waitForArrival(
+                holds, sentKeysWait, typingPoll, [] { return false; }, steadyWaitClock());
+        }
+        return arrival == Arrival::arrived;
     };
     auto keysStillGoWhereTheyShould = [&] {
         return !process::stopRequested() && fieldFocused() && display_->focusIsWithin(*window) &&
