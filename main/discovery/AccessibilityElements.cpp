@@ -4,6 +4,7 @@
 #include "platform/SecureMemory.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace cpi {
@@ -30,16 +31,26 @@ const T* valueAs(const AttributeRead& read) {
     return value != nullptr ? std::get_if<T>(&value->value) : nullptr;
 }
 
+// A copy of the value of a successful read when it is a `T`, otherwise absent.
+template <typename T>
+std::optional<T> copyAs(const AttributeRead& read) {
+    const T* value = valueAs<T>(read);
+    return value != nullptr ? std::optional(*value) : std::nullopt;
+}
+
+// The position of `attribute` among `reads`.
+auto findRead(auto& reads, std::string_view attribute) {
+    return std::ranges::find(reads, attribute, &std::pair<std::string, AttributeRead>::first);
+}
+
 } // namespace
 
 std::optional<std::string> stringFrom(const AttributeRead& read) {
-    const auto* text = valueAs<std::string>(read);
-    return text != nullptr ? std::optional(*text) : std::nullopt;
+    return copyAs<std::string>(read);
 }
 
 std::optional<bool> booleanFrom(const AttributeRead& read) {
-    const auto* flag = valueAs<bool>(read);
-    return flag != nullptr ? std::optional(*flag) : std::nullopt;
+    return copyAs<bool>(read);
 }
 
 std::optional<std::vector<Element>> elementsFrom(const AttributeRead& read) {
@@ -95,25 +106,21 @@ ElementFacts ElementFacts::read(Platform& platform, const Element& element,
 }
 
 const AttributeRead& ElementFacts::at(std::string_view attribute) const {
-    const auto found = std::ranges::find(reads_, attribute, &std::pair<std::string, AttributeRead>::first);
+    const auto found = findRead(reads_, attribute);
     return found != reads_.end() ? found->second : missingRead();
 }
 
 ElementFacts ElementFacts::select(std::span<const std::string_view> attributes) && {
     ElementFacts selected;
+    // Reserved: no read is moved while `selected.at` refers to one of them.
     selected.reads_.reserve(attributes.size());
     for (std::string_view attribute : attributes) {
-        const auto found =
-            std::ranges::find(reads_, attribute, &std::pair<std::string, AttributeRead>::first);
-        if (found == reads_.end()) {
-            selected.reads_.emplace_back(std::string(attribute), missingRead());
+        const auto found = findRead(reads_, attribute);
+        if (found != reads_.end() && findRead(selected.reads_, attribute) == selected.reads_.end()) {
+            selected.reads_.emplace_back(std::string(attribute), std::move(found->second));
         } else {
-            // A name asked for twice takes the read again from the first copy.
-            const bool taken =
-                std::ranges::find(selected.reads_, attribute,
-                                  &std::pair<std::string, AttributeRead>::first) != selected.reads_.end();
-            selected.reads_.emplace_back(std::string(attribute),
-                                         taken ? selected.at(attribute) : std::move(found->second));
+            // Not read, or a name asked for twice: a failed read, or again the first copy's read.
+            selected.reads_.emplace_back(std::string(attribute), selected.at(attribute));
         }
     }
     return selected;
@@ -187,11 +194,9 @@ std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebC
     constexpr std::size_t noParent = std::numeric_limits<std::size_t>::max();
 
     std::vector<std::string_view> attributes{ax::role, ax::children};
-    for (std::string_view attribute : extraAttributes) {
-        if (attribute != ax::role && attribute != ax::children) {
-            attributes.push_back(attribute);
-        }
-    }
+    std::ranges::copy_if(extraAttributes, std::back_inserter(attributes), [](std::string_view attribute) {
+        return attribute != ax::role && attribute != ax::children;
+    });
 
     // An element waiting on the work stack, with the place it takes in its parent's child list.
     struct Pending {
