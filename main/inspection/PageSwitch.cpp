@@ -61,11 +61,6 @@ void PageSwitchState::restoreLocked() {
         ChromePrivateInputPolicy::pageSwitchReport(pageSwitchSetCodes_, pageSwitchRestoreCodes_);
 }
 
-void PageSwitchState::restoreForStop() {
-    platform_->prepareForStop();
-    restoreLocked();
-}
-
 void PageSwitchState::restore() {
     // A closed state has restored already, and its lock is never given back.
     guard_->unlessClosed([this] { restoreLocked(); });
@@ -120,7 +115,12 @@ void PageSwitchState::startOver(Platform& platform) {
             pageSwitchRestoreCodes_.reset();
             pageSwitchReport_.reset();
         },
-        [this] { restoreForStop(); }, [this](int status) { platform_->terminateProcess(status); });
+        [this] {
+            // The stop path's restore: every call from now on has the stop path's short deadline.
+            platform_->prepareForStop();
+            restoreLocked();
+        },
+        [this](int status) { platform_->terminateProcess(status); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -206,10 +206,9 @@ void writeFinal(nlohmann::ordered_json map) {
 }
 
 void writeInterim(const nlohmann::ordered_json& map) {
+    std::optional<PageSwitchState::Commit> commit;
     if (PageSwitchState* state = pageSwitchState()) {
-        const PageSwitchState::Commit commit(*state);
-        writeResult(map);
-        return;
+        commit.emplace(*state);
     }
     writeResult(map);
 }
