@@ -222,7 +222,7 @@ std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebC
         ElementFacts facts = ElementFacts::read(platform, pending.element, attributes);
         std::string role = facts.role();
         std::optional<std::vector<std::size_t>> childPositions;
-        if (role != stopRole && ChromePrivateInputPolicy::shouldDescend(role, webContent)) {
+        if (role != stopRole && Policy::shouldDescend(role, webContent)) {
             if (std::optional<std::vector<Element>> children = facts.elements(ax::children)) {
                 childPositions.emplace(children->size(), noParent);
                 for (std::size_t position = 0; position < children->size(); ++position) {

@@ -10,8 +10,6 @@ namespace cpi {
 
 namespace {
 
-using Policy = ChromePrivateInputPolicy;
-
 constexpr ReasonCode refusal = ReasonCode::selectedChromeProfileNotConfirmed;
 
 // A toolbar child's role and labels, read together.

@@ -21,8 +21,6 @@ namespace cpi {
 
 namespace {
 
-using Policy = ChromePrivateInputPolicy;
-
 [[noreturn]] void finish(Platform& platform, const Verdict<nlohmann::ordered_json>& answer,
                          std::string_view key) {
     const Refusal* refusal = answer.refusal();

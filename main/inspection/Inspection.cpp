@@ -14,8 +14,6 @@ namespace cpi {
 
 namespace {
 
-using Policy = ChromePrivateInputPolicy;
-
 // The window list, with the number of each window, as the policy accepts it.
 struct WindowList {
     std::vector<Element> windows;

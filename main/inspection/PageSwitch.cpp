@@ -30,7 +30,7 @@ bool PageSwitchState::turnOn(const Element& app) {
         return false;
     }
     pageSwitchApp_ = app;
-    for (const PageSwitchAttribute& row : ChromePrivateInputPolicy::pageSwitchAttributes) {
+    for (const PageSwitchAttribute& row : Policy::pageSwitchAttributes) {
         guard_->stopIfBegun();
         // Held before the call, so that an attempt Chrome refused is put back too.
         pageSwitchHeld_.emplace_back(std::string(row.attribute), std::string(row.name));
@@ -40,7 +40,7 @@ bool PageSwitchState::turnOn(const Element& app) {
             break;
         }
     }
-    pageSwitchReport_ = ChromePrivateInputPolicy::pageSwitchReport(pageSwitchSetCodes_, std::nullopt);
+    pageSwitchReport_ = Policy::pageSwitchReport(pageSwitchSetCodes_, std::nullopt);
     return true;
 }
 
@@ -57,8 +57,7 @@ void PageSwitchState::restoreLocked() {
     }
     pageSwitchRestoreCodes_ = std::move(codes);
     pageSwitchHeld_.clear();
-    pageSwitchReport_ =
-        ChromePrivateInputPolicy::pageSwitchReport(pageSwitchSetCodes_, pageSwitchRestoreCodes_);
+    pageSwitchReport_ = Policy::pageSwitchReport(pageSwitchSetCodes_, pageSwitchRestoreCodes_);
 }
 
 void PageSwitchState::restore() {

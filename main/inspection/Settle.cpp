@@ -11,8 +11,6 @@ namespace cpi {
 
 namespace {
 
-using Policy = ChromePrivateInputPolicy;
-
 // Whether the switch may be turned on for `first`, and on which application element.
 std::optional<Element> switchTarget(Platform& platform, const Request& request,
                                     const InspectionResult& first) {
