@@ -46,8 +46,8 @@ struct ParsedUri {
 };
 
 bool isAllowed(const std::string& origin, const std::vector<std::string>& allowedOrigins) {
-    return std::any_of(allowedOrigins.begin(), allowedOrigins.end(),
-                       [&](const std::string& allowed) { return text::sameText(allowed, origin); });
+    return std::ranges::any_of(allowedOrigins,
+                               [&](const std::string& allowed) { return text::sameText(allowed, origin); });
 }
 
 } // namespace
@@ -188,7 +188,7 @@ bool ChromePrivateInputPolicy::isAddressBar(const std::optional<std::string>& ro
         return names;
     }();
     const std::string bare = text::trimmed(*folded, text::TrimSet::whitespaceAndNewlines);
-    return !bare.empty() && std::find(translated.begin(), translated.end(), bare) != translated.end();
+    return !bare.empty() && std::ranges::find(translated, bare) != translated.end();
 }
 
 } // namespace cpi
