@@ -43,6 +43,17 @@ auto findRead(auto& reads, std::string_view attribute) {
     return std::ranges::find(reads, attribute, &std::pair<std::string, AttributeRead>::first);
 }
 
+// Overwrites every string in `value`, those of a list included.
+void wipeValue(AttributeValue& value) {
+    if (std::string* text = std::get_if<std::string>(&value.value)) {
+        secureWipe(text->data(), text->size());
+    } else if (AttributeList* list = std::get_if<AttributeList>(&value.value)) {
+        for (AttributeValue& item : *list) {
+            wipeValue(item);
+        }
+    }
+}
+
 } // namespace
 
 std::optional<std::string> stringFrom(const AttributeRead& read) {
@@ -125,20 +136,6 @@ ElementFacts ElementFacts::select(std::span<const std::string_view> attributes) 
     }
     return selected;
 }
-
-namespace {
-
-void wipeValue(AttributeValue& value) {
-    if (std::string* text = std::get_if<std::string>(&value.value)) {
-        secureWipe(text->data(), text->size());
-    } else if (AttributeList* list = std::get_if<AttributeList>(&value.value)) {
-        for (AttributeValue& item : *list) {
-            wipeValue(item);
-        }
-    }
-}
-
-} // namespace
 
 void ElementFacts::wipeStrings() {
     for (auto& [name, read] : reads_) {
