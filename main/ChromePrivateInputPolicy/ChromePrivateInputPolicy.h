@@ -132,4 +132,7 @@ public:
                              const std::set<std::string>& baseline);
 };
 
+// The short name the layers above the policy call it by.
+using Policy = ChromePrivateInputPolicy;
+
 } // namespace cpi

@@ -25,17 +25,14 @@ enum ByteClass : std::uint8_t {
     barsAfter = 4, // "=": no run directly after it; a run may end on it ("...key==")
 };
 
+// The characters a key is made of: [A-Za-z0-9_-].
+constexpr std::string_view keyCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-";
+
 constexpr std::array<std::uint8_t, 256> byteClasses = [] {
     std::array<std::uint8_t, 256> classes{};
-    for (int c = 'A'; c <= 'Z'; ++c) {
-        classes[static_cast<std::size_t>(c)] = keyCharacter;
-        classes[static_cast<std::size_t>(c - 'A' + 'a')] = keyCharacter;
+    for (const char c : keyCharacters) {
+        classes[static_cast<unsigned char>(c)] = keyCharacter;
     }
-    for (int c = '0'; c <= '9'; ++c) {
-        classes[static_cast<std::size_t>(c)] = keyCharacter;
-    }
-    classes['_'] = keyCharacter;
-    classes['-'] = keyCharacter;
     classes['.'] = barsBoth;
     classes['/'] = barsBoth;
     classes['='] = barsAfter;

@@ -25,10 +25,7 @@ std::string_view rangeText(const UriTextRangeA& range) {
 // "https://example.com:/", is the scheme's default port; leading zeros do not change the number.
 bool isDefaultHttpsPort(std::string_view port) {
     const std::size_t significant = port.find_first_not_of('0');
-    if (port.empty()) {
-        return true;
-    }
-    return significant != std::string_view::npos && port.substr(significant) == "443";
+    return port.empty() || (significant != std::string_view::npos && port.substr(significant) == "443");
 }
 
 struct ParsedUri {
@@ -49,8 +46,8 @@ struct ParsedUri {
 };
 
 bool isAllowed(const std::string& origin, const std::vector<std::string>& allowedOrigins) {
-    return std::any_of(allowedOrigins.begin(), allowedOrigins.end(),
-                       [&](const std::string& allowed) { return text::sameText(allowed, origin); });
+    return std::ranges::any_of(allowedOrigins,
+                               [&](const std::string& allowed) { return text::sameText(allowed, origin); });
 }
 
 } // namespace
@@ -104,13 +101,13 @@ std::optional<std::size_t> ChromePrivateInputPolicy::originPageIndex(
     if (!address) {
         return std::nullopt;
     }
-    std::vector<bool> matches;
-    matches.reserve(pageOrigins.size());
-    for (const std::optional<std::string>& origin : pageOrigins) {
-        matches.push_back(origin && isAllowed(*origin, allowedOrigins) &&
-                          addressShowsOrigin(*address, *origin));
-    }
-    if (std::find(matches.begin(), matches.end(), true) != matches.end()) {
+    std::vector<bool> matches(pageOrigins.size());
+    std::transform(pageOrigins.begin(), pageOrigins.end(), matches.begin(),
+                   [&](const std::optional<std::string>& origin) {
+                       return origin && isAllowed(*origin, allowedOrigins) &&
+                              addressShowsOrigin(*address, *origin);
+                   });
+    if (std::ranges::find(matches, true) != matches.end()) {
         return uniqueMatchIndex(matches);
     }
     // A single web area without an origin is accepted on the address bar's full URL, but only
@@ -134,17 +131,10 @@ CheckMap ChromePrivateInputPolicy::originCheck(bool addressFound, const std::opt
     std::size_t allowedPages = 0;
     std::size_t addressMatches = 0;
     for (const std::optional<std::string>& origin : pageOrigins) {
-        if (!origin) {
-            continue;
-        }
-        ++pageUrls;
-        if (!isAllowed(*origin, allowedOrigins)) {
-            continue;
-        }
-        ++allowedPages;
-        if (address && addressShowsOrigin(*address, *origin)) {
-            ++addressMatches;
-        }
+        const bool allowed = origin && isAllowed(*origin, allowedOrigins);
+        pageUrls += origin ? 1 : 0;
+        allowedPages += allowed ? 1 : 0;
+        addressMatches += allowed && address && addressShowsOrigin(*address, *origin) ? 1 : 0;
     }
     CheckMap map;
     map.set("addressFound", addressFound ? 1 : 0);
@@ -180,8 +170,9 @@ bool ChromePrivateInputPolicy::isAddressBar(const std::optional<std::string>& ro
     if (!folded) {
         return false;
     }
-    if (std::ranges::any_of(chromeStrings::addressBarDescriptions,
-                            [&](std::string_view word) { return text::findWhole(*folded, word).has_value(); })) {
+    if (std::ranges::any_of(chromeStrings::addressBarDescriptions, [&](std::string_view word) {
+            return text::findWhole(*folded, word).has_value();
+        })) {
         return true;
     }
     // Chrome in another UI language describes it in that language: the description must then be
@@ -197,7 +188,7 @@ bool ChromePrivateInputPolicy::isAddressBar(const std::optional<std::string>& ro
         return names;
     }();
     const std::string bare = text::trimmed(*folded, text::TrimSet::whitespaceAndNewlines);
-    return !bare.empty() && std::find(translated.begin(), translated.end(), bare) != translated.end();
+    return !bare.empty() && std::ranges::find(translated, bare) != translated.end();
 }
 
 } // namespace cpi

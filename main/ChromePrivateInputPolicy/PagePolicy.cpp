@@ -20,9 +20,8 @@ CheckMap ChromePrivateInputPolicy::pageSwitchReport(const SwitchCodes& setCodes,
                                                     const std::optional<SwitchCodes>& restoreCodes) {
     const auto succeeded = [](const SwitchCode& code) { return code.second == 0; };
     CheckMap map;
-    map.set("set", std::any_of(setCodes.begin(), setCodes.end(), succeeded) ? 1 : 0);
-    map.set("restored",
-            restoreCodes && std::all_of(restoreCodes->begin(), restoreCodes->end(), succeeded) ? 1 : 0);
+    map.set("set", std::ranges::any_of(setCodes, succeeded) ? 1 : 0);
+    map.set("restored", restoreCodes && std::ranges::all_of(*restoreCodes, succeeded) ? 1 : 0);
     for (const auto& [name, code] : setCodes) {
         map.set(name + "SetError", code);
     }

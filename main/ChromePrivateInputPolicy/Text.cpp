@@ -227,11 +227,10 @@ std::optional<std::size_t> graphemeCount(std::string_view text, std::size_t stop
     if (!isValidUtf8(text)) {
         return std::nullopt;
     }
+    // Every boundary but the one at 0 ends a cluster.
     std::size_t count = 0;
     forEachBoundary(text, [&](std::size_t offset) {
-        if (offset > 0) {
-            ++count;
-        }
+        count += offset > 0 ? 1 : 0;
         return count < stopAfter;
     });
     return count;
@@ -242,9 +241,7 @@ std::string_view firstGraphemes(std::string_view text, std::size_t count) {
     std::size_t end = 0;
     forEachBoundary(text, [&](std::size_t offset) {
         end = offset;
-        if (offset > 0) {
-            ++seen;
-        }
+        seen += offset > 0 ? 1 : 0;
         return seen < count;
     });
     return text.substr(0, end);

@@ -97,11 +97,9 @@ std::optional<std::size_t> ChromePrivateInputPolicy::uniqueMatchIndex(const std:
 std::optional<std::size_t>
 ChromePrivateInputPolicy::confirmedWindowIndex(const std::vector<std::optional<std::uint32_t>>& windowNumbers,
                                                std::uint32_t confirmed) {
-    std::vector<bool> matches;
-    matches.reserve(windowNumbers.size());
-    for (const std::optional<std::uint32_t>& number : windowNumbers) {
-        matches.push_back(number && *number == confirmed);
-    }
+    std::vector<bool> matches(windowNumbers.size());
+    std::transform(windowNumbers.begin(), windowNumbers.end(), matches.begin(),
+                   [&](const auto& number) { return number == confirmed; });
     return uniqueMatchIndex(matches);
 }
 

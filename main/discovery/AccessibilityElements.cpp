@@ -4,6 +4,7 @@
 #include "platform/SecureMemory.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace cpi {
@@ -30,16 +31,37 @@ const T* valueAs(const AttributeRead& read) {
     return value != nullptr ? std::get_if<T>(&value->value) : nullptr;
 }
 
+// A copy of the value of a successful read when it is a `T`, otherwise absent.
+template <typename T>
+std::optional<T> copyAs(const AttributeRead& read) {
+    const T* value = valueAs<T>(read);
+    return value != nullptr ? std::optional(*value) : std::nullopt;
+}
+
+// The position of `attribute` among `reads`.
+auto findRead(auto& reads, std::string_view attribute) {
+    return std::ranges::find(reads, attribute, &std::pair<std::string, AttributeRead>::first);
+}
+
+// Overwrites every string in `value`, those of a list included.
+void wipeValue(AttributeValue& value) {
+    if (std::string* text = std::get_if<std::string>(&value.value)) {
+        secureWipe(text->data(), text->size());
+    } else if (AttributeList* list = std::get_if<AttributeList>(&value.value)) {
+        for (AttributeValue& item : *list) {
+            wipeValue(item);
+        }
+    }
+}
+
 } // namespace
 
 std::optional<std::string> stringFrom(const AttributeRead& read) {
-    const auto* text = valueAs<std::string>(read);
-    return text != nullptr ? std::optional(*text) : std::nullopt;
+    return copyAs<std::string>(read);
 }
 
 std::optional<bool> booleanFrom(const AttributeRead& read) {
-    const auto* flag = valueAs<bool>(read);
-    return flag != nullptr ? std::optional(*flag) : std::nullopt;
+    return copyAs<bool>(read);
 }
 
 std::optional<std::vector<Element>> elementsFrom(const AttributeRead& read) {
@@ -95,43 +117,25 @@ ElementFacts ElementFacts::read(Platform& platform, const Element& element,
 }
 
 const AttributeRead& ElementFacts::at(std::string_view attribute) const {
-    const auto found = std::ranges::find(reads_, attribute, &std::pair<std::string, AttributeRead>::first);
+    const auto found = findRead(reads_, attribute);
     return found != reads_.end() ? found->second : missingRead();
 }
 
 ElementFacts ElementFacts::select(std::span<const std::string_view> attributes) && {
     ElementFacts selected;
+    // Reserved: no read is moved while `selected.at` refers to one of them.
     selected.reads_.reserve(attributes.size());
     for (std::string_view attribute : attributes) {
-        const auto found =
-            std::ranges::find(reads_, attribute, &std::pair<std::string, AttributeRead>::first);
-        if (found == reads_.end()) {
-            selected.reads_.emplace_back(std::string(attribute), missingRead());
+        const auto found = findRead(reads_, attribute);
+        if (found != reads_.end() && findRead(selected.reads_, attribute) == selected.reads_.end()) {
+            selected.reads_.emplace_back(std::string(attribute), std::move(found->second));
         } else {
-            // A name asked for twice takes the read again from the first copy.
-            const bool taken =
-                std::ranges::find(selected.reads_, attribute,
-                                  &std::pair<std::string, AttributeRead>::first) != selected.reads_.end();
-            selected.reads_.emplace_back(std::string(attribute),
-                                         taken ? selected.at(attribute) : std::move(found->second));
+            // Not read, or a name asked for twice: a failed read, or again the first copy's read.
+            selected.reads_.emplace_back(std::string(attribute), selected.at(attribute));
         }
     }
     return selected;
 }
-
-namespace {
-
-void wipeValue(AttributeValue& value) {
-    if (std::string* text = std::get_if<std::string>(&value.value)) {
-        secureWipe(text->data(), text->size());
-    } else if (AttributeList* list = std::get_if<AttributeList>(&value.value)) {
-        for (AttributeValue& item : *list) {
-            wipeValue(item);
-        }
-    }
-}
-
-} // namespace
 
 void ElementFacts::wipeStrings() {
     for (auto& [name, read] : reads_) {
@@ -187,11 +191,9 @@ std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebC
     constexpr std::size_t noParent = std::numeric_limits<std::size_t>::max();
 
     std::vector<std::string_view> attributes{ax::role, ax::children};
-    for (std::string_view attribute : extraAttributes) {
-        if (attribute != ax::role && attribute != ax::children) {
-            attributes.push_back(attribute);
-        }
-    }
+    std::ranges::copy_if(extraAttributes, std::back_inserter(attributes), [](std::string_view attribute) {
+        return attribute != ax::role && attribute != ax::children;
+    });
 
     // An element waiting on the work stack, with the place it takes in its parent's child list.
     struct Pending {
@@ -217,7 +219,7 @@ std::optional<WalkedTree> walkTree(Platform& platform, const Element& root, WebC
         ElementFacts facts = ElementFacts::read(platform, pending.element, attributes);
         std::string role = facts.role();
         std::optional<std::vector<std::size_t>> childPositions;
-        if (role != stopRole && ChromePrivateInputPolicy::shouldDescend(role, webContent)) {
+        if (role != stopRole && Policy::shouldDescend(role, webContent)) {
             if (std::optional<std::vector<Element>> children = facts.elements(ax::children)) {
                 childPositions.emplace(children->size(), noParent);
                 for (std::size_t position = 0; position < children->size(); ++position) {

@@ -9,14 +9,12 @@
 namespace cpi {
 
 std::vector<RunningApplicationRef> regularChromes(Platform& platform) {
-    std::vector<RunningApplicationRef> chromes;
-    for (RunningApplicationRef& application :
-         platform.runningApplicationsWithBundleIdentifier(chromeBundleIdentifier)) {
-        if (application && !application->isTerminated() &&
-            application->activationPolicy() == activationPolicyRegular) {
-            chromes.push_back(std::move(application));
-        }
-    }
+    std::vector<RunningApplicationRef> chromes =
+        platform.runningApplicationsWithBundleIdentifier(chromeBundleIdentifier);
+    std::erase_if(chromes, [](const RunningApplicationRef& application) {
+        return !application || application->isTerminated() ||
+               application->activationPolicy() != activationPolicyRegular;
+    });
     return chromes;
 }
 

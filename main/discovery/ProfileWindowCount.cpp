@@ -13,8 +13,6 @@ namespace cpi {
 
 namespace {
 
-using Policy = ChromePrivateInputPolicy;
-
 // A window whose tabs cannot be counted is written with -1 tabs.
 constexpr std::int64_t uncountedTabs = -1;
 

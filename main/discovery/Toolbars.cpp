@@ -2,14 +2,13 @@
 
 #include "ChromePrivateInputPolicy/ChromePrivateInputPolicy.h"
 
+#include <algorithm>
 #include <deque>
 #include <utility>
 
 namespace cpi {
 
 namespace {
-
-using Policy = ChromePrivateInputPolicy;
 
 constexpr ReasonCode refusal = ReasonCode::selectedChromeProfileNotConfirmed;
 
@@ -62,37 +61,30 @@ AvatarSearch avatarWindows(Platform& platform, const std::vector<Element>& windo
         if (!tree) {
             continue; // too large to tell: neither counts nor refuses
         }
-        std::optional<std::size_t> matchingToolbar;
-        std::size_t matchingToolbars = 0;
+        std::vector<std::size_t> matchingToolbars;
         for (std::size_t toolbar : mainToolbars(*tree)) {
             std::optional<std::vector<Element>> children =
                 readElements(platform, tree->nodes[toolbar], ax::children);
             if (!children) {
                 return refusal;
             }
-            std::size_t matches = 0;
-            for (const Element& child : *children) {
+            const auto matches = std::ranges::count_if(*children, [&](const Element& child) {
                 ElementFacts facts = ElementFacts::read(platform, child, buttonAttributes);
-                if (Policy::isProfileAvatarLabel(facts.role(), true, facts.string(ax::title),
-                                                 facts.string(ax::description), profileName)) {
-                    ++matches;
-                }
-            }
+                return Policy::isProfileAvatarLabel(facts.role(), true, facts.string(ax::title),
+                                                    facts.string(ax::description), profileName);
+            });
             if (matches >= 2) {
                 return refusal;
             }
             if (matches == 1) {
-                ++matchingToolbars;
-                if (!matchingToolbar) {
-                    matchingToolbar = toolbar;
-                }
+                matchingToolbars.push_back(toolbar);
             }
         }
-        if (matchingToolbars >= 2) {
+        if (matchingToolbars.size() >= 2) {
             return refusal;
         }
-        if (matchingToolbar) {
-            Element toolbar = tree->nodes[*matchingToolbar];
+        if (!matchingToolbars.empty()) {
+            Element toolbar = tree->nodes[matchingToolbars.front()];
             found.push_back({window, std::move(toolbar), std::move(tree->nodes), std::move(tree->roles)});
         }
     }
@@ -102,26 +94,23 @@ AvatarSearch avatarWindows(Platform& platform, const std::vector<Element>& windo
 WindowDescription windowAvatar(Platform& platform, const Element& window) {
     std::optional<std::string> subrole = readString(platform, window, ax::subrole);
     std::optional<WalkedTree> tree = walkTree(platform, window, WebContent::prune, windowWalkLimit);
-    if (tree) {
-        std::vector<std::size_t> toolbars = mainToolbars(*tree);
-        if (!toolbars.empty()) {
-            std::vector<Element> children =
-                readElements(platform, tree->nodes[toolbars.front()], ax::children)
-                    .value_or(std::vector<Element>());
-            std::vector<ElementFacts> buttons;
-            std::vector<std::string> childRoles;
-            for (const Element& child : children) {
-                buttons.push_back(ElementFacts::read(platform, child, buttonAttributes));
-                childRoles.push_back(buttons.back().role());
-            }
-            const std::optional<std::size_t> avatar = Policy::avatarIndex(childRoles);
-            return {Policy::windowKind(true, subrole),
-                    avatar ? Policy::toolbarLabel(buttons[*avatar].string(ax::title),
-                                                  buttons[*avatar].string(ax::description))
-                           : std::nullopt};
-        }
+    const std::vector<std::size_t> toolbars = tree ? mainToolbars(*tree) : std::vector<std::size_t>();
+    if (toolbars.empty()) {
+        return {Policy::windowKind(false, subrole), std::nullopt};
     }
-    return {Policy::windowKind(false, subrole), std::nullopt};
+    std::vector<Element> children =
+        readElements(platform, tree->nodes[toolbars.front()], ax::children).value_or(std::vector<Element>());
+    std::vector<ElementFacts> buttons;
+    std::vector<std::string> childRoles;
+    for (const Element& child : children) {
+        buttons.push_back(ElementFacts::read(platform, child, buttonAttributes));
+        childRoles.push_back(buttons.back().role());
+    }
+    const std::optional<std::size_t> avatar = Policy::avatarIndex(childRoles);
+    return {Policy::windowKind(true, subrole),
+            avatar ? Policy::toolbarLabel(buttons[*avatar].string(ax::title),
+                                          buttons[*avatar].string(ax::description))
+                   : std::nullopt};
 }
 
 } // namespace cpi

@@ -161,9 +161,8 @@ void runClipboardHandoff(Platform& platform, const std::string& deadlineArgument
     parkIfStopped();
     platform.sleep(clipboardHoldSeconds);
 
-    state.mutex.lock(); // kept: a stop signal from now on waits for the normal end
-    process::setInCommit(true);
-    endIfStopped(state);
+    // Never released, as the process ends under it: a stop signal from now on waits for the normal end.
+    const CommitLock lock(state);
     endHold(state);
     endProcess(platform, exitSuccess);
 }

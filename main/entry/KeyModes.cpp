@@ -21,16 +21,11 @@ namespace cpi {
 
 namespace {
 
-using Policy = ChromePrivateInputPolicy;
-
 [[noreturn]] void finish(Platform& platform, const Verdict<nlohmann::ordered_json>& answer,
                          std::string_view key) {
-    if (const Refusal* refusal = answer.refusal()) {
-        writeFinal(refusalLine(*refusal));
-        endGuarded(platform, exitRefused);
-    }
-    writeFinal(acceptedLine(key, answer.value()));
-    endGuarded(platform, exitSuccess);
+    const Refusal* refusal = answer.refusal();
+    writeFinal(refusal != nullptr ? refusalLine(*refusal) : acceptedLine(key, answer.value()));
+    endGuarded(platform, refusal != nullptr ? exitRefused : exitSuccess);
 }
 
 // The fingerprints of every run, in ascending byte order (the order a std::set iterates in).
@@ -47,10 +42,9 @@ Verdict<nlohmann::ordered_json> takeBaseline(PageKeyRuns& page) {
 
 // The one run the baseline lacks, or a refusal with the "keyCheck" map.
 Verdict<nlohmann::ordered_json> captureKey(const Request& request, PageKeyRuns& page) {
-    std::set<std::string> baseline;
-    if (request.baseline) {
-        baseline.insert(request.baseline->begin(), request.baseline->end());
-    }
+    const std::set<std::string> baseline =
+        request.baseline ? std::set<std::string>(request.baseline->begin(), request.baseline->end())
+                         : std::set<std::string>();
     Verdict<std::string> found = Policy::newKey(page.textNodes, page.runs, page.focusedRuns, baseline);
     page.wipe();
     if (!found) {

@@ -14,12 +14,6 @@ namespace cpi {
 
 namespace {
 
-using Policy = ChromePrivateInputPolicy;
-
-std::int64_t countOf(std::size_t count) {
-    return static_cast<std::int64_t>(count);
-}
-
 // The window list, with the number of each window, as the policy accepts it.
 struct WindowList {
     std::vector<Element> windows;
@@ -48,11 +42,9 @@ std::optional<ProfiledWindow> pickWindow(Platform& platform, const std::vector<E
         });
         return found != profiled.end() ? &*found : nullptr;
     };
-    std::vector<bool> marks;
-    marks.reserve(candidates.size());
-    for (const Element& candidate : candidates) {
-        marks.push_back(shownBy(candidate) != nullptr);
-    }
+    std::vector<bool> marks(candidates.size());
+    std::transform(candidates.begin(), candidates.end(), marks.begin(),
+                   [&](const Element& candidate) { return shownBy(candidate) != nullptr; });
     const std::optional<std::size_t> index = Policy::uniqueMatchIndex(marks);
     if (!index) {
         return std::nullopt;
@@ -69,10 +61,10 @@ Refusal profileNotConfirmed(Platform& platform, const Request& request, const Wi
     const std::int64_t numberMatches =
         request.windowNumber ? std::ranges::count(list.numbers, request.windowNumber) : 0;
     const std::int64_t targetAvatar =
-        request.windowNumber && candidateSearch ? countOf(candidateSearch->size()) : 0;
+        request.windowNumber && candidateSearch ? std::ssize(candidateSearch.value()) : 0;
     const std::optional<std::int64_t> avatarCount =
-        everyWindow ? std::optional(countOf(everyWindow->size())) : std::nullopt;
-    return Policy::profileNotConfirmed(countOf(list.windows.size()), numbersRead,
+        everyWindow ? std::optional<std::int64_t>(std::ssize(everyWindow.value())) : std::nullopt;
+    return Policy::profileNotConfirmed(std::ssize(list.windows), numbersRead,
                                        request.windowNumber.has_value(), numberMatches, targetAvatar,
                                        avatarCount);
 }
@@ -101,13 +93,11 @@ Verdict<ProfiledWindow> profileWindow(Platform& platform, const Request& request
 // The first element of the toolbar's walk that is a text field or combo box described as the
 // address or search bar.
 std::optional<Element> addressBar(const WalkedTree& toolbar) {
-    for (std::size_t index = 0; index < toolbar.size(); ++index) {
-        const ElementFacts& facts = toolbar.facts[index];
-        if (Policy::isAddressBar(facts.string(ax::role), facts.string(ax::description))) {
-            return toolbar.nodes[index];
-        }
-    }
-    return std::nullopt;
+    const auto found = std::ranges::find_if(toolbar.facts, [](const ElementFacts& facts) {
+        return Policy::isAddressBar(facts.string(ax::role), facts.string(ax::description));
+    });
+    return found != toolbar.facts.end() ? std::optional(toolbar.nodes[found - toolbar.facts.begin()])
+                                        : std::nullopt;
 }
 
 // The web area of the window whose allowed origin the address bar shows.
@@ -127,14 +117,12 @@ Verdict<Element> acceptedPage(Platform& platform, const Request& request, const 
         }
     }
     const std::optional<std::string> address = bar ? readString(platform, *bar, ax::value) : std::nullopt;
-    std::vector<std::optional<std::string>> pageOrigins;
-    std::vector<bool> reportsUrl;
-    pageOrigins.reserve(webAreas.size());
-    reportsUrl.reserve(webAreas.size());
-    for (const Element& webArea : webAreas) {
-        PageReport report = pageReport(platform, webArea);
-        pageOrigins.push_back(std::move(report.origin));
-        reportsUrl.push_back(report.reportsUrl);
+    std::vector<std::optional<std::string>> pageOrigins(webAreas.size());
+    std::vector<bool> reportsUrl(webAreas.size());
+    for (std::size_t index = 0; index < webAreas.size(); ++index) {
+        PageReport report = pageReport(platform, webAreas[index]);
+        pageOrigins[index] = std::move(report.origin);
+        reportsUrl[index] = report.reportsUrl;
     }
     const Verdict<std::size_t> accepted =
         Policy::originPage(bar.has_value(), address, pageOrigins, reportsUrl, request.allowedOrigins);
@@ -154,13 +142,11 @@ Verdict<Element> focusedField(Platform& platform, const Element& webArea, bool s
         return ReasonCode::focusedFieldNotSupported;
     }
     std::vector<Element> focused;
-    std::optional<std::size_t> firstFocused;
+    std::size_t firstFocused = 0;
     for (std::size_t index = 0; index < page->size(); ++index) {
         if (page->facts[index].boolean(ax::focused) == true) {
+            firstFocused = focused.empty() ? index : firstFocused;
             focused.push_back(page->nodes[index]);
-            if (!firstFocused) {
-                firstFocused = index;
-            }
         }
     }
     if (uniqueAXElements(platform, focused).size() != 1) {
@@ -168,12 +154,12 @@ Verdict<Element> focusedField(Platform& platform, const Element& webArea, bool s
     }
     // The one element left is the first focused one of the walk; its role and subrole were read
     // with it.
-    const ElementFacts& field = page->facts[*firstFocused];
+    const ElementFacts& field = page->facts[firstFocused];
     if (!Policy::supportsFocusedField(field.role(), field.string(ax::subrole), secureFieldOnly) ||
-        !isAttributeSettable(platform, page->nodes[*firstFocused], ax::value)) {
+        !isAttributeSettable(platform, page->nodes[firstFocused], ax::value)) {
         return ReasonCode::focusedFieldNotSupported;
     }
-    return page->nodes[*firstFocused];
+    return page->nodes[firstFocused];
 }
 
 } // namespace

@@ -30,7 +30,7 @@ bool PageSwitchState::turnOn(const Element& app) {
         return false;
     }
     pageSwitchApp_ = app;
-    for (const PageSwitchAttribute& row : ChromePrivateInputPolicy::pageSwitchAttributes) {
+    for (const PageSwitchAttribute& row : Policy::pageSwitchAttributes) {
         guard_->stopIfBegun();
         // Held before the call, so that an attempt Chrome refused is put back too.
         pageSwitchHeld_.emplace_back(std::string(row.attribute), std::string(row.name));
@@ -40,7 +40,7 @@ bool PageSwitchState::turnOn(const Element& app) {
             break;
         }
     }
-    pageSwitchReport_ = ChromePrivateInputPolicy::pageSwitchReport(pageSwitchSetCodes_, std::nullopt);
+    pageSwitchReport_ = Policy::pageSwitchReport(pageSwitchSetCodes_, std::nullopt);
     return true;
 }
 
@@ -57,13 +57,7 @@ void PageSwitchState::restoreLocked() {
     }
     pageSwitchRestoreCodes_ = std::move(codes);
     pageSwitchHeld_.clear();
-    pageSwitchReport_ =
-        ChromePrivateInputPolicy::pageSwitchReport(pageSwitchSetCodes_, pageSwitchRestoreCodes_);
-}
-
-void PageSwitchState::restoreForStop() {
-    platform_->prepareForStop();
-    restoreLocked();
+    pageSwitchReport_ = Policy::pageSwitchReport(pageSwitchSetCodes_, pageSwitchRestoreCodes_);
 }
 
 void PageSwitchState::restore() {
@@ -120,7 +114,12 @@ void PageSwitchState::startOver(Platform& platform) {
             pageSwitchRestoreCodes_.reset();
             pageSwitchReport_.reset();
         },
-        [this] { restoreForStop(); }, [this](int status) { platform_->terminateProcess(status); });
+        [this] {
+            // The stop path's restore: every call from now on has the stop path's short deadline.
+            platform_->prepareForStop();
+            restoreLocked();
+        },
+        [this](int status) { platform_->terminateProcess(status); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -206,10 +205,9 @@ void writeFinal(nlohmann::ordered_json map) {
 }
 
 void writeInterim(const nlohmann::ordered_json& map) {
+    std::optional<PageSwitchState::Commit> commit;
     if (PageSwitchState* state = pageSwitchState()) {
-        const PageSwitchState::Commit commit(*state);
-        writeResult(map);
-        return;
+        commit.emplace(*state);
     }
     writeResult(map);
 }

@@ -89,8 +89,6 @@ private:
     void startOver(Platform& platform);
 
     void restoreLocked();
-    // The stop path's restore: every call from now on has the stop path's short deadline.
-    void restoreForStop();
     // The lock taken for good by the main thread, a begun stop honoured, and the switch put back.
     void holdForEnd();
 

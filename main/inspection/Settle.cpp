@@ -11,15 +11,6 @@ namespace cpi {
 
 namespace {
 
-using Policy = ChromePrivateInputPolicy;
-
-// Whether some attribute of the switch already reads true (the first one that does ends the reads).
-bool switchAlreadyOn(Platform& platform, const Element& app) {
-    return std::ranges::any_of(Policy::pageSwitchAttributes, [&](const PageSwitchAttribute& row) {
-        return readBoolean(platform, app, row.attribute) == true;
-    });
-}
-
 // Whether the switch may be turned on for `first`, and on which application element.
 std::optional<Element> switchTarget(Platform& platform, const Request& request,
                                     const InspectionResult& first) {
@@ -27,7 +18,11 @@ std::optional<Element> switchTarget(Platform& platform, const Request& request,
     if (!chrome || !chrome->app) {
         return std::nullopt;
     }
-    const bool alreadyOn = switchAlreadyOn(platform, chrome->app);
+    // Whether some attribute of the switch already reads true (the first one that does ends the reads).
+    const bool alreadyOn =
+        std::ranges::any_of(Policy::pageSwitchAttributes, [&](const PageSwitchAttribute& row) {
+            return readBoolean(platform, chrome->app, row.attribute) == true;
+        });
     if (!Policy::shouldTurnOnPageSwitch(request.windowNumber.has_value(), first.refusal(), alreadyOn)) {
         return std::nullopt;
     }

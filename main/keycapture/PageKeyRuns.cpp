@@ -40,14 +40,13 @@ std::optional<PageKeyRuns> pageKeyRuns(Platform& platform, const Element& root) 
     }
     PageKeyRuns result;
     for (std::size_t index = 0; index < tree->size(); ++index) {
-        if (!ChromePrivateInputPolicy::isKeyTextNode(tree->roles[index],
-                                                     tree->facts[index].string(ax::subrole))) {
+        if (!Policy::isKeyTextNode(tree->roles[index], tree->facts[index].string(ax::subrole))) {
             continue;
         }
         ElementFacts text = ElementFacts::read(platform, tree->nodes[index], textAttributes);
         if (std::optional<std::string> value = text.string(ax::value)) {
             ++result.textNodes;
-            std::vector<std::string> runs = ChromePrivateInputPolicy::keyRuns(*value);
+            std::vector<std::string> runs = Policy::keyRuns(*value);
             wipeContents(*value);
             // Focus only matters, and is only looked at, for an element with runs.
             if (!runs.empty() && text.boolean(ax::focused) == true) {

@@ -37,19 +37,14 @@ public:
     FieldValues& values() { return values_; }
     bool complete() const { return complete_; }
 
+    // A null field stays absent.
     bool null() {
-        return scalar([&] { return true; });
-    } // a null field stays absent
+        return scalar([] { return true; });
+    }
     // The one boolean field: any other type for it fails the request rather than silently
     // dropping the restriction it asks for.
     bool boolean(bool value) {
-        return scalar([&] {
-            if (field_ != Field::secureFieldOnly) {
-                return false;
-            }
-            values_.secureFieldOnly = value;
-            return true;
-        });
+        return scalar([&] { return take(Field::secureFieldOnly, values_.secureFieldOnly, value); });
     }
     bool number_integer(Json::number_integer_t value) {
         return scalar([&] { return value >= 0 && takeWindowNumber(static_cast<std::uint64_t>(value)); });
@@ -68,13 +63,7 @@ public:
             list_->push_back(std::move(value));
             return true;
         }
-        return scalar([&] {
-            if (field_ != Field::profileName) {
-                return false;
-            }
-            values_.profileName = std::move(value);
-            return true;
-        });
+        return scalar([&] { return take(Field::profileName, values_.profileName, std::move(value)); });
     }
 
     bool key(Json::string_t& name) {
@@ -93,12 +82,8 @@ public:
         }
         return enterContainer(false);
     }
-    bool start_array(std::size_t) {
-        if (depth_ == 0) {
-            return false; // the top level must be an object
-        }
-        return enterContainer(true);
-    }
+    // The top level must be an object.
+    bool start_array(std::size_t) { return depth_ != 0 && enterContainer(true); }
     bool end_object() { return leaveContainer(); }
     bool end_array() { return leaveContainer(); }
 
@@ -135,12 +120,19 @@ private:
         return list_ == nullptr || depth_ != 2;
     }
 
-    bool takeWindowNumber(std::uint64_t value) {
-        if (field_ != Field::windowNumber || value > 0xFFFFFFFFu) {
+    // The value of the field being read when it is `wanted`; a value for any other field fails.
+    template <typename Target, typename Value>
+    bool take(Field wanted, Target& target, Value&& value) {
+        if (field_ != wanted) {
             return false;
         }
-        values_.windowNumber = static_cast<std::uint32_t>(value);
+        target = std::forward<Value>(value);
         return true;
+    }
+
+    bool takeWindowNumber(std::uint64_t value) {
+        return value <= 0xFFFFFFFFu &&
+               take(Field::windowNumber, values_.windowNumber, static_cast<std::uint32_t>(value));
     }
 
     bool enterContainer(bool array) {

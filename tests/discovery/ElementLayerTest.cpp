@@ -204,6 +204,23 @@ TEST(WalkTree, RecordsChildPositionsAndExtraFacts) {
     EXPECT_EQ(tree->facts[3].string(ax::title), "d");
 }
 
+TEST(WalkTree, ExtraFactsKeepEveryNameAskedFor) {
+    auto simulated = loadScenario(chromeWith(rootC1C2D));
+    Element app = simulated->createApplicationElement(501);
+    // The role is read by the walk anyway, the title is asked for twice, the subrole is absent.
+    const std::string_view extras[] = {ax::title, ax::role, ax::title, ax::subrole};
+    std::optional<WalkedTree> tree = walkTree(*simulated, app, WebContent::prune, 10, extras);
+    ASSERT_TRUE(tree);
+    ASSERT_EQ(tree->facts.size(), 4u);
+    for (std::size_t index = 0; index < tree->size(); ++index) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(tree->facts[index].string(ax::title), titles(*simulated, {tree->nodes[index]}).front());
+        EXPECT_EQ(tree->facts[index].role(), tree->roles[index]);
+        EXPECT_EQ(tree->facts[index].string(ax::subrole), std::nullopt);
+        EXPECT_EQ(tree->facts[index].at(ax::children).error, axErrorNoValue); // not among the extras
+    }
+}
+
 TEST(UniqueAXElements, KeepsTheFirstOfEachElement) {
     auto platform = loadScenario(chromeWith(json::parse(R"({"children": [
         {"id": "a", "title": "a"}, {"title": "b"}, {"ref": "a"}, {"title": "c"}]})")));
