@@ -112,7 +112,7 @@ public:
     // A password field: the secure role itself, or a text field with the secure subrole.
     static bool isSecureTextField(std::string_view role, const std::optional<std::string>& subrole);
     // The write of the value: accepted when Chrome took it and the target is still the same.
-    static Verdict<std::monostate> writeOutcome(bool setSucceeded, bool targetStillMatches);
+    static Check writeOutcome(bool setSucceeded, bool targetStillMatches);
 
     // Keys -------------------------------------------------------------------------------------
     // The rule that cuts key runs out of a text, as a regular expression with look-behind.

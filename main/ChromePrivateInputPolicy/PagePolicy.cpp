@@ -45,7 +45,7 @@ bool ChromePrivateInputPolicy::isSecureTextField(std::string_view role,
            (role == axRole::textField && subrole == axSubrole::secureTextField);
 }
 
-Verdict<std::monostate> ChromePrivateInputPolicy::writeOutcome(bool setSucceeded, bool targetStillMatches) {
+Check ChromePrivateInputPolicy::writeOutcome(bool setSucceeded, bool targetStillMatches) {
     if (!setSucceeded) {
         return ReasonCode::inputUnavailable;
     }

@@ -137,8 +137,7 @@ private:
     std::variant<T, Refusal> outcome_;
 };
 
-// A stage that yields nothing but may refuse.
-struct Passed {};
-using Check = Verdict<Passed>;
+// A check that yields nothing but may refuse.
+using Check = Verdict<std::monostate>;
 
 } // namespace cpi

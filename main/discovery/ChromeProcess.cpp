@@ -22,7 +22,7 @@ Check accessibilityTrust(Platform& platform) {
     if (!platform.isProcessTrusted()) {
         return ReasonCode::accessibilityUnavailable;
     }
-    return Passed{};
+    return std::monostate{};
 }
 
 Verdict<ChromeProcess> chromeProcess(Platform& platform, std::vector<RunningApplicationRef> chromes) {
@@ -60,7 +60,7 @@ Check sameChromeStillRunning(Platform& platform, const ChromeProcess& chrome) {
     if (current == nullptr || current->bundleIdentifier() != chromeBundleIdentifier) {
         return ReasonCode::focusChanged;
     }
-    return Passed{};
+    return std::monostate{};
 }
 
 } // namespace cpi

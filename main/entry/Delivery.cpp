@@ -90,7 +90,7 @@ AXError writeSecret(Platform& platform, const ChromeTarget& target, const Secret
 // The write succeeded and the target is still the same after it.
 void verifyWrite(Platform& platform, const Request& request, const ChromeTarget& target, AXError setError) {
     const InspectionResult after = inspect(platform, request, InspectionGoal::writableField);
-    const Verdict<std::monostate> written =
+    const Check written =
         Policy::writeOutcome(setError == axErrorSuccess, sameTarget(platform, after, target));
     if (!written) {
         refuse(platform, written.refusal()->reason);
