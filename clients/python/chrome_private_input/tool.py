@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import contextlib
 import json
 import os
 import select
@@ -11,7 +12,7 @@ import subprocess
 import threading
 import time
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import validation
 from .diagnosis import REASONS, diagnose
@@ -122,38 +123,71 @@ class _Running:
     lock = threading.RLock()
     processes: "set" = set()
     previous: Dict[int, Any] = {}
+    # Tools being started, and a signal that arrived meanwhile: it is acted on once the tool is
+    # known, so that the tool it would otherwise leave running is stopped too.
+    starts = 0
+    deferred: Optional[int] = None
+
+    @classmethod
+    @contextlib.contextmanager
+    def starting(cls) -> Iterator[None]:
+        """Around the start of a tool: the handlers are set before it starts."""
+        with cls.lock:
+            cls.starts += 1
+            cls._install()
+        try:
+            yield
+        finally:
+            with cls.lock:
+                cls.starts -= 1
+                deferred = cls.deferred if cls.starts == 0 else None
+                if deferred is not None:
+                    cls.deferred = None
+                elif not cls.processes and cls.starts == 0:
+                    cls._uninstall()  # the start failed
+            if deferred is not None:
+                cls._handle(deferred, None)
 
     @classmethod
     def add(cls, process: "_Process") -> None:
         with cls.lock:
             cls.processes.add(process)
-            # Handlers can only be set from the main thread; elsewhere the tool is still stopped
-            # by whatever stops this process's own main thread.
-            if cls.previous or threading.current_thread() is not threading.main_thread():
-                return
-            for number in FORWARDED_SIGNALS:
-                current = signal.getsignal(number)
-                if current in (signal.SIG_IGN, None):
-                    continue  # a signal this process ignores stops nothing
-                cls.previous[number] = current
-                signal.signal(number, cls._handle)
 
     @classmethod
     def discard(cls, process: "_Process") -> None:
         with cls.lock:
             cls.processes.discard(process)
-            if cls.processes or not cls.previous:
-                return
-            if threading.current_thread() is not threading.main_thread():
-                return
-            for number, handler in cls.previous.items():
-                if signal.getsignal(number) == cls._handle:
-                    signal.signal(number, handler)
-            cls.previous.clear()
+            if not cls.processes and cls.starts == 0:
+                cls._uninstall()
+
+    @classmethod
+    def _install(cls) -> None:
+        # Handlers can only be set from the main thread; elsewhere the tool is still stopped by
+        # whatever stops this process's own main thread.
+        if cls.previous or threading.current_thread() is not threading.main_thread():
+            return
+        for number in FORWARDED_SIGNALS:
+            current = signal.getsignal(number)
+            if current in (signal.SIG_IGN, None):
+                continue  # a signal this process ignores stops nothing
+            cls.previous[number] = current
+            signal.signal(number, cls._handle)
+
+    @classmethod
+    def _uninstall(cls) -> None:
+        if not cls.previous or threading.current_thread() is not threading.main_thread():
+            return
+        for number, handler in cls.previous.items():
+            if signal.getsignal(number) == cls._handle:
+                signal.signal(number, handler)
+        cls.previous.clear()
 
     @classmethod
     def _handle(cls, number: int, frame: Any) -> None:
         with cls.lock:
+            if cls.starts:
+                cls.deferred = number
+                return
             running = list(cls.processes)
         for process in running:
             process.stop()
@@ -170,15 +204,17 @@ class _Process:
     """One run of the tool: unbuffered pipes, reads with deadlines."""
 
     def __init__(self, command: Sequence[str], env: Optional[Dict[str, str]]) -> None:
-        try:
-            self.popen = subprocess.Popen(
-                list(command), stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                bufsize=0, env=env, start_new_session=True,
-            )
-        except OSError as error:
-            raise ToolError(f"cannot start {command[0]!r}: {error.strerror}", stage="start") from None
-        self.pending = bytearray()
-        _Running.add(self)
+        # A stop signal that arrives while the tool starts is acted on once it runs (see _Running).
+        with _Running.starting():
+            try:
+                self.popen = subprocess.Popen(
+                    list(command), stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                    bufsize=0, env=env, start_new_session=True,
+                )
+            except OSError as error:
+                raise ToolError(f"cannot start {command[0]!r}: {error.strerror}", stage="start") from None
+            self.pending = bytearray()
+            _Running.add(self)
 
     def write(self, data: Union[bytes, bytearray]) -> bool:
         view = memoryview(data)

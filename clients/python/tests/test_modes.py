@@ -240,6 +240,33 @@ class Exchange(HarnessTest):
                 with open(marker, encoding="utf-8") as source:
                     self.assertEqual(source.read(), "SIGTERM")  # the tool was asked to stop, not left running
 
+    def test_a_signal_while_the_tool_starts_still_stops_it(self):
+        # The signal arrives after the tool has started but before the library knows of it.
+        import signal
+        import subprocess
+        import sys
+
+        from support import ROOT
+
+        marker = f"{self.folder.name}/during-start"
+        script = self.fake_tool("stop-mark", marker)
+        caller_code = (
+            "import os, signal, subprocess, time\n"
+            "from chrome_private_input import Tool\n"
+            "class Signalled(subprocess.Popen):\n"
+            "    def __init__(self, *arguments, **options):\n"
+            "        super().__init__(*arguments, **options)\n"
+            f"        while not os.path.exists({marker + '.started'!r}): time.sleep(0.01)\n"
+            "        os.kill(os.getpid(), signal.SIGINT)\n"
+            "subprocess.Popen = Signalled\n"
+            f"Tool({script!r}).count_windows('Work')\n")
+        caller = subprocess.Popen([sys.executable, "-c", caller_code],
+                                  env={"PYTHONPATH": f"{ROOT}/clients/python", "PATH": "/usr/bin:/bin"},
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.assertEqual(caller.wait(20), -signal.SIGINT)
+        with open(marker, encoding="utf-8") as source:
+            self.assertEqual(source.read(), "SIGTERM")
+
     def test_real_hold_handle(self):
         hold = Tool(self.fake_tool("hold")).copy_to_clipboard(SECRET)
         self.assertFalse(hold.wait(0.2))
