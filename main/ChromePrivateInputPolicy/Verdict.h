@@ -52,13 +52,16 @@ inline constexpr std::array reasonCodes{CPI_REASON_CODES(CPI_REASON_ROW)};
 // No wire string is empty or written twice (a copied row left as it was).
 static_assert([] {
     for (std::size_t i = 0; i < reasonCodes.size(); ++i) {
+        if (reasonCodes[i].wire.empty()) {
+            return false;
+        }
         for (std::size_t j = 0; j < i; ++j) {
-            if (reasonCodes[i].wire.empty() || reasonCodes[i].wire == reasonCodes[j].wire) {
+            if (reasonCodes[i].wire == reasonCodes[j].wire) {
                 return false;
             }
         }
     }
-    return !reasonCodes.empty() && !reasonCodes.front().wire.empty();
+    return true;
 }());
 
 // The wire string of `code` ("origin_not_allowed", ...).
